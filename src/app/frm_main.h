@@ -1,0 +1,69 @@
+// The main window's logic, portable: its two timers, the control it hosts,
+// and the download cycle that runs on them. The platform shell builds it
+// after the settings are loaded, delivers the close command through
+// OnCloseItemChosen, and runs its event loop until CloseMainWindow.
+#pragma once
+
+#include <functional>
+#include <string>
+
+#include "app/event_boundary.h"
+#include "app/shell.h"
+#include "conversion/conversion_result.h"
+#include "download/neto_control.h"
+#include "download/timer.h"
+#include "platform/platform.h"
+#include "settings/service_settings.h"
+
+namespace vorlund {
+
+// One conversion run of X.DAT in SpoolDir.
+using ReceivedFileConverter = std::function<ConversionResult()>;
+
+class TfrmMain {
+  public:
+    // Binds ConvertReceivedFile with `platform` and `decimalSeparator`, and
+    // captions failure boxes with the ApplicationTitle of the executable.
+    TfrmMain(Shell& shell, TNetoCtl& netoCtl, const ServiceSettings& settings,
+             const Platform& platform, char decimalSeparator);
+    TfrmMain(Shell& shell, TNetoCtl& netoCtl, const ServiceSettings& settings,
+             ReceivedFileConverter convert, std::string applicationTitle);
+    ~TfrmMain();
+    TfrmMain(const TfrmMain&) = delete;
+    TfrmMain& operator=(const TfrmMain&) = delete;
+
+    // The platform's entry for the user's choice of mnuVorlundClose: runs
+    // mnuVorlundCloseClick inside the event boundary.
+    void OnCloseItemChosen();
+
+    // The handlers. Timer ticks and control events reach them through the
+    // event boundary; they are public for the shells and the tests.
+    void Timer1Timer();
+    void Timer2Timer();
+    void NetoCtl1ProtocolMessage(const ProtocolMessage& message);
+    void mnuVorlundCloseClick();
+    void CloseService();
+
+    bool CloseRequested() const { return closeRequested_; }
+
+  private:
+    // Download("&&&&&&", SpoolDir, 1): the same request at start and restart.
+    std::int16_t StartReception();
+    void WriteConfiguration();
+    // An error out of the run counts as a failed conversion, so the restart
+    // still follows and the service never sits idle with no reception.
+    bool ConvertedWithoutFault();
+
+    Shell& shell_;
+    const ServiceSettings settings_;
+    ReceivedFileConverter convert_;
+    EventBoundary boundary_;
+    bool closeRequested_ = false;
+
+  public:
+    TNetoCtl& NetoCtl1;
+    TTimer Timer1;  // 100 ms, armed at creation: the first start
+    TTimer Timer2;  // 300 ms, disarmed: restart or close
+};
+
+}  // namespace vorlund
