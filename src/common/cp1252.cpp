@@ -1,0 +1,86 @@
+#include "common/cp1252.h"
+
+#include <array>
+#include <cstdint>
+
+namespace vorlund {
+namespace {
+
+// The code points of bytes 0x80..0x9F; the rest of the page equals Latin-1.
+// The five unassigned bytes map to the C1 controls, as Windows does.
+constexpr std::array<char16_t, 32> kHighControls = {
+    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
+    0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0x008D, 0x017D, 0x008F,
+    0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
+    0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178,
+};
+
+char16_t CodePoint(unsigned char byte) {
+    return byte >= 0x80 && byte <= 0x9F ? kHighControls[byte - 0x80] : char16_t{byte};
+}
+
+}  // namespace
+
+char UpperCp1252(char c) {
+    const auto byte = static_cast<unsigned char>(c);
+    if ((byte >= 'a' && byte <= 'z') || (byte >= 0xE0 && byte <= 0xFE && byte != 0xF7)) {
+        return static_cast<char>(byte - 0x20);
+    }
+    switch (byte) {
+        case 0x9A: return '\x8A';  // s caron
+        case 0x9C: return '\x8C';  // oe
+        case 0x9E: return '\x8E';  // z caron
+        case 0xFF: return '\x9F';  // y diaeresis
+        default: return c;
+    }
+}
+
+char LowerCp1252(char c) {
+    const auto byte = static_cast<unsigned char>(c);
+    if ((byte >= 'A' && byte <= 'Z') || (byte >= 0xC0 && byte <= 0xDE && byte != 0xD7)) {
+        return static_cast<char>(byte + 0x20);
+    }
+    switch (byte) {
+        case 0x8A: return '\x9A';
+        case 0x8C: return '\x9C';
+        case 0x8E: return '\x9E';
+        case 0x9F: return '\xFF';
+        default: return c;
+    }
+}
+
+void UpperCaseCp1252(std::string& text) {
+    for (char& c : text) {
+        c = UpperCp1252(c);
+    }
+}
+
+std::string Cp1252ToUtf8(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    for (char c : text) {
+        const char16_t cp = CodePoint(static_cast<unsigned char>(c));
+        if (cp < 0x80) {
+            out += static_cast<char>(cp);
+        } else if (cp < 0x800) {
+            out += static_cast<char>(0xC0 | (cp >> 6));
+            out += static_cast<char>(0x80 | (cp & 0x3F));
+        } else {
+            out += static_cast<char>(0xE0 | (cp >> 12));
+            out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+            out += static_cast<char>(0x80 | (cp & 0x3F));
+        }
+    }
+    return out;
+}
+
+std::u16string Cp1252ToUtf16(std::string_view text) {
+    std::u16string out;
+    out.reserve(text.size());
+    for (char c : text) {
+        out += CodePoint(static_cast<unsigned char>(c));
+    }
+    return out;
+}
+
+}  // namespace vorlund

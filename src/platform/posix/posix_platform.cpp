@@ -1,0 +1,180 @@
+// The POSIX implementation of the platform layer: native Linux builds, the
+// headless service and the fast tests.
+#include <fcntl.h>
+#include <langinfo.h>
+#include <locale.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <ctime>
+#include <cstring>
+
+#include "common/cp1252.h"
+#include "platform/platform.h"
+#include "platform/posix/unique_fd.h"
+
+namespace vorlund {
+namespace {
+
+class PosixInputFile final : public InputFile {
+public:
+    explicit PosixInputFile(UniqueFd fd) : fd_(std::move(fd)) {}
+
+    std::int64_t Read(void* buffer, std::size_t size) override {
+        ssize_t count = 0;
+        do {
+            count = ::read(fd_.get(), buffer, size);
+        } while (count < 0 && errno == EINTR);
+        return count;
+    }
+
+private:
+    UniqueFd fd_;
+};
+
+// POSIX has no share modes, so a consumer could read an export while it is
+// being written. It is written under a hidden temporary name in the same
+// directory and renamed into place whole.
+class PosixOutputFile final : public OutputFile {
+public:
+    PosixOutputFile(UniqueFd fd, std::string temporaryPath, std::string finalPath)
+        : fd_(std::move(fd)), temporaryPath_(std::move(temporaryPath)), finalPath_(std::move(finalPath)) {}
+
+    ~PosixOutputFile() override {
+        if (!committed_) {
+            fd_.reset();
+            ::unlink(temporaryPath_.c_str());
+        }
+    }
+
+    bool Write(const void* data, std::size_t size) override {
+        const char* bytes = static_cast<const char*>(data);
+        while (size > 0) {
+            const ssize_t written = ::write(fd_.get(), bytes, size);
+            if (written < 0 && errno == EINTR) continue;
+            if (written <= 0) return false;
+            bytes += written;
+            size -= static_cast<std::size_t>(written);
+        }
+        return true;
+    }
+
+    bool Commit() override {
+        if (::close(fd_.release()) != 0) {
+            return false;
+        }
+        committed_ = ::rename(temporaryPath_.c_str(), finalPath_.c_str()) == 0;
+        return committed_;
+    }
+
+private:
+    UniqueFd fd_;
+    std::string temporaryPath_;
+    std::string finalPath_;
+    bool committed_ = false;
+};
+
+class PosixPlatform final : public Platform {
+public:
+    char PathSeparator() const override { return '/'; }
+
+    std::string ExecutablePath() const override {
+        std::string path(4096, '\0');
+        const ssize_t length = ::readlink("/proc/self/exe", path.data(), path.size());
+        path.resize(length > 0 ? static_cast<std::size_t>(length) : 0);
+        return path;
+    }
+
+    bool IsDirectory(const std::string& path) const override {
+        struct stat info {};
+        return ::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+    }
+
+    bool MakeDirectory(const std::string& path) const override {
+        return ::mkdir(path.c_str(), 0777) == 0;
+    }
+
+    bool ReadSettingsFile(const std::string& path, std::string& content) const override {
+        UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+        if (!fd) return false;
+        PosixInputFile file(std::move(fd));
+        content.clear();
+        char block[4096];
+        for (;;) {
+            const std::int64_t count = file.Read(block, sizeof block);
+            if (count < 0) return false;
+            if (count == 0) return true;
+            content.append(block, static_cast<std::size_t>(count));
+        }
+    }
+
+    bool FileExists(const std::string& path) const override {
+        struct stat info {};
+        return ::stat(path.c_str(), &info) == 0 && !S_ISDIR(info.st_mode);
+    }
+
+    std::unique_ptr<InputFile> OpenExclusive(const std::string& path) const override {
+        UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+        if (!fd || ::flock(fd.get(), LOCK_EX | LOCK_NB) != 0) {
+            return nullptr;
+        }
+        return std::make_unique<PosixInputFile>(std::move(fd));
+    }
+
+    std::unique_ptr<OutputFile> CreateExport(const std::string& path) const override {
+        if (IsDirectory(path)) {
+            return nullptr;
+        }
+        const std::size_t slash = path.rfind('/');
+        const std::string directory = slash == std::string::npos ? "" : path.substr(0, slash + 1);
+        const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+        for (unsigned attempt = 0; attempt < 100; ++attempt) {
+            std::string temporary = directory + "." + name + "." + std::to_string(::getpid()) + "-" +
+                                    std::to_string(attempt) + ".tmp";
+            UniqueFd fd(::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
+            if (fd) {
+                return std::make_unique<PosixOutputFile>(std::move(fd), std::move(temporary), path);
+            }
+            if (errno != EEXIST) {
+                return nullptr;
+            }
+        }
+        return nullptr;
+    }
+
+    LocalDateTime LocalTime() const override {
+        const std::time_t now = std::time(nullptr);
+        std::tm local{};
+        ::localtime_r(&now, &local);
+        return {static_cast<unsigned>(local.tm_year + 1900), static_cast<unsigned>(local.tm_mon + 1),
+                static_cast<unsigned>(local.tm_mday), static_cast<unsigned>(local.tm_hour),
+                static_cast<unsigned>(local.tm_min), static_cast<unsigned>(std::min(local.tm_sec, 59))};
+    }
+};
+
+}  // namespace
+
+Platform& NativePlatform() {
+    static PosixPlatform platform;
+    return platform;
+}
+
+char UserDecimalSeparator() {
+    // Asks the environment's locale directly; the process's own C locale is
+    // never switched, so no other number conversion can be affected.
+    const locale_t locale = ::newlocale(LC_NUMERIC_MASK, "", static_cast<locale_t>(0));
+    if (locale == static_cast<locale_t>(0)) {
+        return '.';
+    }
+    const char* radix = ::nl_langinfo_l(RADIXCHAR, locale);
+    const char separator = radix != nullptr && radix[0] != '\0' && radix[1] == '\0' ? radix[0] : '.';
+    ::freelocale(locale);
+    return separator;
+}
+
+std::string TerminalText(std::string_view cp1252) { return Cp1252ToUtf8(cp1252); }
+
+}  // namespace vorlund

@@ -1,0 +1,64 @@
+#include "settings/load_service_settings.h"
+
+#include <optional>
+
+#include "settings/parse_integer.h"
+#include "settings/settings_file.h"
+
+namespace vorlund {
+namespace {
+
+constexpr std::string_view kSpoolFailureText =
+    "Mapp f\xF6r tempor\xE4ra filer kunde ej skapas. Applikationen avslutas";
+constexpr std::string_view kOutputFailureText =
+    "Utdatamappen finns inte och kunde inte skapas. Applikationen avslutas";
+
+bool EnsureDirectory(const Platform& platform, const std::string& path) {
+    return platform.IsDirectory(path) || platform.MakeDirectory(path);
+}
+
+std::int32_t IntegerOr(const SettingsFile& file, std::string_view key, std::int32_t fallback) {
+    return ParseInteger(file.Value(key)).value_or(fallback);
+}
+
+}  // namespace
+
+std::variant<ServiceSettings, StartupFailure> LoadServiceSettings(std::string_view executablePath,
+                                                                  const Platform& platform,
+                                                                  InfoBox& infoBox) {
+    const char separator = platform.PathSeparator();
+    ServiceSettings settings;
+    settings.AppDir = std::string(executablePath.substr(0, executablePath.rfind(separator) + 1));
+    settings.SpoolDir = settings.AppDir + "Spool";
+
+    if (!EnsureDirectory(platform, settings.SpoolDir)) {
+        infoBox.ShowInfoBox(kSpoolFailureText);
+        return StartupFailure{kSpoolDirectoryFailure};
+    }
+
+    SettingsFile file;
+    file.Load(platform, settings.AppDir + "Vorlund.ini");
+
+    settings.OutDir = file.Value("OutDir");
+    if (!settings.OutDir.empty() && settings.OutDir.back() == separator) {
+        settings.OutDir.pop_back();
+    }
+    if (settings.OutDir.empty()) {
+        settings.OutDir = settings.AppDir + "Out";
+    }
+    settings.OutFile = file.Value("OutFile");
+    settings.UseOutFile = !settings.OutFile.empty();
+    settings.ComPortIndex = IntegerOr(file, "COM-Port", 0);
+    settings.BaudRateIndex = IntegerOr(file, "BaudRate", 5);
+    settings.UseQuotes = IntegerOr(file, "UseQuotes", 0) != 0;
+    settings.Separator = IntegerOr(file, "Separator", 0);
+    settings.Aggregation = IntegerOr(file, "Aggregation", 1) != 0;
+
+    if (!EnsureDirectory(platform, settings.OutDir)) {
+        infoBox.ShowInfoBox(kOutputFailureText);
+        return StartupFailure{kOutputDirectoryFailure};
+    }
+    return settings;
+}
+
+}  // namespace vorlund
