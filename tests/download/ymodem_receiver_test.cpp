@@ -1,0 +1,413 @@
+#include "download/ymodem_receiver.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "download/crc16_xmodem.h"
+
+namespace vorlund {
+namespace {
+
+using Kind = YmodemReceiver::Outcome::Kind;
+using std::chrono::milliseconds;
+using namespace std::string_view_literals;
+
+const std::string kAck = "\x06";
+const std::string kNak = "\x15";
+const std::string kEot = "\x04";
+const std::string kAckAndAskForData =
+    "\x06"
+    "C";
+const std::string kCancel(8, '\x18');
+
+std::string FromHex(std::string_view hex) {
+    std::string bytes;
+    for (std::size_t i = 0; i + 1 < hex.size(); i += 2) {
+        bytes.push_back(static_cast<char>(std::stoi(std::string(hex.substr(i, 2)), nullptr, 16)));
+    }
+    return bytes;
+}
+
+std::string Zeros(std::size_t n) {
+    return std::string(n, '\0');
+}
+
+// A session of lrzsz's `sz --ymodem` sending a 150-byte file, recorded on a
+// pseudo-terminal: the header, two 128-byte blocks, then the empty header that
+// ends the batch. The sender leaves stray bytes in the unused tail of its
+// headers.
+const std::string kRecordedHeader = FromHex(
+    "0100ff7265632e62696e00313530203133363033323536363435203130303634342030203120313530000000"
+    "0000000000000000000000000000000000000000000000000000000000000000000000000000000000000000"
+    "0000000000000000000000000000000000000000000000000000000000000000000000000000000000000218"
+    "02");
+const std::string kRecordedBlock1 = FromHex(
+    "0101fe030a11181f262d343b424950575e656c737a81888f969da4abb2b9c0c7ced5dce3eaf1f8ff060d141b"
+    "222930373e454c535a61686f767d848b9299a0a7aeb5bcc3cad1d8dfe6edf4fb020910171e252c333a41484f"
+    "565d646b727980878e959ca3aab1b8bfc6cdd4dbe2e9f0f7fe050c131a21282f363d444b525960676e757c2e"
+    "e4");
+const std::string kRecordedBlock2 = FromHex(
+    "0102fd838a91989fa6adb4bbc2c9d0d7dee5ecf3fa01080f161a1a1a1a1a1a1a1a1a1a1a1a1a1a1a1a1a1a1a"
+    "1a1a1a1a1a1a1a1a1a1a1a1a1a1a1a1a1a1a1a1a1a1a1a1a1a1a1a1a1a1a1a1a1a1a1a1a1a1a1a1a1a1a1a1a"
+    "1a1a1a1a1a1a1a1a1a1a1a1a1a1a1a1a1a1a1a1a1a1a1a1a1a1a1a1a1a1a1a1a1a1a1a1a1a1a1a1a1a1a1ab5"
+    "97");
+const std::string kRecordedEndOfBatch = FromHex(
+    "0100ff0000000000000000000000000000000000000000000000000000000000000000000000000000000000"
+    "0000000000000000000000000000000000000000000000000000000000000000000000000000000000000000"
+    "0000000000000000000000000000000000000000000000000000000000000000000000000000000000c6cbd4"
+    "d5");
+
+std::string RecordedFileContent() {
+    std::string content;
+    for (int i = 0; i < 150; ++i) {
+        content.push_back(static_cast<char>((i * 7 + 3) % 256));
+    }
+    return content;
+}
+
+// A block as a sender frames it: SOH for up to 128 bytes, STX for up to
+// 1,024, padded with SUB (or NUL for a header), CRC high byte first.
+std::string Block(std::uint8_t number, std::string_view payload, std::size_t size = 128,
+                  char padding = '\x1A') {
+    std::string content(payload);
+    content.resize(size, padding);
+    std::string block;
+    block.push_back(size == 1024 ? '\x02' : '\x01');
+    block.push_back(static_cast<char>(number));
+    block.push_back(static_cast<char>(0xFF - number));
+    block += content;
+    const std::uint16_t crc = Crc16Xmodem(content);
+    block.push_back(static_cast<char>(crc >> 8));
+    block.push_back(static_cast<char>(crc & 0xFF));
+    return block;
+}
+
+std::string Header(std::string_view nameAndFields) {
+    return Block(0, std::string(nameAndFields) + '\0', 128, '\0');
+}
+
+class YmodemReceiverTest : public ::testing::Test {
+  protected:
+    YmodemReceiverTest() : receiver_(now_) { EXPECT_EQ(receiver_.TakeOutput(), "C"); }
+
+    // Feeds bytes and returns the receiver's answer to them.
+    std::string Feed(std::string_view bytes) {
+        receiver_.Receive(bytes, now_);
+        return receiver_.TakeOutput();
+    }
+    std::string AdvanceTo(milliseconds at) {
+        now_ = at;
+        receiver_.Tick(now_);
+        return receiver_.TakeOutput();
+    }
+    std::string Advance(milliseconds by) { return AdvanceTo(now_ + by); }
+
+    // Header "X.DAT" with `size`, acknowledged.
+    void StartFile(std::string_view fields) {
+        ASSERT_EQ(Feed(Header(fields)), kAckAndAskForData);
+        ASSERT_TRUE(receiver_.TransferInProgress());
+    }
+    std::string FinishFile() {
+        EXPECT_EQ(Feed(kEot), kNak);
+        return Feed(kEot);
+    }
+    YmodemReceiver::Outcome TakeOutcome() {
+        auto outcome = receiver_.TakeOutcome();
+        EXPECT_TRUE(outcome.has_value());
+        EXPECT_FALSE(receiver_.TakeOutcome().has_value()) << "more than one outcome";
+        return outcome.value_or(YmodemReceiver::Outcome{Kind::kProtocolError, {}, {}});
+    }
+
+    milliseconds now_{5000};
+    YmodemReceiver receiver_;
+};
+
+TEST_F(YmodemReceiverTest, ReceivesTheRecordedSessionAndEndsTheBatch) {
+    EXPECT_EQ(Feed(kRecordedHeader), kAckAndAskForData);
+    EXPECT_EQ(Feed(kRecordedBlock1), kAck);
+    EXPECT_EQ(Feed(kRecordedBlock2), kAck);
+    EXPECT_FALSE(receiver_.TakeOutcome().has_value());
+    EXPECT_EQ(Feed(kEot), kNak);
+    EXPECT_EQ(Feed(kEot), kAckAndAskForData);
+
+    const auto outcome = TakeOutcome();
+    EXPECT_EQ(outcome.kind, Kind::kFileReceived);
+    EXPECT_EQ(outcome.name, "rec.bin");
+    EXPECT_EQ(outcome.data, RecordedFileContent());
+    EXPECT_FALSE(receiver_.TransferInProgress());
+
+    EXPECT_EQ(Feed(kRecordedEndOfBatch), kAck);
+    EXPECT_FALSE(receiver_.NextDeadline().has_value());
+    EXPECT_EQ(Advance(milliseconds(60000)), "");
+}
+
+TEST_F(YmodemReceiverTest, BytesSplitAcrossReadsMakeNoDifference) {
+    const std::string session = kRecordedHeader + kRecordedBlock1 + kRecordedBlock2;
+    std::string answers;
+    for (char byte : session) {
+        answers += Feed(std::string_view(&byte, 1));
+    }
+    EXPECT_EQ(answers, kAckAndAskForData + kAck + kAck);
+    FinishFile();
+    EXPECT_EQ(TakeOutcome().data, RecordedFileContent());
+}
+
+TEST_F(YmodemReceiverTest, MixedBlockSizesAreTrimmedToTheAnnouncedSize) {
+    const std::string big(1024, 'a');
+    StartFile(
+        "X.DAT\0"
+        "1030 14000000000 100644"sv);
+    EXPECT_EQ(Feed(Block(1, big, 1024)), kAck);
+    EXPECT_EQ(Feed(Block(2, "\x1A\x1A\x1A\x1A\x1A\x1A")), kAck);
+    EXPECT_EQ(FinishFile(), kAckAndAskForData);
+    // Content that looks like padding is kept up to the announced size.
+    EXPECT_EQ(TakeOutcome().data, big + std::string(6, '\x1A'));
+}
+
+TEST_F(YmodemReceiverTest, WithoutASizeOnlyTheLastBlocksPaddingIsRemoved) {
+    const std::string first = std::string(127, 'b') + '\x1A';
+    StartFile("X.DAT");
+    EXPECT_EQ(Feed(Block(1, first)), kAck);
+    EXPECT_EQ(Feed(Block(2, "")), kAck);  // nothing but padding
+    FinishFile();
+    EXPECT_EQ(TakeOutcome().data, first);
+
+    YmodemReceiver second(now_);
+    second.Receive(Header("Y.DAT") + Block(1, "ab\r\n") + kEot + kEot, now_);
+    EXPECT_EQ(second.TakeOutcome()->data, "ab\r\n");
+}
+
+TEST_F(YmodemReceiverTest, AnEmptyFileIsAFile) {
+    StartFile(
+        "EMPTY\0"
+        "0"sv);
+    EXPECT_EQ(FinishFile(), kAckAndAskForData);
+    const auto outcome = TakeOutcome();
+    EXPECT_EQ(outcome.kind, Kind::kFileReceived);
+    EXPECT_EQ(outcome.data, "");
+}
+
+TEST_F(YmodemReceiverTest, ABadCrcIsRefusedAndTheRepeatTaken) {
+    std::string damaged = kRecordedBlock1;
+    damaged[40] ^= 0x10;
+    EXPECT_EQ(Feed(kRecordedHeader), kAckAndAskForData);
+    EXPECT_EQ(Feed(damaged), kNak);
+    EXPECT_EQ(Feed(kRecordedBlock1), kAck);
+    EXPECT_EQ(Feed(kRecordedBlock2), kAck);
+    FinishFile();
+    EXPECT_EQ(TakeOutcome().data, RecordedFileContent());
+
+    // A damaged header is refused as well, before any transfer starts.
+    YmodemReceiver other(now_);
+    other.TakeOutput();
+    std::string header = kRecordedHeader;
+    header[131] ^= 0x01;
+    other.Receive(header, now_);
+    EXPECT_EQ(other.TakeOutput(), kNak);
+    EXPECT_FALSE(other.TransferInProgress());
+}
+
+TEST_F(YmodemReceiverTest, ARepeatedBlockIsAcknowledgedAndDropped) {
+    EXPECT_EQ(Feed(kRecordedHeader), kAckAndAskForData);
+    EXPECT_EQ(Feed(kRecordedHeader), kAckAndAskForData);  // our first answer was lost
+    EXPECT_EQ(Feed(kRecordedBlock1), kAck);
+    EXPECT_EQ(Feed(kRecordedBlock1), kAck);
+    EXPECT_EQ(Feed(kRecordedBlock2), kAck);
+    EXPECT_EQ(Feed(kRecordedBlock2), kAck);
+    FinishFile();
+    EXPECT_EQ(TakeOutcome().data, RecordedFileContent());
+}
+
+TEST_F(YmodemReceiverTest, BlocksOutOfSequenceCancelTheTransfer) {
+    for (const std::string& wrong : {Block(3, "skips a block"), Block(0, "back to the header"), [] {
+                                         std::string bad = Block(2, "bad complement");
+                                         bad[2] = 0x00;
+                                         return bad;
+                                     }()}) {
+        SCOPED_TRACE(::testing::PrintToString(wrong.substr(0, 3)));
+        YmodemReceiver receiver(now_);
+        receiver.Receive(Header("X.DAT\0"
+                                "300"sv) +
+                             Block(1, "first"),
+                         now_);
+        receiver.TakeOutput();
+        receiver.Receive(wrong, now_);
+        EXPECT_EQ(receiver.TakeOutput(), kCancel);
+        const auto outcome = receiver.TakeOutcome();
+        ASSERT_TRUE(outcome.has_value());
+        EXPECT_EQ(outcome->kind, Kind::kProtocolError);
+        EXPECT_EQ(outcome->name, "X.DAT");
+        EXPECT_FALSE(receiver.TransferInProgress());
+    }
+}
+
+TEST_F(YmodemReceiverTest, AfterACancelTheNextTransferIsTaken) {
+    StartFile("X.DAT");
+    EXPECT_EQ(Feed(Block(5, "out of sequence")), kCancel);
+    EXPECT_EQ(TakeOutcome().kind, Kind::kProtocolError);
+    // A block still in flight from the cancelled transfer is cancelled again.
+    EXPECT_EQ(Feed(Block(6, "late")), kCancel);
+    EXPECT_EQ(Advance(YmodemReceiver::kHeaderRequestInterval), "C");
+    StartFile(
+        "X.DAT\0"
+        "2"sv);
+    Feed(Block(1, "ok"));
+    FinishFile();
+    EXPECT_EQ(TakeOutcome().data, "ok");
+}
+
+TEST_F(YmodemReceiverTest, SilenceIsRetriedThenGivenUp) {
+    StartFile(
+        "X.DAT\0"
+        "500"sv);
+    // Before the first data block the retry asks for CRC blocks again.
+    EXPECT_EQ(Advance(milliseconds(9999)), "");
+    EXPECT_EQ(Advance(milliseconds(1)), "C");
+    EXPECT_EQ(Feed(Block(1, "a")), kAck);
+    std::string answers;
+    for (int i = 0; i < YmodemReceiver::kMaxRetries; ++i) {
+        ASSERT_EQ(receiver_.NextDeadline(), now_ + YmodemReceiver::kBlockTimeout);
+        answers += Advance(YmodemReceiver::kBlockTimeout);
+    }
+    EXPECT_EQ(answers, std::string(YmodemReceiver::kMaxRetries, '\x15'));
+    EXPECT_FALSE(receiver_.TakeOutcome().has_value());
+    EXPECT_EQ(Advance(YmodemReceiver::kBlockTimeout), kCancel);
+    const auto outcome = TakeOutcome();
+    EXPECT_EQ(outcome.kind, Kind::kGivenUp);
+    EXPECT_EQ(outcome.data, "");
+    EXPECT_FALSE(receiver_.TransferInProgress());
+}
+
+TEST_F(YmodemReceiverTest, ABlockThatGoesQuietIsDroppedAndAskedFor) {
+    StartFile(
+        "X.DAT\0"
+        "3"sv);
+    const std::string block = Block(1, "abc");
+    EXPECT_EQ(Feed(block.substr(0, 60)), "");
+    EXPECT_EQ(receiver_.NextDeadline(), now_ + YmodemReceiver::kByteTimeout);
+    EXPECT_EQ(Advance(YmodemReceiver::kByteTimeout), "C");
+    EXPECT_EQ(Feed(block), kAck);
+    FinishFile();
+    EXPECT_EQ(TakeOutcome().data, "abc");
+}
+
+TEST_F(YmodemReceiverTest, WhileIdleItAsksEveryFewSecondsAndNeverGivesUp) {
+    for (int i = 0; i < 40; ++i) {
+        ASSERT_EQ(receiver_.NextDeadline(), now_ + YmodemReceiver::kHeaderRequestInterval);
+        ASSERT_EQ(Advance(milliseconds(2999)), "");
+        ASSERT_EQ(Advance(milliseconds(1)), "C");
+    }
+    EXPECT_FALSE(receiver_.TakeOutcome().has_value());
+    // A late tick asks once, not once per missed interval.
+    EXPECT_EQ(Advance(milliseconds(20000)), "C");
+}
+
+TEST_F(YmodemReceiverTest, TheSenderAbortsWithTwoCans) {
+    StartFile(
+        "X.DAT\0"
+        "1000"sv);
+    EXPECT_EQ(Feed(Block(1, "part")), kAck);
+    EXPECT_EQ(Feed("\x18\x18\x18\x18\x18\x18\x18\x18\x18\x18\b\b\b\b\b\b\b\b\b\b"), "");
+    const auto outcome = TakeOutcome();
+    EXPECT_EQ(outcome.kind, Kind::kAbortedBySender);
+    EXPECT_FALSE(receiver_.TransferInProgress());
+}
+
+TEST_F(YmodemReceiverTest, ALoneCanIsNoAbort) {
+    // The probe of another protocol that a waiting sender emits.
+    EXPECT_EQ(Feed("**\x18"
+                   "B00000000000000\r\x8A\x11"),
+              "");
+    StartFile(
+        "X.DAT\0"
+        "4"sv);
+    EXPECT_EQ(Feed("\x18"), "");
+    EXPECT_EQ(Feed(Block(1, "data")), kAck);
+    EXPECT_TRUE(receiver_.TransferInProgress());
+    // Two CAN inside a block are data, not an abort.
+    YmodemReceiver other(now_);
+    other.Receive(Header("X.DAT\0"
+                         "2"sv) +
+                      Block(1, "\x18\x18") + kEot + kEot,
+                  now_);
+    EXPECT_EQ(other.TakeOutcome()->data, "\x18\x18");
+}
+
+TEST_F(YmodemReceiverTest, ASenderEndingEarlyIsCancelledNotDelivered) {
+    StartFile(
+        "X.DAT\0"
+        "200"sv);
+    Feed(Block(1, std::string(128, 'x')));
+    EXPECT_EQ(FinishFile(), kCancel);
+    EXPECT_EQ(TakeOutcome().kind, Kind::kShortFile);
+}
+
+TEST_F(YmodemReceiverTest, ALoneEotFollowedByDataIsNoise) {
+    StartFile(
+        "X.DAT\0"
+        "256"sv);
+    Feed(Block(1, std::string(128, 'p')));
+    EXPECT_EQ(Feed(kEot), kNak);
+    EXPECT_EQ(Feed(Block(2, std::string(128, 'q'))), kAck);
+    FinishFile();
+    EXPECT_EQ(TakeOutcome().data, std::string(128, 'p') + std::string(128, 'q'));
+}
+
+TEST_F(YmodemReceiverTest, BlockNumbersWrapAfter255) {
+    const std::size_t blocks = 300;
+    std::string expected;
+    StartFile(std::string("X.DAT\0"sv) + std::to_string(blocks * 128));
+    for (std::size_t i = 1; i <= blocks; ++i) {
+        const std::string payload(128, static_cast<char>('A' + i % 26));
+        expected += payload;
+        ASSERT_EQ(Feed(Block(static_cast<std::uint8_t>(i), payload)), kAck) << "block " << i;
+    }
+    FinishFile();
+    EXPECT_EQ(TakeOutcome().data, expected);
+}
+
+TEST_F(YmodemReceiverTest, OnceTheFileIsInAFurtherFileWaitsForTheNextSession) {
+    StartFile(
+        "X.DAT\0"
+        "1"sv);
+    Feed(Block(1, "1"));
+    FinishFile();
+    EXPECT_EQ(TakeOutcome().kind, Kind::kFileReceived);
+    // The sender missed our acknowledgement of the end and repeats it.
+    EXPECT_EQ(Feed(kEot), kAckAndAskForData);
+    EXPECT_EQ(Feed(Header("SECOND.DAT\0"
+                          "10"sv)),
+              "");
+    EXPECT_EQ(Feed(Block(1, "stray")), "");
+    EXPECT_FALSE(receiver_.TakeOutcome().has_value());
+    EXPECT_EQ(Feed(Block(0, Zeros(128), 128, '\0')), kAck);
+}
+
+TEST_F(YmodemReceiverTest, CancelTellsTheSenderOnlyWhenATransferRuns) {
+    receiver_.Cancel(now_);
+    EXPECT_EQ(receiver_.TakeOutput(), "");
+    StartFile(
+        "X.DAT\0"
+        "10"sv);
+    Feed(Block(1, "12345").substr(0, 30));
+    receiver_.Cancel(now_);
+    EXPECT_EQ(receiver_.TakeOutput(), kCancel);
+    EXPECT_FALSE(receiver_.TransferInProgress());
+    EXPECT_FALSE(receiver_.TakeOutcome().has_value());
+    // The half block that was arriving is forgotten, not completed by new bytes.
+    EXPECT_EQ(Feed(Header("X.DAT\0"
+                          "2"sv)),
+              kAckAndAskForData);
+}
+
+TEST_F(YmodemReceiverTest, TheEndOfBatchWhileIdleIsAcknowledged) {
+    EXPECT_EQ(Feed(kRecordedEndOfBatch), kAck);
+    EXPECT_FALSE(receiver_.TransferInProgress());
+    EXPECT_FALSE(receiver_.TakeOutcome().has_value());
+}
+
+}  // namespace
+}  // namespace vorlund
