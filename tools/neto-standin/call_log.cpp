@@ -1,0 +1,22 @@
+#include "call_log.h"
+
+#include <windows.h>
+
+namespace standin {
+
+void CallLog::Write(const std::string& line) const {
+    if (path_.empty()) {
+        return;
+    }
+    HANDLE file = CreateFileA(path_.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                              nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        return;
+    }
+    const std::string record = line + "\n";
+    DWORD written = 0;
+    WriteFile(file, record.data(), static_cast<DWORD>(record.size()), &written, nullptr);
+    CloseHandle(file);
+}
+
+}  // namespace standin

@@ -1,0 +1,554 @@
+#include "stand_in_control.h"
+
+#include <olectl.h>
+
+#include <array>
+#include <string_view>
+
+#include "module.h"
+
+namespace standin {
+
+const CLSID kControlClassId = {
+    0x1983824D, 0xC89C, 0x11D5, {0xB1, 0x37, 0xA0, 0x14, 0x5D, 0xB9, 0xEC, 0x72}};
+const IID kDefaultInterfaceId = {
+    0x19328221, 0x57A1, 0x11D6, {0xB1, 0x38, 0xE5, 0x42, 0x8C, 0x7F, 0x41, 0x70}};
+const IID kEventInterfaceId = {
+    0x1983824E, 0xC89C, 0x11D5, {0xB1, 0x37, 0xA0, 0x14, 0x5D, 0xB9, 0xEC, 0x72}};
+
+namespace {
+
+constexpr wchar_t kWindowClass[] = L"VorlundNetoStandInWindow";
+
+struct Member {
+    std::wstring_view name;
+    DISPID id;
+};
+
+constexpr std::array<Member, 12> kMembers = {{
+    {L"COMport", 1},
+    {L"Baudrate", 2},
+    {L"Parity", 3},
+    {L"ByteSize", 4},
+    {L"StopBits", 5},
+    {L"PollSpeed", 6},
+    {L"PollTimeout", 7},
+    {L"RxTxDelay", 8},
+    {L"IrDADevice", 9},
+    {L"Download", kDownloadId},
+    {L"StopRunning", kStopRunningId},
+    {L"IsProtocolRunning", kIsProtocolRunningId},
+}};
+
+std::string Utf8(std::wstring_view text) {
+    if (text.empty()) {
+        return {};
+    }
+    const int size = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
+                                         nullptr, 0, nullptr, nullptr);
+    std::string result(static_cast<std::size_t>(size), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), result.data(), size,
+                        nullptr, nullptr);
+    return result;
+}
+
+std::wstring Wide(const std::string& text) {
+    const int size = MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, nullptr, 0);
+    std::wstring result(static_cast<std::size_t>(size), L'\0');
+    MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, result.data(), size);
+    result.resize(result.size() - 1);
+    return result;
+}
+
+// The argument as a variant of `type`, whatever form the caller passed it in.
+bool Coerce(const VARIANT& argument, VARTYPE type, VARIANT& converted) {
+    VariantInit(&converted);
+    VARIANT direct;
+    VariantInit(&direct);
+    if (FAILED(VariantCopyInd(&direct, const_cast<VARIANT*>(&argument)))) {
+        return false;
+    }
+    const HRESULT hr = VariantChangeType(&converted, &direct, 0, type);
+    VariantClear(&direct);
+    return SUCCEEDED(hr);
+}
+
+std::string Describe(const VARIANT& argument) {
+    VARIANT text;
+    std::string value = "?";
+    if (Coerce(argument, VT_BSTR, text)) {
+        value = Utf8(text.bstrVal ? text.bstrVal : L"");
+        VariantClear(&text);
+    }
+    return "vt=" + std::to_string(argument.vt) + " " + value;
+}
+
+}  // namespace
+
+StandInControl::StandInControl(Scenario scenario, CallLog log)
+    : scenario_(std::move(scenario)), log_(std::move(log)) {
+    ModuleAddRef();
+    WNDCLASSW windowClass{};
+    windowClass.lpfnWndProc = WindowProc;
+    windowClass.hInstance = ModuleInstance();
+    windowClass.lpszClassName = kWindowClass;
+    RegisterClassW(&windowClass);  // fails harmlessly for every object but the first
+    window_ = CreateWindowExW(0, kWindowClass, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
+                              ModuleInstance(), this);
+    log_.Write("create");
+}
+
+StandInControl::~StandInControl() {
+    CancelReactions();
+    if (window_) {
+        DestroyWindow(window_);
+    }
+    for (auto& [cookie, sink] : sinks_) {
+        sink->Release();
+    }
+    if (site_) {
+        site_->Release();
+    }
+    log_.Write("release");
+    ModuleRelease();
+}
+
+LRESULT CALLBACK StandInControl::WindowProc(HWND window, UINT message, WPARAM wParam,
+                                            LPARAM lParam) {
+    if (message == WM_NCCREATE) {
+        const auto* create = reinterpret_cast<const CREATESTRUCTW*>(lParam);
+        SetWindowLongPtrW(window, GWLP_USERDATA,
+                          reinterpret_cast<LONG_PTR>(create->lpCreateParams));
+    }
+    auto* self = reinterpret_cast<StandInControl*>(GetWindowLongPtrW(window, GWLP_USERDATA));
+    if (message == WM_TIMER && self) {
+        self->React(wParam);
+        return 0;
+    }
+    return DefWindowProcW(window, message, wParam, lParam);
+}
+
+STDMETHODIMP StandInControl::QueryInterface(REFIID iid, void** object) {
+    if (!object) {
+        return E_POINTER;
+    }
+    if (iid == IID_IUnknown || iid == IID_IDispatch || iid == kDefaultInterfaceId) {
+        *object = static_cast<IDispatch*>(this);
+    } else if (iid == IID_IOleObject) {
+        *object = static_cast<IOleObject*>(this);
+    } else if (iid == IID_IPersistStreamInit) {
+        *object = static_cast<IPersistStreamInit*>(this);
+    } else if (iid == IID_IConnectionPointContainer) {
+        *object = static_cast<IConnectionPointContainer*>(this);
+    } else {
+        *object = nullptr;
+        return E_NOINTERFACE;
+    }
+    AddRef();
+    return S_OK;
+}
+
+STDMETHODIMP_(ULONG) StandInControl::AddRef() {
+    return InterlockedIncrement(&references_);
+}
+
+STDMETHODIMP_(ULONG) StandInControl::Release() {
+    const LONG left = InterlockedDecrement(&references_);
+    if (left == 0) {
+        delete this;
+    }
+    return static_cast<ULONG>(left);
+}
+
+STDMETHODIMP StandInControl::GetTypeInfoCount(UINT* count) {
+    *count = 0;
+    return S_OK;
+}
+
+STDMETHODIMP StandInControl::GetTypeInfo(UINT, LCID, ITypeInfo**) {
+    return E_NOTIMPL;
+}
+
+STDMETHODIMP StandInControl::GetIDsOfNames(REFIID, LPOLESTR* names, UINT count, LCID, DISPID* ids) {
+    HRESULT hr = S_OK;
+    for (UINT i = 0; i < count; ++i) {
+        ids[i] = DISPID_UNKNOWN;
+        for (const Member& member : kMembers) {
+            if (_wcsicmp(names[i], member.name.data()) == 0) {
+                ids[i] = member.id;
+            }
+        }
+        if (ids[i] == DISPID_UNKNOWN) {
+            hr = DISP_E_UNKNOWNNAME;
+        }
+        log_.Write("GetIDsOfNames " + Utf8(names[i]) + " -> " + std::to_string(ids[i]));
+    }
+    return hr;
+}
+
+STDMETHODIMP StandInControl::Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARAMS* params,
+                                    VARIANT* result, EXCEPINFO* exception, UINT*) {
+    if (!params) {
+        return E_INVALIDARG;
+    }
+    if (id >= 1 && id <= 9) {
+        if (flags != DISPATCH_PROPERTYPUT) {
+            log_.Write("property " + std::to_string(id) + " not written with PROPERTYPUT");
+            return DISP_E_MEMBERNOTFOUND;
+        }
+        return PutProperty(id, *params, exception);
+    }
+    if (!(flags & DISPATCH_METHOD)) {
+        log_.Write("method " + std::to_string(id) + " not called as a method");
+        return DISP_E_MEMBERNOTFOUND;
+    }
+    if (id == kDownloadId) {
+        return CallDownload(*params, result);
+    }
+    if (id == kStopRunningId) {
+        log_.Write("StopRunning");
+        running_ = false;
+        CancelReactions();
+        return S_OK;
+    }
+    if (id == kIsProtocolRunningId) {
+        const bool running = Running();
+        log_.Write("IsProtocolRunning -> " + std::to_string(running ? 1 : 0));
+        if (result) {
+            VariantInit(result);
+            result->vt = VT_I2;
+            result->iVal = running ? 1 : 0;
+        }
+        return S_OK;
+    }
+    log_.Write("Invoke unknown " + std::to_string(id));
+    return DISP_E_MEMBERNOTFOUND;
+}
+
+HRESULT StandInControl::PutProperty(DISPID id, const DISPPARAMS& params, EXCEPINFO* exception) {
+    if (params.cArgs != 1 || params.cNamedArgs != 1 ||
+        params.rgdispidNamedArgs[0] != DISPID_PROPERTYPUT) {
+        log_.Write("put " + std::to_string(id) + " without the one named argument");
+        return DISP_E_PARAMNOTOPTIONAL;
+    }
+    const VARIANT& value = params.rgvarg[0];
+    if (scenario_.refusedProperties.count(id) != 0) {
+        log_.Write("put " + std::to_string(id) + " " + Describe(value) + " refused");
+        if (exception) {
+            *exception = EXCEPINFO{};
+            exception->bstrSource = SysAllocString(L"NetO stand-in");
+            exception->bstrDescription = SysAllocString(L"Invalid property value");
+            exception->scode = CTL_E_INVALIDPROPERTYVALUE;
+        }
+        return DISP_E_EXCEPTION;
+    }
+    log_.Write("put " + std::to_string(id) + " " + Describe(value));
+    VARIANT port;
+    if (id == 1 && Coerce(value, VT_I2, port)) {
+        comPort_ = port.iVal;
+    }
+    return S_OK;
+}
+
+HRESULT StandInControl::CallDownload(const DISPPARAMS& params, VARIANT* result) {
+    const int call = ++downloadCalls_;
+    if (params.cArgs != 3 || params.cNamedArgs != 0) {
+        log_.Write("Download with " + std::to_string(params.cArgs) + " arguments");
+        return DISP_E_BADPARAMCOUNT;
+    }
+    // Arguments arrive last first.
+    const VARIANT& id = params.rgvarg[2];
+    const VARIANT& rcvDir = params.rgvarg[1];
+    const VARIANT& downType = params.rgvarg[0];
+    std::string line = "Download " + std::to_string(call) + " id " + Describe(id) + " dir " +
+                       Describe(rcvDir) + " type " + Describe(downType);
+    if (scenario_.refusedDownloads.count(call) != 0) {
+        log_.Write(line + " -> failed");
+        return E_FAIL;
+    }
+    const auto answer = scenario_.downloadStatus.find(call);
+    const std::int16_t status = answer == scenario_.downloadStatus.end() ? 0 : answer->second;
+    log_.Write(line + " -> " + std::to_string(status));
+    if (result) {
+        VariantInit(result);
+        result->vt = VT_I2;
+        result->iVal = status;
+    }
+    if (status < 0) {
+        return S_OK;
+    }
+    running_ = true;
+    VARIANT directory;
+    const std::wstring dir =
+        Coerce(rcvDir, VT_BSTR, directory) && directory.bstrVal ? directory.bstrVal : L"";
+    VariantClear(&directory);
+    for (const Reaction& reaction : scenario_.reactions) {
+        if (reaction.afterDownload == call) {
+            const UINT_PTR timerId = nextTimerId_++;
+            pending_[timerId] = PendingReaction{reaction, dir};
+            SetTimer(window_, timerId, reaction.delayMs, nullptr);
+        }
+    }
+    return S_OK;
+}
+
+void StandInControl::React(UINT_PTR timerId) {
+    KillTimer(window_, timerId);
+    const auto found = pending_.find(timerId);
+    if (found == pending_.end()) {
+        return;
+    }
+    const PendingReaction pending = found->second;
+    pending_.erase(found);
+    const Reaction& reaction = pending.reaction;
+    if (reaction.kind == Reaction::Kind::kDeliver) {
+        const std::wstring target = pending.rcvDir + L"\\X.DAT";
+        const bool copied = CopyFileW(Wide(reaction.source).c_str(), target.c_str(), FALSE);
+        log_.Write(std::string("deliver ") + (copied ? "ok" : "failed"));
+    } else if (reaction.code == 30) {
+        running_ = false;  // the port could not be opened: the protocol has ended
+    }
+    RaiseProtocolMessage(reaction.code, reaction.final);
+}
+
+void StandInControl::RaiseProtocolMessage(std::int16_t code, std::int16_t final) {
+    AddRef();  // the handler may release the service's last reference
+    std::vector<IDispatch*> sinks;
+    for (auto& [cookie, sink] : sinks_) {
+        sink->AddRef();
+        sinks.push_back(sink);
+    }
+    log_.Write("event " + std::to_string(code) + " begin");
+    std::int16_t codeValue = code;
+    BSTR message = SysAllocString(L"stand-in message");
+    std::int16_t finalValue = final;
+    std::int16_t portValue = comPort_;
+    // Arguments last first: COMport, final, strMessage, msgCode.
+    std::array<VARIANT, 4> arguments{};
+    for (VARIANT& argument : arguments) {
+        VariantInit(&argument);
+    }
+    if (scenario_.byReference) {
+        arguments[3].vt = VT_I2 | VT_BYREF;
+        arguments[3].piVal = &codeValue;
+        arguments[2].vt = VT_BSTR | VT_BYREF;
+        arguments[2].pbstrVal = &message;
+        arguments[1].vt = VT_I2 | VT_BYREF;
+        arguments[1].piVal = &finalValue;
+        arguments[0].vt = VT_I2 | VT_BYREF;
+        arguments[0].piVal = &portValue;
+    } else {
+        arguments[3].vt = VT_I2;
+        arguments[3].iVal = codeValue;
+        arguments[2].vt = VT_BSTR;
+        arguments[2].bstrVal = message;
+        arguments[1].vt = VT_I2;
+        arguments[1].iVal = finalValue;
+        arguments[0].vt = VT_I2;
+        arguments[0].iVal = portValue;
+    }
+    DISPPARAMS params{arguments.data(), nullptr, 4, 0};
+    for (IDispatch* sink : sinks) {
+        const HRESULT hr = sink->Invoke(kOnProtocolMessageId, IID_NULL, LOCALE_USER_DEFAULT,
+                                        DISPATCH_METHOD, &params, nullptr, nullptr, nullptr);
+        log_.Write("event " + std::to_string(code) + " end hr=" + std::to_string(hr));
+        sink->Release();
+    }
+    SysFreeString(message);
+    Release();
+}
+
+void StandInControl::CancelReactions() {
+    for (const auto& [timerId, pending] : pending_) {
+        KillTimer(window_, timerId);
+    }
+    pending_.clear();
+}
+
+bool StandInControl::Running() const {
+    return scenario_.runningAnswer < 0 ? running_ : scenario_.runningAnswer != 0;
+}
+
+STDMETHODIMP StandInControl::SetClientSite(IOleClientSite* site) {
+    log_.Write(site ? "SetClientSite set" : "SetClientSite null");
+    if (site) {
+        site->AddRef();
+    }
+    if (site_) {
+        site_->Release();
+    }
+    site_ = site;
+    return S_OK;
+}
+
+STDMETHODIMP StandInControl::GetClientSite(IOleClientSite** site) {
+    *site = site_;
+    if (site_) {
+        site_->AddRef();
+    }
+    return S_OK;
+}
+
+STDMETHODIMP StandInControl::SetHostNames(LPCOLESTR, LPCOLESTR) {
+    return S_OK;
+}
+
+STDMETHODIMP StandInControl::Close(DWORD saveOption) {
+    log_.Write("Close " + std::to_string(saveOption));
+    return S_OK;
+}
+
+STDMETHODIMP StandInControl::SetMoniker(DWORD, IMoniker*) {
+    return E_NOTIMPL;
+}
+STDMETHODIMP StandInControl::GetMoniker(DWORD, DWORD, IMoniker**) {
+    return E_NOTIMPL;
+}
+STDMETHODIMP StandInControl::InitFromData(IDataObject*, BOOL, DWORD) {
+    return E_NOTIMPL;
+}
+STDMETHODIMP StandInControl::GetClipboardData(DWORD, IDataObject**) {
+    return E_NOTIMPL;
+}
+
+STDMETHODIMP StandInControl::DoVerb(LONG verb, LPMSG, IOleClientSite*, LONG, HWND, LPCRECT) {
+    log_.Write("DoVerb " + std::to_string(verb));
+    return E_NOTIMPL;
+}
+
+STDMETHODIMP StandInControl::EnumVerbs(IEnumOLEVERB**) {
+    return E_NOTIMPL;
+}
+STDMETHODIMP StandInControl::Update() {
+    return S_OK;
+}
+STDMETHODIMP StandInControl::IsUpToDate() {
+    return S_OK;
+}
+
+STDMETHODIMP StandInControl::GetUserClassID(CLSID* classId) {
+    *classId = kControlClassId;
+    return S_OK;
+}
+
+STDMETHODIMP StandInControl::GetUserType(DWORD, LPOLESTR*) {
+    return E_NOTIMPL;
+}
+STDMETHODIMP StandInControl::SetExtent(DWORD, SIZEL*) {
+    return S_OK;
+}
+STDMETHODIMP StandInControl::GetExtent(DWORD, SIZEL*) {
+    return E_NOTIMPL;
+}
+STDMETHODIMP StandInControl::Advise(IAdviseSink*, DWORD*) {
+    return E_NOTIMPL;
+}
+STDMETHODIMP StandInControl::Unadvise(DWORD) {
+    return E_NOTIMPL;
+}
+STDMETHODIMP StandInControl::EnumAdvise(IEnumSTATDATA**) {
+    return E_NOTIMPL;
+}
+
+STDMETHODIMP StandInControl::GetMiscStatus(DWORD, DWORD* status) {
+    log_.Write("GetMiscStatus");
+    *status = OLEMISC_SETCLIENTSITEFIRST | OLEMISC_ACTIVATEWHENVISIBLE | OLEMISC_INSIDEOUT |
+              OLEMISC_CANTLINKINSIDE | OLEMISC_RECOMPOSEONRESIZE;
+    return S_OK;
+}
+
+STDMETHODIMP StandInControl::SetColorScheme(LOGPALETTE*) {
+    return E_NOTIMPL;
+}
+
+STDMETHODIMP StandInControl::GetClassID(CLSID* classId) {
+    *classId = kControlClassId;
+    return S_OK;
+}
+
+STDMETHODIMP StandInControl::IsDirty() {
+    return S_FALSE;
+}
+STDMETHODIMP StandInControl::Load(LPSTREAM) {
+    return E_NOTIMPL;
+}
+STDMETHODIMP StandInControl::Save(LPSTREAM, BOOL) {
+    return E_NOTIMPL;
+}
+STDMETHODIMP StandInControl::GetSizeMax(ULARGE_INTEGER*) {
+    return E_NOTIMPL;
+}
+
+STDMETHODIMP StandInControl::InitNew() {
+    log_.Write("InitNew");
+    return S_OK;
+}
+
+STDMETHODIMP StandInControl::EnumConnectionPoints(IEnumConnectionPoints**) {
+    return E_NOTIMPL;
+}
+
+STDMETHODIMP StandInControl::FindConnectionPoint(REFIID iid, IConnectionPoint** point) {
+    if (iid != kEventInterfaceId) {
+        *point = nullptr;
+        return CONNECT_E_NOCONNECTION;
+    }
+    *point = &eventPoint_;
+    AddRef();
+    return S_OK;
+}
+
+STDMETHODIMP StandInControl::EventPoint::QueryInterface(REFIID iid, void** object) {
+    if (iid == IID_IUnknown || iid == IID_IConnectionPoint) {
+        *object = this;
+        AddRef();
+        return S_OK;
+    }
+    *object = nullptr;
+    return E_NOINTERFACE;
+}
+
+STDMETHODIMP StandInControl::EventPoint::GetConnectionInterface(IID* iid) {
+    *iid = kEventInterfaceId;
+    return S_OK;
+}
+
+STDMETHODIMP StandInControl::EventPoint::GetConnectionPointContainer(
+    IConnectionPointContainer** container) {
+    *container = &owner_;
+    owner_.AddRef();
+    return S_OK;
+}
+
+STDMETHODIMP StandInControl::EventPoint::Advise(IUnknown* sink, DWORD* cookie) {
+    // A real control asks the sink for the event interface itself, so a sink
+    // that only answers IDispatch is refused here as well.
+    IDispatch* events = nullptr;
+    if (!sink ||
+        FAILED(sink->QueryInterface(kEventInterfaceId, reinterpret_cast<void**>(&events)))) {
+        owner_.log_.Write("Advise refused");
+        return CONNECT_E_CANNOTCONNECT;
+    }
+    *cookie = owner_.nextCookie_++;
+    owner_.sinks_[*cookie] = events;
+    owner_.log_.Write("Advise " + std::to_string(*cookie));
+    return S_OK;
+}
+
+STDMETHODIMP StandInControl::EventPoint::Unadvise(DWORD cookie) {
+    const auto found = owner_.sinks_.find(cookie);
+    if (found == owner_.sinks_.end()) {
+        owner_.log_.Write("Unadvise unknown " + std::to_string(cookie));
+        return CONNECT_E_NOCONNECTION;
+    }
+    found->second->Release();
+    owner_.sinks_.erase(found);
+    owner_.log_.Write("Unadvise " + std::to_string(cookie));
+    return S_OK;
+}
+
+STDMETHODIMP StandInControl::EventPoint::EnumConnections(IEnumConnections**) {
+    return E_NOTIMPL;
+}
+
+}  // namespace standin
