@@ -1,0 +1,44 @@
+// A platform that forwards to the real one but fails the operations a test
+// names, so results 2, 50, 51 and 52 can be provoked without a full disk.
+#pragma once
+
+#include <string>
+
+#include "platform/platform.h"
+
+namespace vorlund::testing {
+
+struct Faults {
+    bool openExclusive = false;
+    bool createExport = false;
+    int failWriteNumber = 0;  // the n-th Write fails (1-based); 0: none
+    bool commit = false;
+    std::size_t readChunk = 0;  // when set, reads return at most this many bytes
+    bool hasClock = false;
+    LocalDateTime clock;
+};
+
+class FaultPlatform : public Platform {
+public:
+    FaultPlatform(const Platform& real, Faults faults) : real_(real), faults_(faults) {}
+
+    char PathSeparator() const override { return real_.PathSeparator(); }
+    std::string ExecutablePath() const override { return real_.ExecutablePath(); }
+    bool IsDirectory(const std::string& path) const override { return real_.IsDirectory(path); }
+    bool MakeDirectory(const std::string& path) const override { return real_.MakeDirectory(path); }
+    bool ReadSettingsFile(const std::string& path, std::string& content) const override {
+        return real_.ReadSettingsFile(path, content);
+    }
+    bool FileExists(const std::string& path) const override { return real_.FileExists(path); }
+    std::unique_ptr<InputFile> OpenExclusive(const std::string& path) const override;
+    std::unique_ptr<OutputFile> CreateExport(const std::string& path) const override;
+    LocalDateTime LocalTime() const override {
+        return faults_.hasClock ? faults_.clock : real_.LocalTime();
+    }
+
+private:
+    const Platform& real_;
+    Faults faults_;
+};
+
+}  // namespace vorlund::testing
