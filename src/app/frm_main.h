@@ -47,6 +47,8 @@ class TfrmMain {
     bool CloseRequested() const { return closeRequested_; }
 
   private:
+    // Native ticks for the window's timers, each delivered through the boundary.
+    TickSourceFactory TicksThroughBoundary();
     // Download("&&&&&&", SpoolDir, 1): the same request at start and restart.
     std::int16_t StartReception();
     void WriteConfiguration();

@@ -1,0 +1,102 @@
+// The main window's logic on the simulated desktop and control, with a
+// conversion that answers scripted results. Every box is dismissed 250 ms
+// after it opens unless a test says otherwise.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <new>
+#include <string>
+#include <vector>
+
+#include "app/frm_main.h"
+#include "sim/sim_event_loop.h"
+#include "sim/sim_neto_ctl.h"
+#include "sim/sim_shell.h"
+
+namespace vorlund::sim {
+
+inline constexpr VirtualTime kDismissDelay = 250;
+inline const std::string kSpoolDir = "C:\\Vorlund\\Spool";
+
+inline const std::string kCannotStart = "InfoBox: Kunde inte starta protokoll";
+inline const std::string kCannotOpenPort =
+    "InfoBox: Kunde inte \xF6ppna COM-port. Kontrollera att ingen annan applikation "
+    "anv\xE4nder porten.";
+inline const std::string kCannotCreateExport = "InfoBox: Fel vid skapande av destinationsfil!";
+inline const std::string kCannotRestart =
+    "InfoBox: Kunde ej \xE5terstarta NetO. Applikationen avslutas";
+
+inline Record DownloadAt(VirtualTime time, int status = 0) {
+    return {time, "Download &&&&&& " + kSpoolDir + " 1 -> " + std::to_string(status)};
+}
+
+// The nine writes of the configuration with the values of the defaults.
+inline std::vector<Record> ConfigurationAt(VirtualTime time) {
+    return {{time, "COMport 1"},      {time, "Baudrate 115200"}, {time, "Parity 0"},
+            {time, "ByteSize 8"},     {time, "StopBits 0"},      {time, "PollSpeed 250"},
+            {time, "PollTimeout -1"}, {time, "IrDADevice 0"},    {time, "RxTxDelay 1"}};
+}
+
+inline std::vector<Record> Concat(std::vector<Record> first, const std::vector<Record>& second) {
+    first.insert(first.end(), second.begin(), second.end());
+    return first;
+}
+
+class CycleTest : public ::testing::Test {
+  protected:
+    CycleTest() {
+        settings.AppDir = "C:\\Vorlund\\";
+        settings.SpoolDir = kSpoolDir;
+        shell.SetDismissDelay(kDismissDelay);
+    }
+
+    // Builds the window at virtual time 0, as the shell does at start-up.
+    void Start() {
+        frm = std::make_unique<TfrmMain>(
+            shell, ctl, settings, [this] { return Convert(); }, "Datasvc");
+    }
+
+    // Start, then run past the first start at 100 ms and forget its records.
+    void StartReceiving() {
+        Start();
+        loop.RunUntil(100);
+        ASSERT_EQ(loop.Records().back(), DownloadAt(100));
+        loop.ClearRecords();
+    }
+
+    void ChooseCloseAt(VirtualTime time) {
+        loop.At(time, [this] {
+            loop.Log("close item chosen");
+            frm->OnCloseItemChosen();
+        });
+    }
+
+    ConversionResult Convert() {
+        if (conversionThrows) {
+            loop.Log("ConvertReceivedFile throws");
+            throw std::bad_alloc();
+        }
+        ConversionResult result = kConverted;
+        if (!results.empty()) {
+            result = results.front();
+            results.pop_front();
+        }
+        loop.Log("ConvertReceivedFile -> " + std::to_string(result));
+        return result;
+    }
+
+    SimEventLoop loop;
+    SimShell shell{loop};
+    SimNetoCtl ctl{loop};
+    ServiceSettings settings;
+    std::deque<ConversionResult> results;  // then kConverted
+    bool conversionThrows = false;
+    std::unique_ptr<TfrmMain> frm;
+};
+
+}  // namespace vorlund::sim
