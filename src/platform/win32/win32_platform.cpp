@@ -1,0 +1,156 @@
+// The Windows implementation of the platform layer: the ANSI (*A) functions,
+// so every path and text stays in the single-byte code page.
+#include <windows.h>
+
+#include <string>
+
+#include "platform/platform.h"
+#include "platform/win32/unique_handle.h"
+
+namespace vorlund {
+namespace {
+
+DWORD Attributes(const std::string& path) { return ::GetFileAttributesA(path.c_str()); }
+
+class Win32InputFile final : public InputFile {
+public:
+    explicit Win32InputFile(UniqueHandle handle) : handle_(std::move(handle)) {}
+
+    std::int64_t Read(void* buffer, std::size_t size) override {
+        DWORD count = 0;
+        const auto request = static_cast<DWORD>(size > 0x40000000 ? 0x40000000 : size);
+        if (!::ReadFile(handle_.get(), buffer, request, &count, nullptr)) {
+            return -1;
+        }
+        return count;
+    }
+
+private:
+    UniqueHandle handle_;
+};
+
+// Created with no sharing, so no consumer can open the export before it is
+// complete; a failed one is deleted so that no half delivery is imported.
+class Win32OutputFile final : public OutputFile {
+public:
+    Win32OutputFile(UniqueHandle handle, std::string path)
+        : handle_(std::move(handle)), path_(std::move(path)) {}
+
+    ~Win32OutputFile() override {
+        if (!committed_) {
+            handle_.reset();
+            ::DeleteFileA(path_.c_str());
+        }
+    }
+
+    bool Write(const void* data, std::size_t size) override {
+        const char* bytes = static_cast<const char*>(data);
+        while (size > 0) {
+            DWORD written = 0;
+            const auto request = static_cast<DWORD>(size > 0x40000000 ? 0x40000000 : size);
+            if (!::WriteFile(handle_.get(), bytes, request, &written, nullptr) || written == 0) {
+                return false;
+            }
+            bytes += written;
+            size -= written;
+        }
+        return true;
+    }
+
+    bool Commit() override {
+        committed_ = ::CloseHandle(handle_.release()) != 0;
+        return committed_;
+    }
+
+private:
+    UniqueHandle handle_;
+    std::string path_;
+    bool committed_ = false;
+};
+
+class Win32Platform final : public Platform {
+public:
+    char PathSeparator() const override { return '\\'; }
+
+    std::string ExecutablePath() const override {
+        std::string path(MAX_PATH, '\0');
+        for (;;) {
+            const DWORD length =
+                ::GetModuleFileNameA(nullptr, path.data(), static_cast<DWORD>(path.size()));
+            if (length < path.size()) {
+                path.resize(length);
+                return path;
+            }
+            path.resize(path.size() * 2);
+        }
+    }
+
+    bool IsDirectory(const std::string& path) const override {
+        const DWORD attributes = Attributes(path);
+        return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+    }
+
+    bool MakeDirectory(const std::string& path) const override {
+        return ::CreateDirectoryA(path.c_str(), nullptr) != 0;
+    }
+
+    bool ReadSettingsFile(const std::string& path, std::string& content) const override {
+        UniqueHandle handle(::CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                          OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (!handle) return false;
+        Win32InputFile file(std::move(handle));
+        content.clear();
+        char block[4096];
+        for (;;) {
+            const std::int64_t count = file.Read(block, sizeof block);
+            if (count < 0) return false;
+            if (count == 0) return true;
+            content.append(block, static_cast<std::size_t>(count));
+        }
+    }
+
+    bool FileExists(const std::string& path) const override {
+        const DWORD attributes = Attributes(path);
+        return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+    }
+
+    std::unique_ptr<InputFile> OpenExclusive(const std::string& path) const override {
+        UniqueHandle handle(::CreateFileA(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                                          FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (!handle) return nullptr;
+        return std::make_unique<Win32InputFile>(std::move(handle));
+    }
+
+    std::unique_ptr<OutputFile> CreateExport(const std::string& path) const override {
+        UniqueHandle handle(::CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                          FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (!handle) return nullptr;
+        return std::make_unique<Win32OutputFile>(std::move(handle), path);
+    }
+
+    LocalDateTime LocalTime() const override {
+        SYSTEMTIME now{};
+        ::GetLocalTime(&now);
+        return {now.wYear, now.wMonth, now.wDay, now.wHour, now.wMinute, now.wSecond};
+    }
+};
+
+}  // namespace
+
+Platform& NativePlatform() {
+    static Win32Platform platform;
+    return platform;
+}
+
+char UserDecimalSeparator() {
+    char separator[8] = {};
+    if (::GetLocaleInfoA(LOCALE_USER_DEFAULT, LOCALE_SDECIMAL, separator, sizeof separator) < 2) {
+        return '.';
+    }
+    return separator[0];
+}
+
+// The console shows code page 1252 bytes as they are.
+std::string TerminalText(std::string_view cp1252) { return std::string(cp1252); }
+
+}  // namespace vorlund
