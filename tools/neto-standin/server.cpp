@@ -1,8 +1,8 @@
 // The in-process server around the stand-in: class factory, unload test and a
-// per-user registration, so a throwaway Wine prefix needs no administrator and
-// the machine-wide class table is never touched.
-#include <olectl.h>
+// registration for throwaway Wine prefixes.
 #include <windows.h>
+
+#include <olectl.h>
 
 #include <fstream>
 #include <sstream>
@@ -134,6 +134,9 @@ STDAPI DllCanUnloadNow() {
     return State().users == 0 ? S_OK : S_FALSE;
 }
 
+// Per user, where Windows looks first; and in the machine's classes as well
+// where that is allowed, because Wine's class lookup reads only those. The
+// stand-in is registered only in throwaway prefixes, so that costs nothing.
 STDAPI DllRegisterServer() {
     char path[MAX_PATH];
     const DWORD size = GetModuleFileNameA(ModuleInstance(), path, MAX_PATH);
@@ -141,13 +144,23 @@ STDAPI DllRegisterServer() {
         return SELFREG_E_CLASS;
     }
     const std::string server = std::string(kClassKey) + "\\InprocServer32";
-    const bool ok = SetValue(HKEY_CURRENT_USER, kClassKey, nullptr, "NetO stand-in (tests only)") &&
-                    SetValue(HKEY_CURRENT_USER, server, nullptr, path) &&
-                    SetValue(HKEY_CURRENT_USER, server, "ThreadingModel", "Apartment");
-    return ok ? S_OK : SELFREG_E_CLASS;
+    const auto registerIn = [&](HKEY root) {
+        return SetValue(root, kClassKey, nullptr, "NetO stand-in (tests only)") &&
+               SetValue(root, server, nullptr, path) &&
+               SetValue(root, server, "ThreadingModel", "Apartment");
+    };
+    const bool perUser = registerIn(HKEY_CURRENT_USER);
+    registerIn(HKEY_LOCAL_MACHINE);
+    return perUser ? S_OK : SELFREG_E_CLASS;
 }
 
 STDAPI DllUnregisterServer() {
-    const LONG status = RegDeleteTreeA(HKEY_CURRENT_USER, kClassKey);
-    return status == ERROR_SUCCESS || status == ERROR_FILE_NOT_FOUND ? S_OK : SELFREG_E_CLASS;
+    LONG status = ERROR_SUCCESS;
+    for (const HKEY root : {HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE}) {
+        const LONG removed = RegDeleteTreeA(root, kClassKey);
+        if (removed != ERROR_SUCCESS && removed != ERROR_FILE_NOT_FOUND) {
+            status = removed;
+        }
+    }
+    return status == ERROR_SUCCESS ? S_OK : SELFREG_E_CLASS;
 }

@@ -5,9 +5,10 @@
 // and each waits for the service's handler to return, as the real control's do.
 #pragma once
 
+#include <windows.h>
+
 #include <ocidl.h>
 #include <oleidl.h>
-#include <windows.h>
 
 #include <map>
 #include <string>

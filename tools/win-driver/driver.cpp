@@ -3,8 +3,9 @@
 // mouse notifications, pick from the tray menu, ask windows to close, and
 // start the service with a given show command. Each command prints what it
 // saw and exits with 0 when it found what it was asked for, 1 otherwise.
-#include <shellapi.h>
 #include <windows.h>
+
+#include <shellapi.h>
 
 #include <cstdio>
 #include <cstdlib>

@@ -1,0 +1,63 @@
+// Vorlund.exe: the resident download service. Start-up builds the hidden
+// windows and the main window's parts, loads the settings and runs the event
+// loop until the main window is closed; the teardown follows the objects'
+// lifetimes.
+
+#include <windows.h>
+
+#include <variant>
+
+#include "app/application_title.h"
+#include "app/win32/application_error.h"
+#include "app/win32/application_window.h"
+#include "app/win32/com_apartment.h"
+#include "app/win32/main_form.h"
+#include "app/win32/win32_shell.h"
+#include "platform/platform.h"
+#include "settings/load_service_settings.h"
+
+namespace vorlund {
+namespace {
+
+int RunEventLoop() {
+    MSG message;
+    while (GetMessageA(&message, nullptr, 0, 0) > 0) {
+        TranslateMessage(&message);
+        DispatchMessageA(&message);
+    }
+    return 0;
+}
+
+// Everything from the application's window to the end of the event loop.
+// Returns the exit code; exceptions escape to the caller.
+int RunService(HINSTANCE instance) {
+    const Platform& platform = NativePlatform();
+    const std::string executablePath = platform.ExecutablePath();
+    ApplicationWindow application(ApplicationTitle(executablePath));
+    Win32Shell shell(application.Handle());
+    application.SetOnClose([&shell] { shell.CloseMainWindow(); });
+
+    MainForm frmMain(shell, LoadIconA(instance, "MAINICON"));
+    auto settings = LoadServiceSettings(executablePath, platform, shell);
+    if (const auto* failure = std::get_if<StartupFailure>(&settings)) {
+        return failure->exitCode;
+    }
+    frmMain.Start(std::get<ServiceSettings>(settings), platform, UserDecimalSeparator(),
+                  application.Handle());
+    return RunEventLoop();
+}
+
+}  // namespace
+}  // namespace vorlund
+
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
+    using namespace vorlund;
+    const ComApartment runtime;
+    try {
+        return RunService(instance);
+    } catch (const std::exception& error) {
+        // The failed start-up's objects are gone by now: the box stands alone.
+        ShowApplicationError(error, reinterpret_cast<const void*>(&RunService));
+        return 0;
+    }
+}
