@@ -1,0 +1,125 @@
+#!/usr/bin/env bash
+# End-to-end tests of vorlund-convert: real directories, real files, export
+# files compared byte for byte. Usage: convert_e2e.sh SOURCE_DIR CONVERTER...
+# (the converter may be a command with a prefix, such as an emulator).
+set -uo pipefail
+source_dir=$1
+shift
+converter=("$@")
+here=$source_dir/tests/app/convert
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+failures=0
+
+fail() {
+    echo "FAIL: $*"
+    failures=$((failures + 1))
+}
+
+# new_app NAME [INI]: a fresh application directory with the given settings.
+new_app() {
+    app=$work/$1
+    mkdir -p "$app/Spool"
+    [ $# -lt 2 ] || printf '%s' "$2" >"$app/Vorlund.ini"
+}
+
+run() {
+    "${converter[@]}" "$app" >"$work/stdout" 2>"$work/stderr"
+    status=$?
+    tr -d '\r' <"$work/stdout" >"$work/stdout.txt"
+}
+
+expect_status() {
+    [ "$status" -eq "$1" ] || fail "$2: exit status $status, expected $1 ($(cat "$work/stderr"))"
+}
+
+expect_file() {  # FILE EXPECTED_BYTES NAME
+    if ! cmp -s "$1" <(printf '%b' "$2"); then
+        fail "$3: export differs"
+        od -c "$1" | head -20
+    fi
+}
+
+# The bundled example, summed in code order with ';' as separator.
+new_app example
+cp -r "$source_dir/examples/app/." "$app"
+run
+expect_status 0 "example"
+exported=$(head -n 1 "$work/stdout.txt")
+exported=${exported//\\//}
+cmp -s "$app/Out/${exported##*/}" "$here/golden/example-summed.txt" ||
+    fail "example: export differs from the golden file"
+cmp -s "$app/Spool/X.DAT" "$source_dir/examples/app/Spool/X.DAT" || fail "example: X.DAT changed"
+
+# Listing in arrival order, quoted, TAB-separated, with the lines that used
+# to lose data: LF-only line ends, negative fractions, and an export line
+# longer than 1,023 bytes.
+long_code=$(printf 'L%.0s' $(seq 1 1018))
+new_app listing $'Aggregation=0\r\nUseQuotes=1\r\nSeparator=2\r\nOutFile=list.txt\r\n'
+printf 'b;1\r\na;-12.5\nc ; -0.5 \r\n\xe5;12.\r\n%s;2\r\nend\r\nz;9\r\n' "$long_code" >"$app/Spool/X.DAT"
+run
+expect_status 0 "listing"
+expect_file "$app/Out/list.txt" \
+    "\"B\"\t\"1\"\r\n\"A\"\t\"-12.5\"\r\n\"C\"\t\"-0.5\"\r\n\"\xc5\"\t\"12\"\r\n\"$long_code\"\t\"2\"\r\n" "listing"
+
+# A fixed OutFile is rewritten by every run.
+printf 'x;1\r\n' >"$app/Spool/X.DAT"
+run
+expect_file "$app/Out/list.txt" '"X"\t"1"\r\n' "rewritten OutFile"
+
+# Time-stamped names never replace each other, even within one second.
+new_app stamps
+printf 'a;1\r\n' >"$app/Spool/X.DAT"
+run
+run
+run
+[ "$(ls "$app/Out" | wc -l)" -eq 3 ] || fail "stamps: expected three exports, got $(ls "$app/Out")"
+
+# Results and their messages.
+new_app missing
+run
+expect_status 1 "no X.DAT"
+grep -q 'Fel vid skapande av destinationsfil!' "$work/stderr" || fail "no X.DAT: message missing"
+[ -z "$(ls "$app/Out")" ] || fail "no X.DAT: an export was created"
+
+new_app uncreatable $'OutFile=missing/x.txt\r\n'
+printf 'a;1\r\n' >"$app/Spool/X.DAT"
+run
+expect_status 50 "uncreatable export"
+
+new_app spoolfile
+rmdir "$app/Spool"
+touch "$app/Spool"
+run
+expect_status 101 "Spool is a file"
+
+new_app deep "OutDir=$work/nowhere/deeper"
+run
+expect_status 102 "OutDir two levels deep"
+
+if [ "${VORLUND_NATIVE:-1}" = 1 ]; then
+    # Messages reach a Linux terminal in UTF-8.
+    new_app spoolfile-text
+    rmdir "$app/Spool"
+    touch "$app/Spool"
+    run
+    grep -q 'Mapp för temporära filer kunde ej skapas. Applikationen avslutas' "$work/stderr" ||
+        fail "Spool is a file: message missing or not UTF-8"
+
+    # X.DAT held by another process: result 2, nothing created.
+    new_app locked
+    printf 'a;1\r\n' >"$app/Spool/X.DAT"
+    flock "$app/Spool/X.DAT" sleep 3 &
+    holder=$!
+    sleep 0.3
+    run
+    expect_status 2 "locked X.DAT"
+    [ -z "$(ls -A "$app/Out")" ] || fail "locked X.DAT: something was created"
+    kill "$holder" 2>/dev/null
+    wait "$holder" 2>/dev/null
+fi
+
+if [ "$failures" -eq 0 ]; then
+    echo "vorlund-convert end to end: all cases passed"
+fi
+exit $((failures > 0))
