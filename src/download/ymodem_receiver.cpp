@@ -32,7 +32,7 @@ std::size_t PayloadSize(char startByte) {
 
 }  // namespace
 
-YmodemReceiver::YmodemReceiver(Time now) {
+YmodemReceiver::YmodemReceiver(Time now, FileSink sink) : sink_(std::move(sink)) {
     Send(kCrcRequest);
     deadline_ = now + kHeaderRequestInterval;
 }
@@ -151,6 +151,7 @@ void YmodemReceiver::HandleHeader(std::string_view payload, Time now) {
     state_ = State::kReceiving;
     Send(kAck);
     Send(kCrcRequest);
+    headerAnswered_ = now;
     deadline_ = now + kBlockTimeout;
 }
 
@@ -171,11 +172,19 @@ void YmodemReceiver::HandleDataBlock(std::uint8_t number, std::string_view paylo
         Send(kAck);
         deadline_ = now + kBlockTimeout;
     } else if (number == static_cast<std::uint8_t>(expectedBlock_ - 1)) {
+        if (!dataStarted_ && now - headerAnswered_ < kByteTimeout) {
+            // Copies of the header hard on its heels answer 'C's that waited
+            // on the line before the sender started. Answering each would
+            // put our answers out of step with its blocks, so only the first
+            // is answered.
+            return;
+        }
         // Our acknowledgement was lost and the sender repeats the block: it
         // is in already. A repeated header still wants its 'C' as well.
         Send(kAck);
         if (!dataStarted_) {
             Send(kCrcRequest);
+            headerAnswered_ = now;
         }
         deadline_ = now + kBlockTimeout;
     } else {
@@ -216,6 +225,12 @@ void YmodemReceiver::Finish(Time now) {
             --end;
         }
         data_.resize(end);
+    }
+    // The sender hears of success only once the file is safe: a file that
+    // cannot be kept is cancelled, so the terminal still holds its data.
+    if (!sink_(name_, data_)) {
+        Abandon(Outcome::Kind::kNotStored, now);
+        return;
     }
     Send(kAck);
     // Asks for the next header, so that a sender with no more files ends its

@@ -14,6 +14,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -34,6 +35,10 @@ class YmodemReceiver {
     // Requests repeated for one block before the transfer is given up.
     static constexpr int kMaxRetries = 10;
 
+    // Keeps a complete file (name from the header, exact bytes) before the
+    // sender is told that it has arrived; false when it could not be kept.
+    using FileSink = std::function<bool(std::string_view name, std::string_view data)>;
+
     struct Outcome {
         enum class Kind {
             kFileReceived,
@@ -41,6 +46,7 @@ class YmodemReceiver {
             kProtocolError,    // a block out of sequence or a bad header; cancelled
             kGivenUp,          // no usable block after every retry; cancelled
             kShortFile,        // the sender ended before the size it announced; cancelled
+            kNotStored,        // complete, but the sink could not keep it; cancelled
         };
         Kind kind;
         std::string name;  // from the header, when there was one
@@ -48,7 +54,7 @@ class YmodemReceiver {
     };
 
     // Starts the session by asking for a header.
-    explicit YmodemReceiver(Time now);
+    YmodemReceiver(Time now, FileSink sink);
 
     void Receive(std::string_view bytes, Time now);
     // Handles whatever has fallen due by `now`; harmless when nothing has.
@@ -87,6 +93,7 @@ class YmodemReceiver {
     void AwaitHeader(Time now);
     void Send(char byte) { output_.push_back(byte); }
 
+    FileSink sink_;
     State state_ = State::kAwaitingHeader;
     std::string output_;
     std::deque<Outcome> outcomes_;
@@ -104,6 +111,7 @@ class YmodemReceiver {
     std::size_t lastBlockStart_ = 0;  // where the latest block's payload begins in data_
     std::uint8_t expectedBlock_ = 1;
     bool dataStarted_ = false;
+    Time headerAnswered_{};
     int retries_ = 0;
     Time deadline_{};
 };

@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 #include "download/crc16_xmodem.h"
 
@@ -89,9 +91,19 @@ std::string Header(std::string_view nameAndFields) {
     return Block(0, std::string(nameAndFields) + '\0', 128, '\0');
 }
 
+bool KeepAll(std::string_view, std::string_view) {
+    return true;
+}
+
 class YmodemReceiverTest : public ::testing::Test {
   protected:
-    YmodemReceiverTest() : receiver_(now_) { EXPECT_EQ(receiver_.TakeOutput(), "C"); }
+    YmodemReceiverTest()
+        : receiver_(now_, [this](std::string_view name, std::string_view data) {
+              stored_.emplace_back(name, data);
+              return sinkKeeps_;
+          }) {
+        EXPECT_EQ(receiver_.TakeOutput(), "C");
+    }
 
     // Feeds bytes and returns the receiver's answer to them.
     std::string Feed(std::string_view bytes) {
@@ -122,6 +134,8 @@ class YmodemReceiverTest : public ::testing::Test {
     }
 
     milliseconds now_{5000};
+    bool sinkKeeps_ = true;
+    std::vector<std::pair<std::string, std::string>> stored_;
     YmodemReceiver receiver_;
 };
 
@@ -138,6 +152,9 @@ TEST_F(YmodemReceiverTest, ReceivesTheRecordedSessionAndEndsTheBatch) {
     EXPECT_EQ(outcome.name, "rec.bin");
     EXPECT_EQ(outcome.data, RecordedFileContent());
     EXPECT_FALSE(receiver_.TransferInProgress());
+    ASSERT_EQ(stored_.size(), 1u);
+    EXPECT_EQ(stored_[0].first, "rec.bin");
+    EXPECT_EQ(stored_[0].second, RecordedFileContent());
 
     EXPECT_EQ(Feed(kRecordedEndOfBatch), kAck);
     EXPECT_FALSE(receiver_.NextDeadline().has_value());
@@ -175,7 +192,7 @@ TEST_F(YmodemReceiverTest, WithoutASizeOnlyTheLastBlocksPaddingIsRemoved) {
     FinishFile();
     EXPECT_EQ(TakeOutcome().data, first);
 
-    YmodemReceiver second(now_);
+    YmodemReceiver second(now_, KeepAll);
     second.Receive(Header("Y.DAT") + Block(1, "ab\r\n") + kEot + kEot, now_);
     EXPECT_EQ(second.TakeOutcome()->data, "ab\r\n");
 }
@@ -201,7 +218,7 @@ TEST_F(YmodemReceiverTest, ABadCrcIsRefusedAndTheRepeatTaken) {
     EXPECT_EQ(TakeOutcome().data, RecordedFileContent());
 
     // A damaged header is refused as well, before any transfer starts.
-    YmodemReceiver other(now_);
+    YmodemReceiver other(now_, KeepAll);
     other.TakeOutput();
     std::string header = kRecordedHeader;
     header[131] ^= 0x01;
@@ -212,10 +229,25 @@ TEST_F(YmodemReceiverTest, ABadCrcIsRefusedAndTheRepeatTaken) {
 
 TEST_F(YmodemReceiverTest, ARepeatedBlockIsAcknowledgedAndDropped) {
     EXPECT_EQ(Feed(kRecordedHeader), kAckAndAskForData);
-    EXPECT_EQ(Feed(kRecordedHeader), kAckAndAskForData);  // our first answer was lost
+    // Our first answer was lost; the sender repeats after its timeout.
+    EXPECT_EQ(Advance(milliseconds(10000)), "C");
+    EXPECT_EQ(Feed(kRecordedHeader), kAckAndAskForData);
     EXPECT_EQ(Feed(kRecordedBlock1), kAck);
     EXPECT_EQ(Feed(kRecordedBlock1), kAck);
     EXPECT_EQ(Feed(kRecordedBlock2), kAck);
+    EXPECT_EQ(Feed(kRecordedBlock2), kAck);
+    FinishFile();
+    EXPECT_EQ(TakeOutcome().data, RecordedFileContent());
+}
+
+// A sender that finds several of our idle 'C's waiting when it starts sends
+// its header once per 'C'. Were each copy answered, it would take those
+// answers for its next blocks and end the file before we have it.
+TEST_F(YmodemReceiverTest, ABurstOfHeaderCopiesIsAnsweredOnce) {
+    EXPECT_EQ(Feed(kRecordedHeader + kRecordedHeader + kRecordedHeader), kAckAndAskForData);
+    now_ += milliseconds(5);
+    EXPECT_EQ(Feed(kRecordedHeader), "");
+    EXPECT_EQ(Feed(kRecordedBlock1), kAck);
     EXPECT_EQ(Feed(kRecordedBlock2), kAck);
     FinishFile();
     EXPECT_EQ(TakeOutcome().data, RecordedFileContent());
@@ -228,7 +260,7 @@ TEST_F(YmodemReceiverTest, BlocksOutOfSequenceCancelTheTransfer) {
                                          return bad;
                                      }()}) {
         SCOPED_TRACE(::testing::PrintToString(wrong.substr(0, 3)));
-        YmodemReceiver receiver(now_);
+        YmodemReceiver receiver(now_, KeepAll);
         receiver.Receive(Header("X.DAT\0"
                                 "300"sv) +
                              Block(1, "first"),
@@ -277,6 +309,7 @@ TEST_F(YmodemReceiverTest, SilenceIsRetriedThenGivenUp) {
     EXPECT_EQ(Advance(YmodemReceiver::kBlockTimeout), kCancel);
     const auto outcome = TakeOutcome();
     EXPECT_EQ(outcome.kind, Kind::kGivenUp);
+    EXPECT_TRUE(stored_.empty());
     EXPECT_EQ(outcome.data, "");
     EXPECT_FALSE(receiver_.TransferInProgress());
 }
@@ -328,7 +361,7 @@ TEST_F(YmodemReceiverTest, ALoneCanIsNoAbort) {
     EXPECT_EQ(Feed(Block(1, "data")), kAck);
     EXPECT_TRUE(receiver_.TransferInProgress());
     // Two CAN inside a block are data, not an abort.
-    YmodemReceiver other(now_);
+    YmodemReceiver other(now_, KeepAll);
     other.Receive(Header("X.DAT\0"
                          "2"sv) +
                       Block(1, "\x18\x18") + kEot + kEot,
@@ -343,6 +376,26 @@ TEST_F(YmodemReceiverTest, ASenderEndingEarlyIsCancelledNotDelivered) {
     Feed(Block(1, std::string(128, 'x')));
     EXPECT_EQ(FinishFile(), kCancel);
     EXPECT_EQ(TakeOutcome().kind, Kind::kShortFile);
+}
+
+TEST_F(YmodemReceiverTest, AFileThatCannotBeKeptIsCancelledNotAcknowledged) {
+    sinkKeeps_ = false;
+    StartFile(
+        "X.DAT\0"
+        "3"sv);
+    Feed(Block(1, "abc"));
+    EXPECT_EQ(FinishFile(), kCancel);
+    EXPECT_EQ(TakeOutcome().kind, Kind::kNotStored);
+    EXPECT_EQ(stored_.size(), 1u);
+    // The terminal can send it again.
+    sinkKeeps_ = true;
+    Advance(YmodemReceiver::kHeaderRequestInterval);
+    StartFile(
+        "X.DAT\0"
+        "3"sv);
+    Feed(Block(1, "abc"));
+    EXPECT_EQ(FinishFile(), kAckAndAskForData);
+    EXPECT_EQ(TakeOutcome().kind, Kind::kFileReceived);
 }
 
 TEST_F(YmodemReceiverTest, ALoneEotFollowedByDataIsNoise) {

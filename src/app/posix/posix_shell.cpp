@@ -1,0 +1,88 @@
+#include "app/posix/posix_shell.h"
+
+#include <time.h>
+
+#include <cerrno>
+#include <optional>
+#include <string>
+#include <utility>
+
+#include "common/cp1252.h"
+
+namespace vorlund {
+namespace {
+
+// A periodic timer on the event loop. The next tick is booked before the
+// callback runs, so a handler that stops its own timer cancels it.
+class LoopTickSource final : public TickSource {
+  public:
+    LoopTickSource(EventLoop& loop, std::function<void()> onTick)
+        : loop_(loop), onTick_(std::move(onTick)) {}
+    ~LoopTickSource() override { Stop(); }
+
+    void Start(unsigned intervalMs) override {
+        Stop();
+        interval_ = std::chrono::milliseconds(intervalMs);
+        Book(EventLoop::Clock::now() + interval_);
+    }
+
+    void Stop() override {
+        if (booked_) {
+            loop_.CancelTimer(*booked_);
+            booked_.reset();
+        }
+    }
+
+  private:
+    void Book(EventLoop::Clock::time_point due) {
+        booked_ = loop_.ScheduleAt(due, [this, due] {
+            booked_.reset();
+            // Ticks that a long handler made us miss are not made up for.
+            const auto now = EventLoop::Clock::now();
+            Book(due + interval_ > now ? due + interval_ : now + interval_);
+            onTick_();
+        });
+    }
+
+    EventLoop& loop_;
+    std::function<void()> onTick_;
+    std::chrono::milliseconds interval_{0};
+    std::optional<EventLoop::Id> booked_;
+};
+
+}  // namespace
+
+void PosixShell::ShowInfoBox(std::string_view text) {
+    WriteLine(text);
+}
+
+void PosixShell::ShowFailureBox(std::string_view caption, std::string_view text) {
+    std::string line(caption);
+    line += ": ";
+    line += text;
+    WriteLine(line);
+}
+
+void PosixShell::WriteLine(std::string_view cp1252) {
+    std::string line = Cp1252ToUtf8(cp1252);
+    for (char& c : line) {
+        if (c == '\n' || c == '\r') {
+            c = ' ';
+        }
+    }
+    line += '\n';
+    std::fwrite(line.data(), 1, line.size(), messages_);
+    std::fflush(messages_);
+}
+
+std::unique_ptr<TickSource> PosixShell::CreateTickSource(std::function<void()> onTick) {
+    return std::make_unique<LoopTickSource>(loop_, std::move(onTick));
+}
+
+void PosixShell::Sleep(unsigned ms) {
+    timespec remaining{static_cast<time_t>(ms / 1000), static_cast<long>(ms % 1000) * 1000000L};
+    while (::nanosleep(&remaining, &remaining) != 0 && errno == EINTR) {
+    }
+}
+
+}  // namespace vorlund

@@ -1,0 +1,57 @@
+// A serial line opened for non-blocking use in raw mode: no echo, no line
+// editing, no translation of bytes, no flow control, modem lines ignored.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "platform/posix/unique_fd.h"
+
+namespace vorlund {
+
+enum class Parity { kNone, kOdd, kEven };
+
+struct LineSettings {
+    std::int32_t baudrate = 115200;
+    int dataBits = 8;  // 5 to 8
+    Parity parity = Parity::kNone;
+    bool twoStopBits = false;
+};
+
+class SerialPort {
+  public:
+    // Whether the line can run at this many bits per second.
+    static bool SupportsBaudrate(std::int32_t baudrate);
+
+    // A closed port when the device cannot be opened, is not a terminal, is
+    // held by another program, or refuses the settings.
+    static SerialPort Open(const std::string& device, const LineSettings& settings);
+
+    SerialPort() = default;
+    SerialPort(SerialPort&&) = default;
+    SerialPort& operator=(SerialPort&& other) noexcept;
+    ~SerialPort() { Close(); }
+
+    bool IsOpen() const { return static_cast<bool>(fd_); }
+    int Descriptor() const { return fd_.get(); }
+
+    // Bytes read into `buffer`; 0 when nothing is waiting; -1 when the line
+    // has failed or hung up.
+    std::int64_t Read(char* buffer, std::size_t size);
+    // Bytes taken by the line, possibly fewer than offered (0 when it cannot
+    // take more now); -1 when the line has failed.
+    std::int64_t Write(std::string_view bytes);
+
+    // Gives the device up, exclusive mode included, so that it can be opened
+    // again at once.
+    void Close();
+
+  private:
+    explicit SerialPort(UniqueFd fd) : fd_(std::move(fd)) {}
+
+    UniqueFd fd_;
+};
+
+}  // namespace vorlund
