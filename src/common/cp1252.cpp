@@ -19,35 +19,41 @@ char16_t CodePoint(unsigned char byte) {
     return byte >= 0x80 && byte <= 0x9F ? kHighControls[byte - 0x80] : char16_t{byte};
 }
 
+// The letters with a capital in the code page: ASCII, the accented Latin-1
+// block except the multiplication and division signs, and four letters among
+// 0x80..0x9F. Sharp s and the micro sign have none.
+struct CaseTables {
+    std::array<char, 256> upper{};
+    std::array<char, 256> lower{};
+};
+
+constexpr CaseTables MakeCaseTables() {
+    CaseTables tables;
+    for (int byte = 0; byte < 256; ++byte) {
+        tables.upper[byte] = tables.lower[byte] = static_cast<char>(byte);
+    }
+    auto pair = [&tables](int capital, int small) {
+        tables.upper[small] = static_cast<char>(capital);
+        tables.lower[capital] = static_cast<char>(small);
+    };
+    for (int small = 'a'; small <= 'z'; ++small) pair(small - 0x20, small);
+    for (int small = 0xE0; small <= 0xFE; ++small) {
+        if (small != 0xF7) pair(small - 0x20, small);
+    }
+    pair(0x8A, 0x9A);  // S caron
+    pair(0x8C, 0x9C);  // OE
+    pair(0x8E, 0x9E);  // Z caron
+    pair(0x9F, 0xFF);  // Y diaeresis
+    return tables;
+}
+
+constexpr CaseTables kCaseTables = MakeCaseTables();
+
 }  // namespace
 
-char UpperCp1252(char c) {
-    const auto byte = static_cast<unsigned char>(c);
-    if ((byte >= 'a' && byte <= 'z') || (byte >= 0xE0 && byte <= 0xFE && byte != 0xF7)) {
-        return static_cast<char>(byte - 0x20);
-    }
-    switch (byte) {
-        case 0x9A: return '\x8A';  // s caron
-        case 0x9C: return '\x8C';  // oe
-        case 0x9E: return '\x8E';  // z caron
-        case 0xFF: return '\x9F';  // y diaeresis
-        default: return c;
-    }
-}
+char UpperCp1252(char c) { return kCaseTables.upper[static_cast<unsigned char>(c)]; }
 
-char LowerCp1252(char c) {
-    const auto byte = static_cast<unsigned char>(c);
-    if ((byte >= 'A' && byte <= 'Z') || (byte >= 0xC0 && byte <= 0xDE && byte != 0xD7)) {
-        return static_cast<char>(byte + 0x20);
-    }
-    switch (byte) {
-        case 0x8A: return '\x9A';
-        case 0x8C: return '\x9C';
-        case 0x8E: return '\x9E';
-        case 0x9F: return '\xFF';
-        default: return c;
-    }
-}
+char LowerCp1252(char c) { return kCaseTables.lower[static_cast<unsigned char>(c)]; }
 
 void UpperCaseCp1252(std::string& text) {
     for (char& c : text) {

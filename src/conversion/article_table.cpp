@@ -7,10 +7,12 @@ void ArticleTable::AddEntry(entrytype record) {
         arrivals_.push_back(std::move(record));
         return;
     }
-    const auto [it, inserted] = sums_.try_emplace(std::move(record.code), record.quantity);
-    if (!inserted) {
-        it->second += record.quantity;
+    if (const auto known = index_.find(record.code); known != index_.end()) {
+        *known->second += record.quantity;
+        return;
     }
+    const auto node = sums_.try_emplace(std::move(record.code), record.quantity).first;
+    index_.emplace(node->first, &node->second);
 }
 
 bool ArticleTable::ForEachEntry(const Visitor& visitor) const {

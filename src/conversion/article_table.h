@@ -4,6 +4,7 @@
 #include <map>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "conversion/entry_type.h"
@@ -29,6 +30,10 @@ private:
     // std::string compares through char_traits<char>, which orders bytes as
     // unsigned values: exactly the code order, with no collation.
     std::map<std::string, long double> sums_;
+    // Finds a known code's sum without walking the tree: deliveries repeat
+    // few codes over many lines. Keys view the tree's own keys, whose nodes
+    // never move.
+    std::unordered_map<std::string_view, long double*> index_;
     std::vector<entrytype> arrivals_;
 };
 

@@ -1,9 +1,9 @@
 #include "conversion/format_quantity.h"
 
+#include <array>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
-#include <vector>
 
 namespace vorlund {
 namespace {
@@ -16,24 +16,26 @@ struct Decimal {
     int point = 0;
 };
 
+// Base 10^9 limbs, least significant first, on the stack: the largest
+// expansion, that of the smallest subnormal, has 767 digits.
 class BigDecimalInteger {
 public:
     explicit BigDecimalInteger(std::uint64_t value) {
         do {
-            limbs_.push_back(static_cast<std::uint32_t>(value % kBase));
+            limbs_[size_++] = static_cast<std::uint32_t>(value % kBase);
             value /= kBase;
         } while (value != 0);
     }
 
     void MultiplyBy(std::uint32_t factor) {
         std::uint64_t carry = 0;
-        for (std::uint32_t& limb : limbs_) {
-            const std::uint64_t product = std::uint64_t{limb} * factor + carry;
-            limb = static_cast<std::uint32_t>(product % kBase);
+        for (std::size_t i = 0; i < size_; ++i) {
+            const std::uint64_t product = std::uint64_t{limbs_[i]} * factor + carry;
+            limbs_[i] = static_cast<std::uint32_t>(product % kBase);
             carry = product / kBase;
         }
         while (carry != 0) {
-            limbs_.push_back(static_cast<std::uint32_t>(carry % kBase));
+            limbs_[size_++] = static_cast<std::uint32_t>(carry % kBase);
             carry /= kBase;
         }
     }
@@ -44,20 +46,51 @@ public:
     }
 
     std::string ToDigits() const {
-        std::string text = std::to_string(limbs_.back());
-        for (auto it = limbs_.rbegin() + 1; it != limbs_.rend(); ++it) {
-            const std::string part = std::to_string(*it);
-            text.append(9 - part.size(), '0').append(part);
+        std::string text;
+        AppendLimb(text, limbs_[size_ - 1], false);
+        for (std::size_t i = size_ - 1; i-- > 0;) {
+            AppendLimb(text, limbs_[i], true);
         }
         return text;
     }
 
 private:
     static constexpr std::uint64_t kBase = 1000000000;
-    std::vector<std::uint32_t> limbs_;
+
+    static void AppendLimb(std::string& text, std::uint32_t limb, bool padded) {
+        char digits[9];
+        int count = 0;
+        do {
+            digits[count++] = static_cast<char>('0' + limb % 10);
+            limb /= 10;
+        } while (limb != 0 || (padded && count < 9));
+        while (count > 0) text += digits[--count];
+    }
+
+    std::array<std::uint32_t, 96> limbs_{};
+    std::size_t size_ = 0;
 };
 
+std::string IntegerDigits(std::uint64_t value) {
+    char digits[20];
+    int count = 0;
+    do {
+        digits[count++] = static_cast<char>('0' + value % 10);
+        value /= 10;
+    } while (value != 0);
+    std::string text;
+    while (count > 0) text += digits[--count];
+    return text;
+}
+
 Decimal ExactDecimal(double value) {
+    // Whole quantities, by far the most common, need no big arithmetic.
+    if (value < 1e15 && value == std::trunc(value)) {
+        Decimal decimal;
+        decimal.digits = IntegerDigits(static_cast<std::uint64_t>(value));
+        decimal.point = static_cast<int>(decimal.digits.size());
+        return decimal;
+    }
     std::uint64_t bits = 0;
     std::memcpy(&bits, &value, sizeof bits);
     const int biasedExponent = static_cast<int>(bits >> 52 & 0x7FF);
@@ -162,7 +195,6 @@ std::string FormatQuantity(long double quantity, char decimalSeparator) {
     // First the 18 significant digits of the extended format, then 15 of
     // them by the 16th digit.
     RoundDigits(decimal, 18, false);
-    decimal.digits.resize(18, '0');
     RoundDigits(decimal, 15, true);
     decimal.digits.erase(decimal.digits.find_last_not_of('0') + 1);
 
