@@ -8,13 +8,15 @@
 #include <utility>
 #include <vector>
 
-#include "download/crc16_xmodem.h"
+#include "download/ymodem_blocks.h"
 
 namespace vorlund {
 namespace {
 
 using Kind = YmodemReceiver::Outcome::Kind;
 using std::chrono::milliseconds;
+using testing::Block;
+using testing::Header;
 using namespace std::string_view_literals;
 
 const std::string kAck = "\x06";
@@ -68,27 +70,6 @@ std::string RecordedFileContent() {
         content.push_back(static_cast<char>((i * 7 + 3) % 256));
     }
     return content;
-}
-
-// A block as a sender frames it: SOH for up to 128 bytes, STX for up to
-// 1,024, padded with SUB (or NUL for a header), CRC high byte first.
-std::string Block(std::uint8_t number, std::string_view payload, std::size_t size = 128,
-                  char padding = '\x1A') {
-    std::string content(payload);
-    content.resize(size, padding);
-    std::string block;
-    block.push_back(size == 1024 ? '\x02' : '\x01');
-    block.push_back(static_cast<char>(number));
-    block.push_back(static_cast<char>(0xFF - number));
-    block += content;
-    const std::uint16_t crc = Crc16Xmodem(content);
-    block.push_back(static_cast<char>(crc >> 8));
-    block.push_back(static_cast<char>(crc & 0xFF));
-    return block;
-}
-
-std::string Header(std::string_view nameAndFields) {
-    return Block(0, std::string(nameAndFields) + '\0', 128, '\0');
 }
 
 bool KeepAll(std::string_view, std::string_view) {

@@ -1,0 +1,290 @@
+#include "app/posix/serial_neto_ctl.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "common/cp1252.h"
+#include "download/ymodem_blocks.h"
+#include "platform/posix/unique_fd.h"
+#include "testing/temp_dir.h"
+
+namespace vorlund {
+namespace {
+
+using std::chrono::milliseconds;
+using testing::Block;
+using testing::Header;
+using namespace std::string_view_literals;
+using Clock = EventLoop::Clock;
+
+const std::string kAck = "\x06";
+const std::string kNak = "\x15";
+const std::string kEot = "\x04";
+
+// The terminal's end of the line: the master side of a pseudo-terminal whose
+// slave the control opens as its serial device.
+class Terminal {
+  public:
+    Terminal() : master_(::posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC)) {
+        EXPECT_TRUE(master_);
+        EXPECT_EQ(::grantpt(master_.get()), 0);
+        EXPECT_EQ(::unlockpt(master_.get()), 0);
+        slavePath_ = ::ptsname(master_.get());
+    }
+
+    const std::string& DevicePath() const { return slavePath_; }
+    void Send(std::string_view bytes) {
+        EXPECT_EQ(::write(master_.get(), bytes.data(), bytes.size()),
+                  static_cast<ssize_t>(bytes.size()));
+    }
+    std::string Take() {
+        std::string bytes;
+        char buffer[256];
+        for (ssize_t n; (n = ::read(master_.get(), buffer, sizeof buffer)) > 0;) {
+            bytes.append(buffer, static_cast<std::size_t>(n));
+        }
+        return bytes;
+    }
+    void HangUp() { master_.reset(); }
+
+  private:
+    UniqueFd master_;
+    std::string slavePath_;
+};
+
+class SerialNetoCtlTest : public ::testing::Test {
+  protected:
+    SerialNetoCtlTest() {
+        std::filesystem::create_directory(temp_.path() / "Spool");
+        control_.SetSerialDevice(terminal_.DevicePath());
+        control_.SetOnProtocolMessage([this](const ProtocolMessage& message) {
+            codes_.push_back(message.msgCode);
+            if (onMessage_) {
+                onMessage_();
+            }
+        });
+    }
+
+    std::int16_t Download() { return Download(spool_); }
+    std::int16_t Download(const std::string& rcvDir) {
+        return control_.Download(u"&&&&&&", Cp1252ToUtf16(rcvDir), 1);
+    }
+
+    // Turns the loop until `done` holds, for at most two seconds.
+    bool RunUntil(const std::function<bool()>& done) {
+        const auto limit = Clock::now() + milliseconds(2000);
+        while (!done() && Clock::now() < limit) {
+            loop_.RunOnce(limit);
+        }
+        return done();
+    }
+    // Sends `bytes` as the terminal and returns the control's answer, once
+    // `expected` many bytes of it have arrived.
+    std::string Exchange(std::string_view bytes, std::size_t expected) {
+        terminal_.Send(bytes);
+        std::string answer;
+        RunUntil([&] {
+            answer += terminal_.Take();
+            return answer.size() >= expected;
+        });
+        return answer;
+    }
+    // The control has asked for a header.
+    void AwaitRequest() {
+        std::string request;
+        ASSERT_TRUE(RunUntil([&] { return !(request += terminal_.Take()).empty(); }));
+        ASSERT_EQ(request, "C");
+    }
+    void SendFile(std::string_view header, std::string_view content) {
+        ASSERT_EQ(Exchange(Header(header), 2),
+                  "\x06"
+                  "C");
+        ASSERT_EQ(Exchange(Block(1, content), 1), kAck);
+        ASSERT_EQ(Exchange(kEot, 1), kNak);
+        ASSERT_EQ(Exchange(kEot, 2),
+                  "\x06"
+                  "C");
+    }
+    std::vector<std::string> SpoolFiles() const {
+        std::vector<std::string> names;
+        for (const auto& entry : std::filesystem::directory_iterator(spool_)) {
+            names.push_back(entry.path().filename().string());
+        }
+        return names;
+    }
+
+    testing::TempDir temp_;
+    const std::string spool_ = (temp_.path() / "Spool").string();
+    Terminal terminal_;
+    EventLoop loop_;
+    SerialNetoCtl control_{loop_};
+    std::vector<std::int16_t> codes_;
+    std::function<void()> onMessage_;
+};
+
+TEST_F(SerialNetoCtlTest, ADeviceThatCannotBeOpenedIsReportedFromTheLoopJustAfter) {
+    // Missing, a directory, not a terminal.
+    for (const std::string& device :
+         std::vector<std::string>{"/nonexistent/ttyS0", spool_, "/dev/null"}) {
+        SCOPED_TRACE(device);
+        codes_.clear();
+        control_.SetSerialDevice(device);
+        EXPECT_EQ(Download(), 0);
+        EXPECT_TRUE(codes_.empty()) << "raised inside Download";
+        EXPECT_EQ(control_.IsProtocolRunning(), 0);
+        EXPECT_TRUE(RunUntil([&] { return !codes_.empty(); }));
+        EXPECT_EQ(codes_, std::vector<std::int16_t>{kComPortCannotBeOpened});
+    }
+    // Stopped before the loop turns, the protocol reports nothing.
+    codes_.clear();
+    Download();
+    control_.StopRunning();
+    loop_.RunOnce(Clock::now() + milliseconds(50));
+    EXPECT_TRUE(codes_.empty());
+}
+
+TEST_F(SerialNetoCtlTest, AFileIsInPlaceAsXDatWhen1000IsRaised) {
+    std::string atEvent;
+    onMessage_ = [&] { atEvent = temp_.Read("Spool/X.DAT"); };
+    EXPECT_EQ(Download(), 0);
+    EXPECT_NE(control_.IsProtocolRunning(), 0);
+    AwaitRequest();
+    SendFile(
+        "T.DAT\0"
+        "9"sv,
+        "A1;2\r\nB;3");
+    EXPECT_EQ(codes_, std::vector<std::int16_t>{kFileReceived});
+    EXPECT_EQ(atEvent, "A1;2\r\nB;3");
+    EXPECT_EQ(SpoolFiles(), std::vector<std::string>{"X.DAT"});
+    // The protocol runs until it is stopped.
+    EXPECT_NE(control_.IsProtocolRunning(), 0);
+    control_.StopRunning();
+    EXPECT_EQ(control_.IsProtocolRunning(), 0);
+}
+
+TEST_F(SerialNetoCtlTest, AnAbortedTransferLeavesXDatAloneAndTheNextOneArrives) {
+    temp_.Write("Spool/X.DAT", "previous delivery");
+    Download();
+    AwaitRequest();
+    ASSERT_EQ(Exchange(Header("T.DAT\0"
+                              "300"sv),
+                       2),
+              "\x06"
+              "C");
+    ASSERT_EQ(Exchange(Block(1, "partial"), 1), kAck);
+    terminal_.Send("\x18\x18\x18\x18\x18");
+    loop_.RunOnce(Clock::now() + milliseconds(50));
+    EXPECT_TRUE(codes_.empty());
+    EXPECT_EQ(temp_.Read("Spool/X.DAT"), "previous delivery");
+
+    SendFile(
+        "T.DAT\0"
+        "4"sv,
+        "next");
+    EXPECT_EQ(codes_, std::vector<std::int16_t>{kFileReceived});
+    EXPECT_EQ(temp_.Read("Spool/X.DAT"), "next");
+}
+
+TEST_F(SerialNetoCtlTest, StopRunningCancelsATransferInProgress) {
+    Download();
+    AwaitRequest();
+    ASSERT_EQ(Exchange(Header("T.DAT\0"
+                              "300"sv),
+                       2),
+              "\x06"
+              "C");
+    control_.StopRunning();
+    EXPECT_EQ(terminal_.Take(), std::string(8, '\x18'));
+    EXPECT_EQ(control_.IsProtocolRunning(), 0);
+    loop_.RunOnce(Clock::now() + milliseconds(50));
+    EXPECT_TRUE(codes_.empty());
+    EXPECT_FALSE(temp_.Exists("Spool/X.DAT"));
+}
+
+TEST_F(SerialNetoCtlTest, ALineThatHangsUpIsReportedAs30) {
+    Download();
+    AwaitRequest();
+    terminal_.HangUp();
+    EXPECT_TRUE(RunUntil([&] { return !codes_.empty(); }));
+    EXPECT_EQ(codes_, std::vector<std::int16_t>{kComPortCannotBeOpened});
+    EXPECT_EQ(control_.IsProtocolRunning(), 0);
+}
+
+TEST_F(SerialNetoCtlTest, AFileThatCannotBeWrittenIsCancelledAndNotReported) {
+    Download(spool_ + "/missing");
+    AwaitRequest();
+    ASSERT_EQ(Exchange(Header("T.DAT\0"
+                              "2"sv),
+                       2),
+              "\x06"
+              "C");
+    ASSERT_EQ(Exchange(Block(1, "ab"), 1), kAck);
+    ASSERT_EQ(Exchange(kEot, 1), kNak);
+    EXPECT_EQ(Exchange(kEot, 8), std::string(8, '\x18'));
+    EXPECT_TRUE(codes_.empty());
+}
+
+TEST_F(SerialNetoCtlTest, TheSpoolDirectoryNameComesBackByteForByte) {
+    const std::string spool = temp_.path().string() + "/Sp\xE5ol\x80";
+    std::filesystem::create_directory(spool);
+    Download(spool);
+    AwaitRequest();
+    SendFile(
+        "T.DAT\0"
+        "1"sv,
+        "x");
+    EXPECT_EQ(temp_.Read("Sp\xE5ol\x80/X.DAT"), "x");
+}
+
+TEST_F(SerialNetoCtlTest, AFurtherFileOfTheBatchWaitsForTheNextDownload) {
+    Download();
+    AwaitRequest();
+    SendFile(
+        "ONE\0"
+        "3"sv,
+        "one");
+    // The sender goes on with its next file: nobody answers it now.
+    terminal_.Send(
+        Header("TWO\0"
+               "3"sv));
+    loop_.RunOnce(Clock::now() + milliseconds(100));
+    EXPECT_EQ(terminal_.Take(), "");
+    EXPECT_EQ(codes_.size(), 1u);
+
+    // The restart asks again, and the sender repeats that header.
+    control_.StopRunning();
+    Download();
+    AwaitRequest();
+    SendFile(
+        "TWO\0"
+        "3"sv,
+        "two");
+    EXPECT_EQ(codes_, (std::vector<std::int16_t>{kFileReceived, kFileReceived}));
+    EXPECT_EQ(temp_.Read("Spool/X.DAT"), "two");
+}
+
+TEST_F(SerialNetoCtlTest, ValuesTheLineCannotTakeAreRefused) {
+    EXPECT_THROW(control_.SetBaudrate(12345), ControlError);
+    EXPECT_THROW(control_.SetParity(3), ControlError);
+    EXPECT_THROW(control_.SetByteSize(9), ControlError);
+    EXPECT_THROW(control_.SetStopBits(1), ControlError);
+    EXPECT_NO_THROW(control_.SetBaudrate(4800));
+    EXPECT_NO_THROW(control_.SetStopBits(2));
+    EXPECT_NO_THROW(control_.SetIrDADevice(7));
+
+    control_.SetSerialDevice("");
+    control_.SetCOMport(1);
+    EXPECT_EQ(control_.DevicePath(), "/dev/ttyS0");
+    control_.SetCOMport(4);
+    EXPECT_EQ(control_.DevicePath(), "/dev/ttyS3");
+}
+
+}  // namespace
+}  // namespace vorlund
