@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include <string>
+
 namespace standin {
 
 void CallLog::Write(const std::string& line) const {
@@ -13,7 +15,8 @@ void CallLog::Write(const std::string& line) const {
     if (file == INVALID_HANDLE_VALUE) {
         return;
     }
-    const std::string record = line + "\n";
+    // Milliseconds of the system clock first, so tests can check delays.
+    const std::string record = std::to_string(GetTickCount64()) + " " + line + "\n";
     DWORD written = 0;
     WriteFile(file, record.data(), static_cast<DWORD>(record.size()), &written, nullptr);
     CloseHandle(file);

@@ -225,6 +225,33 @@ int MenuDismiss(const Arguments& args) {
     return 0;
 }
 
+// keep-tray: keeps an icon of its own in the notification area until it is
+// ended, as any desktop has other icons. (Wine without a window manager hides
+// its stand-alone tray window when the last icon goes, and each such hiding
+// stalls the removing program for seconds.)
+int KeepTray(const Arguments&) {
+    WNDCLASSA windowClass{};
+    windowClass.lpfnWndProc = DefWindowProcA;
+    windowClass.hInstance = GetModuleHandleA(nullptr);
+    windowClass.lpszClassName = "WinDriverTrayKeeper";
+    RegisterClassA(&windowClass);
+    const HWND window = CreateWindowExA(0, windowClass.lpszClassName, "", WS_POPUP, 0, 0, 0, 0,
+                                        nullptr, nullptr, windowClass.hInstance, nullptr);
+    NOTIFYICONDATAA icon = IconOf(window);
+    icon.uFlags = NIF_ICON;
+    icon.hIcon = LoadIconA(nullptr, IDI_APPLICATION);
+    if (!window || !Shell_NotifyIconA(NIM_ADD, &icon)) {
+        return 1;
+    }
+    std::printf("keeping\n");
+    std::fflush(stdout);
+    MSG message;
+    while (GetMessageA(&message, nullptr, 0, 0) > 0) {
+        DispatchMessageA(&message);
+    }
+    return 0;
+}
+
 // close CLASS TITLE: a close request from outside.
 int Close(const Arguments& args) {
     const HWND window = FindTopLevel(args.at(0), args.at(1), 5000);
@@ -305,6 +332,7 @@ int main(int argc, char** argv) {
         {"visible", Visible},
         {"run", Run},
         {"list", List},
+        {"keep-tray", KeepTray},
     };
     if (argc < 2 || kCommands.count(argv[1]) == 0) {
         std::fprintf(stderr, "usage: win-driver COMMAND ARGS...\n");

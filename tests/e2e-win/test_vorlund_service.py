@@ -1,0 +1,257 @@
+"""End-to-end tests of Vorlund.exe under Wine, with the stand-in control and
+the desktop driver. Run by ctest as:
+
+    xvfb-run -a python3 test_vorlund_service.py VORLUND.EXE NETO-STANDIN.DLL WIN-DRIVER.EXE
+"""
+
+import os
+import re
+import sys
+import time
+import unittest
+
+from wine_session import WineSession, windows_path
+
+TRAY_CLASS = "VorlundTrayIcon"
+TRAY_MESSAGE = "0x8001"  # WM_APP + 1
+APP_CLASS = "VorlundApplication"
+APP_TITLE = "Vorlund"
+
+SESSION = None
+
+
+def escaped(cp1252):
+    """A code page 1252 text as win-driver prints it."""
+    return "".join(chr(b) if 0x20 <= b < 0x7F and b != 0x5C else
+                   ("\\\\" if b == 0x5C else "\\x%02X" % b) for b in cp1252)
+
+
+CANNOT_OPEN_PORT = escaped(b"Kunde inte \xf6ppna COM-port. Kontrollera att ingen annan "
+                           b"applikation anv\xe4nder porten.")
+CANNOT_START = escaped(b"Kunde inte starta protokoll")
+NO_SPOOL = escaped(b"Mapp f\xf6r tempor\xe4ra filer kunde ej skapas. Applikationen avslutas")
+NO_OUTDIR = escaped(b"Utdatamappen finns inte och kunde inte skapas. Applikationen avslutas")
+TEARDOWN = ["Unadvise 1", "SetClientSite null", "Close 1", "release"]
+
+
+def starts(prefix):
+    return lambda lines: any(line.startswith(prefix) for line in lines)
+
+
+class VorlundServiceTest(unittest.TestCase):
+    def setUp(self):
+        self.runs = []
+
+    def tearDown(self):
+        for run in self.runs:
+            run.stop()
+
+    def service(self, scenario="", settings=None, show=None):
+        run = SESSION.new_service(scenario, settings).start(show)
+        self.runs.append(run)
+        return run
+
+    def drive(self, *args, expect=0):
+        code, output = SESSION.drive(*args)
+        self.assertEqual(code, expect, "win-driver %s: %s" % (" ".join(args), output))
+        return output
+
+    def box(self, caption, keep=False):
+        """Reads the box with `caption` (pressing OK unless `keep`)."""
+        output = self.drive("box", caption, "15000", *(["keep"] if keep else []))
+        fields = dict(line.split(": ", 1) for line in output.splitlines() if ": " in line)
+        return fields
+
+    def tray(self, *events):
+        self.drive("tray", TRAY_CLASS, TRAY_MESSAGE, *events)
+
+    def choose_close_item(self):
+        self.tray("rdown", "rup")
+        self.drive("menu-pick", "0", "5000")
+
+    def assert_info_box(self, text, keep=False):
+        box = self.box("Info", keep)
+        self.assertEqual(box["text"], text)
+        self.assertEqual(box["buttons"], "OK")
+        self.assertEqual(box["owner"], APP_CLASS + "|" + APP_TITLE)
+
+    def test_delivery_is_exported_and_reception_restarts(self):
+        source = os.path.join(SESSION.root, "delivery.dat")
+        with open(source, "wb") as out:
+            out.write(b"b2;2\r\nA1;1.5\r\nb2;0.25\r\n")
+        run = self.service("after-download 1 deliver 300 %s\n" % windows_path(source),
+                           b"COM-Port=2\r\nBaudRate=1\r\nUseQuotes=1\r\nSeparator=1\r\n")
+        run.wait_for_log(starts("Download 2 "))
+        lines = run.calls()
+
+        self.assertEqual(lines[:5],
+                         ["create", "GetMiscStatus", "SetClientSite set", "InitNew", "Advise 1"])
+        self.assertEqual([line for line in lines if line.startswith("put ")], [
+            "put 1 vt=2 3", "put 2 vt=3 9600", "put 3 vt=2 0", "put 4 vt=2 8", "put 5 vt=2 0",
+            "put 6 vt=3 250", "put 7 vt=3 -1", "put 9 vt=3 0", "put 8 vt=3 1"])
+        request = "id vt=8 &&&&&& dir vt=8 %s type vt=3 1 -> 0" % windows_path(run.path("Spool"))
+        self.assertIn("Download 1 " + request, lines)
+        self.assertIn("Download 2 " + request, lines)
+        # The restart stops the running protocol, 300 ms after the event.
+        restart = lines[lines.index("event 1000 end hr=0"):]
+        self.assertEqual(restart[1:4], ["IsProtocolRunning -> 1", "StopRunning",
+                                        "Download 2 " + request])
+        self.assertGreaterEqual(
+            run.time_of("Download 2 " + request) - run.time_of("event 1000 end hr=0"), 290)
+
+        exports = os.listdir(run.path("Out"))
+        self.assertEqual(len(exports), 1)
+        with open(run.path("Out", exports[0]), "rb") as export:
+            self.assertEqual(export.read(), b'"A1";"1.5"\r\n"B2";"2.25"\r\n')
+        self.assertTrue(os.path.isfile(run.path("Spool", "X.DAT")))
+
+        self.choose_close_item()
+        self.assertEqual(run.wait(), 0)
+        lines = run.log()
+        self.assertEqual(len([line for line in lines if line.startswith("put ")]), 9)
+        self.assertEqual(lines[-4:], TEARDOWN)
+
+    def test_code_30_is_reported_and_reception_restarts_after_ok(self):
+        # Arguments by reference: msgCode must be read whatever its form.
+        run = self.service("by-reference\nafter-download 1 report 200 30\n")
+        self.assert_info_box(CANNOT_OPEN_PORT, keep=True)
+        # The control waits inside its event while the box is open.
+        lines = run.log()
+        self.assertIn("event 30 begin", lines)
+        self.assertNotIn("event 30 end hr=0", lines)
+        self.assertFalse(starts("Download 2")(lines))
+
+        self.assert_info_box(CANNOT_OPEN_PORT)
+        run.wait_for_log(starts("Download 2 "))
+        lines = run.calls()
+        after = lines[lines.index("event 30 end hr=0") + 1:]
+        self.assertEqual(after[0], "IsProtocolRunning -> 0")
+        self.assertTrue(after[1].startswith("Download 2 "))
+        self.assertGreaterEqual(run.time_of(after[1]) - run.time_of("event 30 end hr=0"), 290)
+
+        self.drive("close", APP_CLASS, APP_TITLE)
+        self.assertEqual(run.wait(), 0)
+
+    def test_tray_clicks_and_closing_from_the_menu(self):
+        run = self.service()
+        run.wait_for_log(starts("Download 1 "))
+        self.drive("tray-present", TRAY_CLASS, "5000")
+        for events in (["rup"], ["ldown", "lup"], ["ldbl"], ["mdown", "mup", "mdbl"], ["move"],
+                       ["rdbl", "rup"]):
+            self.tray(*events)
+            self.drive("no-menu", "400")
+
+        # Dismissing the menu changes nothing.
+        self.tray("rdown", "rup")
+        self.drive("menu-dismiss", "5000")
+        self.drive("no-menu", "400")
+        self.assertTrue(run.running())
+        self.assertNotIn("StopRunning", run.log())
+
+        self.choose_close_item()
+        self.assertEqual(run.wait(), 0)
+        lines = run.calls()
+        self.assertEqual(lines[-6:], ["IsProtocolRunning -> 1", "StopRunning"] + TEARDOWN)
+        self.assertGreaterEqual(run.time_of("Unadvise 1") - run.time_of("StopRunning"), 990)
+        self.assertFalse(starts("Download 2")(lines))
+
+    def test_close_request_ends_at_once_without_stopping(self):
+        run = self.service()
+        run.wait_for_log(starts("Download 1 "))
+        started = time.monotonic()
+        self.drive("close", APP_CLASS, APP_TITLE)
+        self.assertEqual(run.wait(), 0)
+        self.assertLess(time.monotonic() - started, 1.0)
+        lines = run.log()
+        self.assertNotIn("StopRunning", lines)
+        self.assertFalse(starts("IsProtocolRunning")(lines))
+        self.assertEqual(lines[-4:], TEARDOWN)
+
+    def test_spool_taken_by_a_file_ends_with_exit_code_1(self):
+        run = SESSION.new_service()
+        with open(run.path("Spool"), "w"):
+            pass
+        self.runs.append(run.start())
+        self.assert_info_box(NO_SPOOL, keep=True)
+        # The icon is already there while the message is open.
+        self.drive("tray-present", TRAY_CLASS, "3000")
+        self.assert_info_box(NO_SPOOL)
+        self.assertEqual(run.wait(), 1)
+        self.assertEqual(run.log()[-4:], TEARDOWN)
+        self.assertFalse(starts("put ")(run.log()))
+
+    def test_outdir_two_levels_deep_ends_with_exit_code_2(self):
+        run = self.service(settings=b"OutDir=" + windows_path(
+            os.path.join(SESSION.root, "missing", "deeper")).encode() + b"\r\n")
+        self.assert_info_box(NO_OUTDIR)
+        self.assertEqual(run.wait(), 2)
+        self.assertTrue(os.path.isdir(run.path("Spool")))
+
+    def test_control_not_installed_ends_with_application_error(self):
+        SESSION.unregister()
+        try:
+            run = self.service()
+            box = self.box("Application Error")
+            self.assertRegex(box["text"], r"^Exception ControlError in module Vorlund\.exe at "
+                                          r"[0-9A-F]{16}\.\\x0A.+\.$")
+            self.assertEqual(box["owner"], "none")
+            self.assertEqual(run.wait(), 0)
+        finally:
+            SESSION.register()
+
+    def test_refused_property_halts_the_cycle_and_the_service_stays(self):
+        run = self.service("refuse-property 3\n")
+        box = self.box(APP_TITLE, keep=True)
+        self.assertEqual(box["text"], "Invalid property value.")
+        self.assertEqual(box["owner"], APP_CLASS + "|" + APP_TITLE)
+        self.box(APP_TITLE)
+        self.drive("no-box", "*", "500")
+        lines = run.calls()
+        self.assertEqual([line for line in lines if line.startswith("put ")],
+                         ["put 1 vt=2 1", "put 2 vt=3 115200", "put 3 vt=2 0 refused"])
+        self.assertFalse(starts("Download")(lines))
+
+        self.assertTrue(run.running())
+        self.choose_close_item()
+        self.assertEqual(run.wait(), 0)
+        self.assertEqual(run.calls()[len(lines):], ["IsProtocolRunning -> 0"] + TEARDOWN)
+
+    def test_refused_first_start_closes_the_service(self):
+        run = self.service("download-status 1 -1\n")
+        self.assert_info_box(CANNOT_START)
+        self.assertEqual(run.wait(), 0)
+        lines = run.log()
+        self.assertFalse(starts("Download 2")(lines))
+        self.assertEqual(lines[-4:], TEARDOWN)
+
+    def test_icon_returns_when_the_notification_area_restarts(self):
+        run = self.service()
+        self.drive("tray-present", TRAY_CLASS, "5000")
+        self.drive("tray-remove", TRAY_CLASS)
+        self.drive("tray-present", TRAY_CLASS, "300", expect=1)
+        self.drive("taskbar-created")
+        self.drive("tray-present", TRAY_CLASS, "5000")
+        self.choose_close_item()
+        self.assertEqual(run.wait(), 0)
+
+    def test_started_maximized_shows_no_window(self):
+        run = self.service(show="maximized")
+        run.wait_for_log(starts("Download 1 "))
+        self.drive("visible", APP_CLASS, APP_TITLE)
+        self.drive("close", APP_CLASS, APP_TITLE)
+        self.assertEqual(run.wait(), 0)
+
+
+def main():
+    global SESSION
+    vorlund, standin, driver = sys.argv[1:4]
+    SESSION = WineSession(vorlund, standin, driver)
+    try:
+        program = unittest.main(argv=[sys.argv[0], "-v"] + sys.argv[4:], exit=False)
+    finally:
+        SESSION.close()
+    sys.exit(0 if program.result.wasSuccessful() else 1)
+
+
+if __name__ == "__main__":
+    main()

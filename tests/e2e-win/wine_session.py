@@ -1,0 +1,151 @@
+"""One throwaway Wine prefix for a test session, the stand-in control
+registered in it, and runs of Vorlund.exe in fresh application directories.
+
+The driver program (win-driver.exe) acts as the user and the desktop; the
+stand-in control logs every call it gets, and the tests read that log."""
+
+import os
+import shutil
+import subprocess
+import tempfile
+import time
+
+WINE_RUN = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tools",
+                        "wine-run")
+
+
+def windows_path(path):
+    """The Wine drive Z: view of a Linux path."""
+    return "Z:" + os.path.abspath(path).replace("/", "\\")
+
+
+class WineSession:
+    def __init__(self, vorlund, standin, driver):
+        self.root = tempfile.mkdtemp(prefix="vorlund-e2e-")
+        self.vorlund = vorlund
+        self.standin = os.path.join(self.root, "neto-standin.dll")
+        self.driver = os.path.join(self.root, "win-driver.exe")
+        shutil.copy(standin, self.standin)
+        shutil.copy(driver, self.driver)
+        self.env = dict(os.environ)
+        self.env["WINEPREFIX"] = os.path.join(self.root, "prefix")
+        self.env["WINEDEBUG"] = "-all"
+        os.makedirs(self.env["WINEPREFIX"])
+        # One server for the whole session, so each program starts quickly.
+        subprocess.run(["wineserver", "-p"], env=self.env, check=True, timeout=30)
+        subprocess.run([WINE_RUN, "wineboot", "-i"], env=self.env, check=True,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=120)
+        self.register()
+        self.runs = 0
+        self.tray_keeper = subprocess.Popen([WINE_RUN, self.driver, "keep-tray"], env=self.env,
+                                            stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+        assert self.tray_keeper.stdout.readline().strip() == b"keeping"
+
+    def close(self):
+        self.tray_keeper.kill()
+        self.tray_keeper.wait()
+        subprocess.run(["wineserver", "-k"], env=self.env, timeout=30)
+        shutil.rmtree(self.root, ignore_errors=True)
+
+    def wine(self, *args, timeout=30):
+        result = subprocess.run([WINE_RUN, *args], env=self.env, capture_output=True,
+                                timeout=timeout)
+        return result.returncode, result.stdout.decode("latin-1").replace("\r\n", "\n")
+
+    def register(self):
+        code, _ = self.wine("regsvr32", "/s", windows_path(self.standin))
+        assert code == 0, "the stand-in control could not be registered"
+
+    def unregister(self):
+        code, _ = self.wine("regsvr32", "/s", "/u", windows_path(self.standin))
+        assert code == 0, "the stand-in control could not be unregistered"
+
+    def drive(self, *args, timeout=30):
+        """Runs one win-driver command; returns (exit code, output)."""
+        return self.wine(self.driver, *args, timeout=timeout)
+
+    def new_service(self, scenario="", settings=None):
+        self.runs += 1
+        return ServiceRun(self, os.path.join(self.root, "run%d" % self.runs), scenario, settings)
+
+
+class ServiceRun:
+    """Vorlund.exe copied into an application directory of its own."""
+
+    def __init__(self, session, directory, scenario, settings):
+        self.session = session
+        self.app_dir = os.path.join(directory, "app")
+        os.makedirs(self.app_dir)
+        self.exe = os.path.join(self.app_dir, "Vorlund.exe")
+        shutil.copy(session.vorlund, self.exe)
+        self.log_path = os.path.join(directory, "standin.log")
+        scenario_path = os.path.join(directory, "scenario.txt")
+        with open(scenario_path, "w") as out:
+            out.write(scenario)
+        if settings is not None:
+            with open(os.path.join(self.app_dir, "Vorlund.ini"), "wb") as out:
+                out.write(settings)
+        self.env = dict(session.env)
+        self.env["VORLUND_STANDIN_SCENARIO"] = windows_path(scenario_path)
+        self.env["VORLUND_STANDIN_LOG"] = windows_path(self.log_path)
+        self.process = None
+
+    def start(self, show=None):
+        """Starts the service; with `show` (maximized, minimized) through the
+        driver, which passes that show command and returns the exit code."""
+        command = [WINE_RUN, self.exe] if show is None else [
+            WINE_RUN, self.session.driver, "run", show, windows_path(self.exe)]
+        self.process = subprocess.Popen(command, env=self.env, stdout=subprocess.DEVNULL,
+                                        stderr=subprocess.DEVNULL)
+        return self
+
+    def wait(self, timeout=20):
+        """The exit code; the process is killed when it does not end in time."""
+        try:
+            return self.process.wait(timeout=timeout)
+        except subprocess.TimeoutExpired:
+            self.process.kill()
+            self.process.wait()
+            raise AssertionError("Vorlund.exe did not end within %s s" % timeout)
+
+    def running(self):
+        return self.process.poll() is None
+
+    def stop(self):
+        if self.process and self.running():
+            self.process.kill()
+            self.process.wait()
+
+    def timed_log(self):
+        """The stand-in's log as (milliseconds, line) pairs."""
+        try:
+            with open(self.log_path) as log:
+                records = log.read().splitlines()
+        except FileNotFoundError:
+            return []
+        return [(int(stamp), line) for stamp, line in (r.split(" ", 1) for r in records)]
+
+    def log(self):
+        return [line for _, line in self.timed_log()]
+
+    def calls(self):
+        """The log without the name look-ups, which come once per method."""
+        return [line for line in self.log() if not line.startswith("GetIDsOfNames ")]
+
+    def time_of(self, line):
+        """When the first log line equal to `line` was written, in ms."""
+        return next(stamp for stamp, text in self.timed_log() if text == line)
+
+    def wait_for_log(self, predicate, timeout=10):
+        """Polls the stand-in's log until `predicate(lines)` holds."""
+        deadline = time.monotonic() + timeout
+        while True:
+            lines = self.log()
+            if predicate(lines):
+                return lines
+            if time.monotonic() > deadline:
+                raise AssertionError("log never matched; it reads:\n" + "\n".join(lines))
+            time.sleep(0.05)
+
+    def path(self, *parts):
+        return os.path.join(self.app_dir, *parts)
