@@ -31,6 +31,9 @@ CANNOT_OPEN_PORT = escaped(b"Kunde inte \xf6ppna COM-port. Kontrollera att ingen
 CANNOT_START = escaped(b"Kunde inte starta protokoll")
 NO_SPOOL = escaped(b"Mapp f\xf6r tempor\xe4ra filer kunde ej skapas. Applikationen avslutas")
 NO_OUTDIR = escaped(b"Utdatamappen finns inte och kunde inte skapas. Applikationen avslutas")
+with open(os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "src", "app",
+                       "win32", "dist", "Vorlund.ini"), encoding="utf-8") as example:
+    DIST_SETTINGS = example.read().replace("\n", "\r\n").encode("cp1252")
 TEARDOWN = ["Unadvise 1", "SetClientSite null", "Close 1", "release"]
 
 
@@ -133,8 +136,11 @@ class VorlundServiceTest(unittest.TestCase):
         self.assertEqual(run.wait(), 0)
 
     def test_tray_clicks_and_closing_from_the_menu(self):
-        run = self.service()
+        # With the example settings of the release zip, which must leave
+        # every key at its default.
+        run = self.service(settings=DIST_SETTINGS)
         run.wait_for_log(starts("Download 1 "))
+        self.assertEqual(run.log()[5:7], ["put 1 vt=2 1", "put 2 vt=3 115200"])
         self.drive("tray-present", TRAY_CLASS, "5000")
         for events in (["rup"], ["ldown", "lup"], ["ldbl"], ["mdown", "mup", "mdbl"], ["move"],
                        ["rdbl", "rup"]):
