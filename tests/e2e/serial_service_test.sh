@@ -1,0 +1,189 @@
+#!/usr/bin/env bash
+# End-to-end cases of the Linux service: the real `vorlund` in a temporary
+# application directory, a pseudo-terminal pair from socat as the serial
+# line, and lrzsz's `sz --ymodem` as the terminal that delivers.
+#
+#   serial_service_test.sh CASE VORLUND_BINARY EXAMPLE_X_DAT
+set -euo pipefail
+
+case_name=$1
+binary=$2
+example=$3
+
+work=$(mktemp -d "${TMPDIR:-/tmp}/vorlund-e2e.XXXXXX")
+app=$work/app
+mkdir -p "$app"
+cp "$binary" "$app/vorlund"
+service_pid=
+socat_pid=
+sender_pid=
+
+cleanup() {
+    for pid in $sender_pid $service_pid $socat_pid; do
+        kill -KILL "$pid" 2>/dev/null || true
+    done
+    wait 2>/dev/null || true
+    rm -rf "$work"
+}
+trap cleanup EXIT
+
+fail() {
+    echo "FAIL ($case_name): $*" >&2
+    if [ -f "$work/stderr" ]; then
+        echo "--- service stderr:" >&2
+        cat "$work/stderr" >&2
+    fi
+    exit 1
+}
+
+now_ms() { echo $(($(date +%s%N) / 1000000)); }
+
+# Waits up to $1 seconds for the command after it to succeed.
+wait_for() {
+    local limit=$(($(now_ms) + $1 * 1000))
+    shift
+    until "$@"; do
+        [ "$(now_ms)" -lt "$limit" ] || return 1
+        sleep 0.05
+    done
+}
+
+make_line() {
+    socat "pty,raw,echo=0,link=$work/line" "pty,raw,echo=0,link=$work/terminal" &
+    socat_pid=$!
+    wait_for 5 test -e "$work/line" -a -e "$work/terminal" || fail "no pseudo-terminal pair"
+    printf 'SerialDevice=%s\n' "$work/line" >>"$app/Vorlund.ini"
+}
+
+start_service() {
+    (cd "$work" && exec "$app/vorlund" 2>"$work/stderr") &
+    service_pid=$!
+}
+
+# Waits for the service to end within $1 seconds; leaves its exit code in
+# $exit_code.
+await_exit() {
+    wait_for "$1" bash -c "! kill -0 $service_pid 2>/dev/null" || fail "the service did not end"
+    exit_code=0
+    wait "$service_pid" || exit_code=$?
+    service_pid=
+}
+
+# Delivers the files given as a terminal would; returns sz's exit code.
+deliver() {
+    timeout 40 sz --ymodem "$@" <"$work/terminal" >"$work/terminal" 2>>"$work/sz.log"
+}
+
+exports() { find "$app/Out" -maxdepth 1 -type f ! -name '.*' 2>/dev/null | sort; }
+export_count_is() { [ "$(exports | wc -l)" -eq "$1" ]; }
+
+# A delivery with a known export: article codes summed, in code order.
+printf 'ABC;3\r\nDEF;2.5\r\nABC;1\r\n' >"$work/first.dat"
+first_export=$(printf 'ABC,4\r\nDEF,2.5\r\n')
+printf 'X1;1\r\nX1;2\r\n' >"$work/second.dat"
+second_export=$(printf 'X1,3\r\n')
+
+case $case_name in
+delivery)
+    make_line
+    start_service
+    deliver "$work/first.dat" || fail "sz reported a failure"
+    wait_for 10 export_count_is 1 || fail "no export"
+    cmp -s "$work/first.dat" "$app/Spool/X.DAT" || fail "X.DAT differs from the delivery"
+    [ "$(cat "$(exports)")" = "$first_export" ] || fail "export: $(od -c "$(exports)")"
+    # The bundled example spans hundreds of blocks.
+    deliver "$example" || fail "sz reported a failure for the example"
+    wait_for 10 cmp -s "$example" "$app/Spool/X.DAT" || fail "the example's X.DAT differs"
+    ;;
+two-deliveries)
+    printf 'OutFile=export.txt\n' >"$app/Vorlund.ini"
+    make_line
+    start_service
+    deliver "$work/first.dat" || fail "sz reported a failure"
+    wait_for 10 test -f "$app/Out/export.txt" || fail "no first export"
+    [ "$(cat "$app/Out/export.txt")" = "$first_export" ] || fail "first export"
+    # The second goes through the restart 300 ms after the first.
+    deliver "$work/second.dat" || fail "sz reported a failure the second time"
+    wait_for 10 bash -c "[ \"\$(cat '$app/Out/export.txt')\" = '$second_export' ]" ||
+        fail "second export: $(cat "$app/Out/export.txt")"
+    ;;
+batch)
+    # One file per reception: the second file's header is repeated to the
+    # reception that follows the restart, so the whole batch arrives.
+    printf 'OutFile=export.txt\n' >"$app/Vorlund.ini"
+    make_line
+    start_service
+    deliver "$work/first.dat" "$work/second.dat" || fail "sz reported a failure for the batch"
+    wait_for 10 cmp -s "$work/second.dat" "$app/Spool/X.DAT" || fail "second file not received"
+    wait_for 10 bash -c "[ \"\$(cat '$app/Out/export.txt')\" = '$second_export' ]" ||
+        fail "export of the second file"
+    ;;
+abort)
+    make_line
+    start_service
+    head -c 3000000 /dev/urandom | base64 >"$work/large.dat"
+    timeout 40 sz --ymodem "$work/large.dat" <"$work/terminal" >"$work/terminal" 2>/dev/null &
+    sender_pid=$!
+    sleep 0.4
+    kill -KILL "$sender_pid"
+    wait "$sender_pid" 2>/dev/null || true
+    sender_pid=
+    # sz dies without a word; a sender that aborts says so with CAN CAN, once
+    # the partial block it left has been dropped and asked for again.
+    sleep 1.2
+    printf '\030\030\030\030\030\030\030\030\030\030\b\b\b\b\b\b\b\b\b\b' >"$work/terminal"
+    sleep 0.3
+    [ ! -e "$app/Spool/X.DAT" ] || fail "an aborted transfer wrote X.DAT"
+    export_count_is 0 || fail "an aborted transfer made an export"
+    deliver "$work/first.dat" || fail "the next transfer failed"
+    wait_for 10 export_count_is 1 || fail "no export after the abort"
+    [ "$(cat "$(exports)")" = "$first_export" ] || fail "export after the abort"
+    ;;
+unopenable)
+    printf 'SerialDevice=%s\n' "$work/no-such-device" >"$app/Vorlund.ini"
+    start_service
+    sleep 1.5
+    message='Kunde inte öppna COM-port. Kontrollera att ingen annan applikation använder porten.'
+    count=$(grep -cxF "$message" "$work/stderr" || true)
+    # The first after 100 ms, then one every 300 ms.
+    [ "$count" -ge 3 ] && [ "$count" -le 6 ] || fail "$count messages in 1.5 s"
+    [ "$(grep -cvxF "$message" "$work/stderr" || true)" -eq 0 ] || fail "other output"
+    kill -TERM "$service_pid"
+    await_exit 5
+    [ "$exit_code" -eq 0 ] || fail "exit code $exit_code"
+    ;;
+idle-close)
+    make_line
+    start_service
+    sleep 0.5
+    kill -0 "$service_pid" || fail "the service is not running"
+    start=$(now_ms)
+    kill -TERM "$service_pid"
+    await_exit 5
+    elapsed=$(($(now_ms) - start))
+    [ "$exit_code" -eq 0 ] || fail "exit code $exit_code"
+    # The close waits for the restart timer, then one second.
+    [ "$elapsed" -ge 1000 ] && [ "$elapsed" -le 2500 ] || fail "closed after $elapsed ms"
+    [ ! -s "$work/stderr" ] || fail "unexpected output"
+    ;;
+spool-file)
+    : >"$app/Spool"
+    start_service
+    await_exit 5
+    [ "$exit_code" -eq 1 ] || fail "exit code $exit_code"
+    [ "$(cat "$work/stderr")" = 'Mapp för temporära filer kunde ej skapas. Applikationen avslutas' ] ||
+        fail "message"
+    ;;
+output-dir)
+    printf 'OutDir=%s\n' "$work/missing/deeper" >"$app/Vorlund.ini"
+    start_service
+    await_exit 5
+    [ "$exit_code" -eq 2 ] || fail "exit code $exit_code"
+    [ "$(cat "$work/stderr")" = 'Utdatamappen finns inte och kunde inte skapas. Applikationen avslutas' ] ||
+        fail "message"
+    ;;
+*)
+    fail "unknown case"
+    ;;
+esac
+echo "ok ($case_name)"
