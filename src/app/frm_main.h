@@ -4,6 +4,7 @@
 // OnCloseItemChosen, and runs its event loop until CloseMainWindow.
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <string>
 
@@ -63,6 +64,7 @@ class TfrmMain {
     bool closeRequested_ = false;
 
   public:
+    // The window's parts, declared after the boundary their events go through.
     TNetoCtl& NetoCtl1;
     TTimer Timer1;  // 100 ms, armed at creation: the first start
     TTimer Timer2;  // 300 ms, disarmed: restart or close
