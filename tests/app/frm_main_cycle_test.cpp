@@ -284,5 +284,27 @@ TEST_F(CycleTest, RefusedPropertyHaltsTheCycleUntilTheCloseCommand) {
                                                    {201300, "CloseMainWindow"}}));
 }
 
+TEST_F(CycleTest, CloseChosenWhileTheRefusedStartIsShownClosesTwice) {
+    // Timer2's close ends the open box with its quit request; the first
+    // start's handler then goes on with its own close sequence. The detach
+    // is harmless a second time, and the loop ends after it all the same.
+    ctl.QueueDownloadStatus(-1);
+    shell.QueueDismissDelay(5000);
+    Start();
+    ChooseCloseAt(400);
+    loop.RunUntil(100000);
+    EXPECT_EQ(loop.Records(), Concat(ConfigurationAt(100), {DownloadAt(100, -1),
+                                                            {100, kCannotStart},
+                                                            {400, "close item chosen"},
+                                                            {700, "IsProtocolRunning -> 0"},
+                                                            {700, "CloseControl"},
+                                                            {700, "Sleep 1000"},
+                                                            {1700, "CloseMainWindow"},
+                                                            {1700, "InfoBox closed by quit"},
+                                                            {1700, "CloseControl"},
+                                                            {1700, "Sleep 1000"},
+                                                            {2700, "CloseMainWindow"}}));
+}
+
 }  // namespace
 }  // namespace vorlund::sim
