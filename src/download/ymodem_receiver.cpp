@@ -32,7 +32,8 @@ std::size_t PayloadSize(char startByte) {
 
 }  // namespace
 
-YmodemReceiver::YmodemReceiver(Time now, FileSink sink) : sink_(std::move(sink)) {
+YmodemReceiver::YmodemReceiver(Time now, FileSink sink, std::uint64_t largestFile)
+    : sink_(std::move(sink)), largestFile_(largestFile) {
     Send(kCrcRequest);
     deadline_ = now + kHeaderRequestInterval;
 }
@@ -142,6 +143,10 @@ void YmodemReceiver::HandleHeader(std::string_view payload, Time now) {
     }
 
     name_.assign(payload.substr(0, nameEnd));
+    if (size && *size > largestFile_) {
+        Abandon(Outcome::Kind::kTooLarge, now);
+        return;
+    }
     announcedSize_ = size;
     data_.clear();
     lastBlockStart_ = 0;
@@ -163,6 +168,11 @@ void YmodemReceiver::HandleDataBlock(std::uint8_t number, std::string_view paylo
             // The padding of the last block goes beyond the announced size.
             const std::uint64_t missing = *announcedSize_ - data_.size();
             take = static_cast<std::size_t>(std::min<std::uint64_t>(take, missing));
+        } else if (data_.size() >= largestFile_) {
+            // Without a size, only the last block's padding may go past the
+            // limit; this block comes after a full file.
+            Abandon(Outcome::Kind::kTooLarge, now);
+            return;
         }
         data_.append(payload.substr(0, take));
         ++expectedBlock_;

@@ -34,6 +34,9 @@ class YmodemReceiver {
     static constexpr Time kByteTimeout{1000};
     // Requests repeated for one block before the transfer is given up.
     static constexpr int kMaxRetries = 10;
+    // Far beyond any terminal's delivery; a sender that announces or sends
+    // more is refused rather than allowed to fill the memory.
+    static constexpr std::uint64_t kLargestFile = 64 * 1024 * 1024;
 
     // Keeps a complete file (name from the header, exact bytes) before the
     // sender is told that it has arrived; false when it could not be kept.
@@ -47,6 +50,7 @@ class YmodemReceiver {
             kGivenUp,          // no usable block after every retry; cancelled
             kShortFile,        // the sender ended before the size it announced; cancelled
             kNotStored,        // complete, but the sink could not keep it; cancelled
+            kTooLarge,         // larger than the largest file taken; cancelled
         };
         Kind kind;
         std::string name;  // from the header, when there was one
@@ -54,7 +58,7 @@ class YmodemReceiver {
     };
 
     // Starts the session by asking for a header.
-    YmodemReceiver(Time now, FileSink sink);
+    YmodemReceiver(Time now, FileSink sink, std::uint64_t largestFile = kLargestFile);
 
     void Receive(std::string_view bytes, Time now);
     // Handles whatever has fallen due by `now`; harmless when nothing has.
@@ -94,6 +98,7 @@ class YmodemReceiver {
     void Send(char byte) { output_.push_back(byte); }
 
     FileSink sink_;
+    std::uint64_t largestFile_;
     State state_ = State::kAwaitingHeader;
     std::string output_;
     std::deque<Outcome> outcomes_;

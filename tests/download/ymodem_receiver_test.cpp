@@ -379,6 +379,33 @@ TEST_F(YmodemReceiverTest, AFileThatCannotBeKeptIsCancelledNotAcknowledged) {
     EXPECT_EQ(TakeOutcome().kind, Kind::kFileReceived);
 }
 
+TEST(YmodemReceiverLimitTest, AFileBeyondTheLargestIsRefused) {
+    const milliseconds now(0);
+    YmodemReceiver announced(now, KeepAll, 1000);
+    announced.TakeOutput();
+    announced.Receive(Header("BIG\0"
+                             "1001"sv),
+                      now);
+    EXPECT_EQ(announced.TakeOutput(), std::string(8, '\x18'));
+    EXPECT_EQ(announced.TakeOutcome()->kind, Kind::kTooLarge);
+
+    YmodemReceiver unannounced(now, KeepAll, 256);
+    unannounced.Receive(Header("BIG") + Block(1, "a") + Block(2, "b"), now);
+    unannounced.TakeOutput();
+    EXPECT_TRUE(unannounced.TransferInProgress());
+    unannounced.Receive(Block(3, "c"), now);
+    EXPECT_EQ(unannounced.TakeOutput(), std::string(8, '\x18'));
+    EXPECT_EQ(unannounced.TakeOutcome()->kind, Kind::kTooLarge);
+
+    YmodemReceiver exact(now, KeepAll, 256);
+    exact.Receive(Header("EXACT\0"
+                         "256"sv) +
+                      Block(1, std::string(128, 'x')) + Block(2, std::string(128, 'y')) + kEot +
+                      kEot,
+                  now);
+    EXPECT_EQ(exact.TakeOutcome()->kind, Kind::kFileReceived);
+}
+
 TEST_F(YmodemReceiverTest, ALoneEotFollowedByDataIsNoise) {
     StartFile(
         "X.DAT\0"
