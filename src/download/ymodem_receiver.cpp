@@ -295,8 +295,8 @@ void YmodemReceiver::Tick(Time now) {
         block_.clear();
         if (TransferInProgress()) {
             RequestAgain(RepeatRequest(), now);
+            return;
         }
-        return;
     }
     if (state_ == State::kComplete || now < deadline_) {
         return;
