@@ -16,12 +16,14 @@ TEST(ComErrorTest, PrefersTheComponentsOwnDescription) {
     SysFreeString(exception.bstrDescription);
 }
 
+HRESULT STDAPICALLTYPE FillInLate(EXCEPINFO* info) {
+    info->bstrDescription = SysAllocString(L"Filled in late");
+    return S_OK;
+}
+
 TEST(ComErrorTest, FillsInADeferredDescriptionFirst) {
     EXCEPINFO exception{};
-    exception.pfnDeferredFillIn = [](EXCEPINFO* info) -> HRESULT {
-        info->bstrDescription = SysAllocString(L"Filled in late");
-        return S_OK;
-    };
+    exception.pfnDeferredFillIn = FillInLate;
     EXPECT_EQ(ComErrorMessage(DISP_E_EXCEPTION, &exception), "Filled in late");
     SysFreeString(exception.bstrDescription);
 }
