@@ -14,6 +14,7 @@
 
 #include "common/cp1252.h"
 #include "platform/platform.h"
+#include "platform/read_to_end.h"
 #include "platform/posix/unique_fd.h"
 
 namespace vorlund {
@@ -101,14 +102,7 @@ public:
         UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
         if (!fd) return false;
         PosixInputFile file(std::move(fd));
-        content.clear();
-        char block[4096];
-        for (;;) {
-            const std::int64_t count = file.Read(block, sizeof block);
-            if (count < 0) return false;
-            if (count == 0) return true;
-            content.append(block, static_cast<std::size_t>(count));
-        }
+        return ReadToEnd(file, content);
     }
 
     bool FileExists(const std::string& path) const override {

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "platform/platform.h"
+#include "platform/read_to_end.h"
 #include "platform/win32/unique_handle.h"
 
 namespace vorlund {
@@ -99,14 +100,7 @@ public:
                                           OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
         if (!handle) return false;
         Win32InputFile file(std::move(handle));
-        content.clear();
-        char block[4096];
-        for (;;) {
-            const std::int64_t count = file.Read(block, sizeof block);
-            if (count < 0) return false;
-            if (count == 0) return true;
-            content.append(block, static_cast<std::size_t>(count));
-        }
+        return ReadToEnd(file, content);
     }
 
     bool FileExists(const std::string& path) const override {
