@@ -230,6 +230,30 @@ class VorlundServiceTest(unittest.TestCase):
         self.assertFalse(starts("Download 2")(lines))
         self.assertEqual(lines[-4:], TEARDOWN)
 
+    def test_other_codes_change_nothing(self):
+        run = self.service("after-download 1 report 100 999 0\nafter-download 1 report 150 -1\n"
+                           "after-download 1 report 200 2000\n")
+        run.wait_for_log(lambda lines: "event 2000 end hr=0" in lines)
+        self.drive("no-box", "*", "600")
+        lines = run.calls()
+        self.assertFalse(starts("IsProtocolRunning")(lines))
+        self.assertFalse(starts("Download 2")(lines))
+        self.drive("close", APP_CLASS, APP_TITLE)
+        self.assertEqual(run.wait(), 0)
+
+    def test_download_failing_outright_halts_the_cycle(self):
+        run = self.service("refuse-download 1\n")
+        box = self.box(APP_TITLE)
+        self.assertTrue(box["text"].endswith("."), box["text"])
+        self.assertEqual(box["owner"], APP_CLASS + "|" + APP_TITLE)
+        self.drive("no-box", "*", "500")
+        self.assertTrue(run.running())
+        self.choose_close_item()
+        self.assertEqual(run.wait(), 0)
+        lines = run.calls()
+        self.assertEqual(len([line for line in lines if line.startswith("Download")]), 1)
+        self.assertEqual(lines[-5:], ["IsProtocolRunning -> 0"] + TEARDOWN)
+
     def test_icon_returns_when_the_notification_area_restarts(self):
         run = self.service()
         self.drive("tray-present", TRAY_CLASS, "5000")
