@@ -252,10 +252,15 @@ int KeepTray(const Arguments&) {
     return 0;
 }
 
-// close CLASS TITLE: a close request from outside.
+// close CLASS TITLE: a close request from outside; prints when it was sent.
 int Close(const Arguments& args) {
     const HWND window = FindTopLevel(args.at(0), args.at(1), 5000);
-    return window && PostMessageA(window, WM_CLOSE, 0, 0) ? 0 : 1;
+    if (!window || !PostMessageA(window, WM_CLOSE, 0, 0)) {
+        return 1;
+    }
+    // On the clock of the stand-in control's log.
+    std::printf("posted at %llu\n", static_cast<unsigned long long>(GetTickCount64()));
+    return 0;
 }
 
 // visible CLASS TITLE: lists the visible top-level windows of the process that
