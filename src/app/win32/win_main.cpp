@@ -5,6 +5,7 @@
 
 #include <windows.h>
 
+#include <string>
 #include <variant>
 
 #include "app/application_title.h"
