@@ -73,7 +73,9 @@ void ThrowComError(HRESULT result, EXCEPINFO* exception) {
 
 void ThrowLastError() {
     const DWORD code = GetLastError();
-    throw std::runtime_error(ComErrorMessage(HRESULT_FROM_WIN32(code), nullptr));
+    // Some failures set no code; "Success" would be a confusing report.
+    const HRESULT result = code == ERROR_SUCCESS ? E_FAIL : HRESULT_FROM_WIN32(code);
+    throw std::runtime_error(ComErrorMessage(result, nullptr));
 }
 
 }  // namespace vorlund
