@@ -14,6 +14,10 @@ WINE_RUN = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", 
                         "wine-run")
 
 
+# No session outlives this, even when the run is killed (seconds).
+SESSION_LIMIT = 600
+
+
 def windows_path(path):
     """The Wine drive Z: view of a Linux path."""
     return "Z:" + os.path.abspath(path).replace("/", "\\")
@@ -22,6 +26,14 @@ def windows_path(path):
 class WineSession:
     def __init__(self, vorlund, standin, driver):
         self.root = tempfile.mkdtemp(prefix="vorlund-e2e-")
+        self.tray_keeper = None
+        try:
+            self._start(vorlund, standin, driver)
+        except BaseException:
+            self.close()
+            raise
+
+    def _start(self, vorlund, standin, driver):
         self.vorlund = vorlund
         self.standin = os.path.join(self.root, "neto-standin.dll")
         self.driver = os.path.join(self.root, "win-driver.exe")
@@ -31,20 +43,23 @@ class WineSession:
         self.env["WINEPREFIX"] = os.path.join(self.root, "prefix")
         self.env["WINEDEBUG"] = "-all"
         os.makedirs(self.env["WINEPREFIX"])
-        # One server for the whole session, so each program starts quickly.
-        subprocess.run(["wineserver", "-p"], env=self.env, check=True, timeout=30)
+        # One server for the whole session, so each program starts quickly;
+        # it lingers a few seconds at most once the last program has ended.
+        subprocess.run(["wineserver", "-p5"], env=self.env, check=True, timeout=30)
         subprocess.run([WINE_RUN, "wineboot", "-i"], env=self.env, check=True,
                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=120)
         self.register()
         self.runs = 0
-        self.tray_keeper = subprocess.Popen([WINE_RUN, self.driver, "keep-tray"], env=self.env,
+        self.tray_keeper = subprocess.Popen([WINE_RUN, self.driver, "keep-tray", str(SESSION_LIMIT)], env=self.env,
                                             stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
         assert self.tray_keeper.stdout.readline().strip() == b"keeping"
 
     def close(self):
-        self.tray_keeper.kill()
-        self.tray_keeper.wait()
-        subprocess.run(["wineserver", "-k"], env=self.env, timeout=30)
+        if self.tray_keeper:
+            self.tray_keeper.kill()
+            self.tray_keeper.wait()
+        if os.path.isdir(os.path.join(self.root, "prefix")):
+            subprocess.run(["wineserver", "-k"], env=self.env, timeout=30)
         shutil.rmtree(self.root, ignore_errors=True)
 
     def wine(self, *args, timeout=30):

@@ -225,11 +225,11 @@ int MenuDismiss(const Arguments& args) {
     return 0;
 }
 
-// keep-tray: keeps an icon of its own in the notification area until it is
-// ended, as any desktop has other icons. (Wine without a window manager hides
-// its stand-alone tray window when the last icon goes, and each such hiding
-// stalls the removing program for seconds.)
-int KeepTray(const Arguments&) {
+// keep-tray SECONDS: keeps an icon of its own in the notification area for
+// that long (or until it is ended), as any desktop has other icons. (Wine
+// without a window manager hides its stand-alone tray window when the last
+// icon goes, and each such hiding stalls the removing program for seconds.)
+int KeepTray(const Arguments& args) {
     WNDCLASSA windowClass{};
     windowClass.lpfnWndProc = DefWindowProcA;
     windowClass.hInstance = GetModuleHandleA(nullptr);
@@ -245,10 +245,13 @@ int KeepTray(const Arguments&) {
     }
     std::printf("keeping\n");
     std::fflush(stdout);
+    // A thread timer bounds the lifetime, should the test run be killed.
+    SetTimer(nullptr, 0, Milliseconds(args.at(0)) * 1000, nullptr);
     MSG message;
-    while (GetMessageA(&message, nullptr, 0, 0) > 0) {
+    while (GetMessageA(&message, nullptr, 0, 0) > 0 && message.message != WM_TIMER) {
         DispatchMessageA(&message);
     }
+    Shell_NotifyIconA(NIM_DELETE, &icon);
     return 0;
 }
 
