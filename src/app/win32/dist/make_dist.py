@@ -29,10 +29,10 @@ def main():
     # A fixed time stamp keeps the zip the same for the same inputs.
     stamp = (2024, 1, 1, 0, 0, 0)
     with zipfile.ZipFile(args.zip, "w", zipfile.ZIP_DEFLATED) as archive:
-        files = [(entry, binary) for entry in args.binary]
-        files += [(entry, windows_text) for entry in args.text]
-        for entry, read in files:
-            name, path = entry.split("=", 1)
+        files = [(argument, binary) for argument in args.binary]
+        files += [(argument, windows_text) for argument in args.text]
+        for argument, read in files:
+            name, path = argument.split("=", 1)
             entry = zipfile.ZipInfo(args.folder + "/" + name, stamp)
             entry.compress_type = zipfile.ZIP_DEFLATED
             entry.external_attr = 0o644 << 16
