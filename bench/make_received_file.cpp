@@ -36,7 +36,8 @@ int main(int argc, char** argv) {
         block += ';';
         const std::uint64_t r = next();
         block += std::to_string(1 + r % 20);
-        if (r % 16 == 0) block += ".5";
+        if (r % 16 == 0)
+            block += ".5";
         block += "\r\n";
         if (block.size() > (1 << 16)) {
             std::fwrite(block.data(), 1, block.size(), out);

@@ -22,7 +22,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::size_t digits = 0;
     const std::size_t mantissaEnd = std::min(text.find('E'), text.size());
     for (std::size_t i = 0; i < mantissaEnd; ++i) {
-        if (text[i] >= '0' && text[i] <= '9') ++digits;
+        if (text[i] >= '0' && text[i] <= '9')
+            ++digits;
     }
     if (text.empty() || text.find(',') != std::string::npos || digits > 15 + 4) {
         std::abort();  // 15 significant digits, plus "0.000" before small values

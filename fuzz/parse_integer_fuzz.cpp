@@ -13,13 +13,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     // Whatever it accepts is spaces, then a sign or hex prefix, then digits.
     const std::size_t start = text.find_first_not_of(' ');
-    if (start == std::string::npos) std::abort();
+    if (start == std::string::npos)
+        std::abort();
     const std::string body = text.substr(start);
-    const bool hex = body[0] == '$' || body[0] == 'x' || body[0] == 'X' || body.rfind("0x", 0) == 0 ||
-                     body.rfind("0X", 0) == 0;
+    const bool hex = body[0] == '$' || body[0] == 'x' || body[0] == 'X' ||
+                     body.rfind("0x", 0) == 0 || body.rfind("0X", 0) == 0;
     if (!hex) {
         const long long wide = std::strtoll(body.c_str(), nullptr, 10);
-        if (wide != *value) std::abort();
+        if (wide != *value)
+            std::abort();
     }
     return 0;
 }

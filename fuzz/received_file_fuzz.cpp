@@ -14,7 +14,7 @@
 namespace {
 
 class MemoryFile : public vorlund::InputFile {
-public:
+  public:
     MemoryFile(const std::uint8_t* data, std::size_t size, std::size_t chunk)
         : data_(data), size_(size), chunk_(chunk) {}
     std::int64_t Read(void* buffer, std::size_t size) override {
@@ -24,7 +24,7 @@ public:
         return static_cast<std::int64_t>(n);
     }
 
-private:
+  private:
     const std::uint8_t* data_;
     std::size_t size_;
     std::size_t chunk_;

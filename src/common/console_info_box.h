@@ -11,14 +11,14 @@ namespace vorlund {
 // For programs with nobody to press OK: the text goes to a stream as one line,
 // in the terminal's encoding, and the call returns at once.
 class ConsoleInfoBox : public InfoBox {
-public:
+  public:
     using TextConverter = std::string (*)(std::string_view cp1252);
 
     ConsoleInfoBox(std::FILE* stream, TextConverter toTerminal)
         : stream_(stream), toTerminal_(toTerminal) {}
     void ShowInfoBox(std::string_view text) override;
 
-private:
+  private:
     std::FILE* stream_;
     TextConverter toTerminal_;
 };

@@ -9,10 +9,9 @@ namespace {
 // The code points of bytes 0x80..0x9F; the rest of the page equals Latin-1.
 // The five unassigned bytes map to the C1 controls, as Windows does.
 constexpr std::array<char16_t, 32> kHighControls = {
-    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
-    0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0x008D, 0x017D, 0x008F,
-    0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
-    0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178,
+    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
+    0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178,
 };
 
 char16_t CodePoint(unsigned char byte) {
@@ -36,9 +35,11 @@ constexpr CaseTables MakeCaseTables() {
         tables.upper[small] = static_cast<char>(capital);
         tables.lower[capital] = static_cast<char>(small);
     };
-    for (int small = 'a'; small <= 'z'; ++small) pair(small - 0x20, small);
+    for (int small = 'a'; small <= 'z'; ++small)
+        pair(small - 0x20, small);
     for (int small = 0xE0; small <= 0xFE; ++small) {
-        if (small != 0xF7) pair(small - 0x20, small);
+        if (small != 0xF7)
+            pair(small - 0x20, small);
     }
     pair(0x8A, 0x9A);  // S caron
     pair(0x8C, 0x9C);  // OE
@@ -51,9 +52,13 @@ constexpr CaseTables kCaseTables = MakeCaseTables();
 
 }  // namespace
 
-char UpperCp1252(char c) { return kCaseTables.upper[static_cast<unsigned char>(c)]; }
+char UpperCp1252(char c) {
+    return kCaseTables.upper[static_cast<unsigned char>(c)];
+}
 
-char LowerCp1252(char c) { return kCaseTables.lower[static_cast<unsigned char>(c)]; }
+char LowerCp1252(char c) {
+    return kCaseTables.lower[static_cast<unsigned char>(c)];
+}
 
 void UpperCaseCp1252(std::string& text) {
     for (char& c : text) {

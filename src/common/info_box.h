@@ -8,7 +8,7 @@
 namespace vorlund {
 
 class InfoBox {
-public:
+  public:
     virtual ~InfoBox() = default;
     // `text` is code page 1252, shown unchanged.
     virtual void ShowInfoBox(std::string_view text) = 0;

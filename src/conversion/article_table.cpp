@@ -18,11 +18,13 @@ void ArticleTable::AddEntry(entrytype record) {
 bool ArticleTable::ForEachEntry(const Visitor& visitor) const {
     if (aggregation_) {
         for (const auto& [code, sum] : sums_) {
-            if (!visitor(code, sum)) return false;
+            if (!visitor(code, sum))
+                return false;
         }
     } else {
         for (const entrytype& record : arrivals_) {
-            if (!visitor(record.code, record.quantity)) return false;
+            if (!visitor(record.code, record.quantity))
+                return false;
         }
     }
     return true;

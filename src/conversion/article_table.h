@@ -15,7 +15,7 @@ namespace vorlund {
 // sum of its quantities, handed out in unsigned byte order of the codes.
 // Listing: every record, in arrival order.
 class ArticleTable {
-public:
+  public:
     // Returns false to end the walk early.
     using Visitor = std::function<bool(std::string_view code, long double quantity)>;
 
@@ -25,7 +25,7 @@ public:
     // False when the visitor ended the walk.
     bool ForEachEntry(const Visitor& visitor) const;
 
-private:
+  private:
     bool aggregation_;
     // std::string compares through char_traits<char>, which orders bytes as
     // unsigned values: exactly the code order, with no collation.

@@ -72,8 +72,7 @@ ConversionResult ConvertReceivedFile(const ServiceSettings& settings, const Plat
                          [&table](entrytype&& record) { table.AddEntry(std::move(record)); });
     }
 
-    const std::unique_ptr<OutputFile> exported =
-        path ? platform.CreateExport(*path) : nullptr;
+    const std::unique_ptr<OutputFile> exported = path ? platform.CreateExport(*path) : nullptr;
     if (!exported) {
         return kExportNotCreated;
     }

@@ -39,15 +39,20 @@ std::string BuildExportPath(const ServiceSettings& settings, const LocalDateTime
 }
 
 LocalDateTime NextSecond(LocalDateTime t) {
-    if (++t.second < 60) return t;
+    if (++t.second < 60)
+        return t;
     t.second = 0;
-    if (++t.minute < 60) return t;
+    if (++t.minute < 60)
+        return t;
     t.minute = 0;
-    if (++t.hour < 24) return t;
+    if (++t.hour < 24)
+        return t;
     t.hour = 0;
-    if (++t.day <= DaysInMonth(t.year, t.month)) return t;
+    if (++t.day <= DaysInMonth(t.year, t.month))
+        return t;
     t.day = 1;
-    if (++t.month <= 12) return t;
+    if (++t.month <= 12)
+        return t;
     t.month = 1;
     ++t.year;
     return t;

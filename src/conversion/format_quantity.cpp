@@ -19,7 +19,7 @@ struct Decimal {
 // Base 10^9 limbs, least significant first, on the stack: the largest
 // expansion, that of the smallest subnormal, has 767 digits.
 class BigDecimalInteger {
-public:
+  public:
     explicit BigDecimalInteger(std::uint64_t value) {
         do {
             limbs_[size_++] = static_cast<std::uint32_t>(value % kBase);
@@ -41,8 +41,10 @@ public:
     }
 
     void MultiplyByPower(std::uint32_t base, std::uint32_t chunk, int chunkExponent, int exponent) {
-        for (; exponent >= chunkExponent; exponent -= chunkExponent) MultiplyBy(chunk);
-        for (; exponent > 0; --exponent) MultiplyBy(base);
+        for (; exponent >= chunkExponent; exponent -= chunkExponent)
+            MultiplyBy(chunk);
+        for (; exponent > 0; --exponent)
+            MultiplyBy(base);
     }
 
     std::string ToDigits() const {
@@ -54,7 +56,7 @@ public:
         return text;
     }
 
-private:
+  private:
     static constexpr std::uint64_t kBase = 1000000000;
 
     static void AppendLimb(std::string& text, std::uint32_t limb, bool padded) {
@@ -64,7 +66,8 @@ private:
             digits[count++] = static_cast<char>('0' + limb % 10);
             limb /= 10;
         } while (limb != 0 || (padded && count < 9));
-        while (count > 0) text += digits[--count];
+        while (count > 0)
+            text += digits[--count];
     }
 
     std::array<std::uint32_t, 96> limbs_{};
@@ -79,7 +82,8 @@ std::string IntegerDigits(std::uint64_t value) {
         value /= 10;
     } while (value != 0);
     std::string text;
-    while (count > 0) text += digits[--count];
+    while (count > 0)
+        text += digits[--count];
     return text;
 }
 

@@ -6,10 +6,17 @@ std::string BuildLineFormat(bool useQuotes, std::int32_t separator) {
     const std::string field = useQuotes ? "\"%s\"" : "%s";
     std::string format = field;
     switch (separator) {
-        case 0: format += ','; break;
-        case 1: format += ';'; break;
-        case 2: format += '\t'; break;
-        default: break;
+        case 0:
+            format += ',';
+            break;
+        case 1:
+            format += ';';
+            break;
+        case 2:
+            format += '\t';
+            break;
+        default:
+            break;
     }
     return format + field + "\r\n";
 }

@@ -10,7 +10,9 @@ namespace {
 // 10^0 to 10^27 are exact in the 64-bit significand.
 constexpr int kExactPowers = 28;
 
-constexpr bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+constexpr bool IsDigit(char c) {
+    return c >= '0' && c <= '9';
+}
 
 }  // namespace
 
@@ -29,7 +31,8 @@ long double PowerOfTen(int exponent) {
     const bool negative = exponent < 0;
     // Square-and-multiply keeps the rounding error to a few units in the last
     // place even for exponents far beyond the exact table.
-    unsigned remaining = negative ? 0u - static_cast<unsigned>(exponent) : static_cast<unsigned>(exponent);
+    unsigned remaining =
+        negative ? 0u - static_cast<unsigned>(exponent) : static_cast<unsigned>(exponent);
     long double result = 1;
     long double factor = 10;
     if (remaining < kExactPowers) {
@@ -49,7 +52,8 @@ long double PowerOfTen(int exponent) {
 std::optional<long double> ParseFloat(std::string_view text, char decimalSeparator) {
     std::size_t i = 0;
     const std::size_t n = text.size();
-    while (i < n && text[i] == ' ') ++i;
+    while (i < n && text[i] == ' ')
+        ++i;
 
     bool negative = false;
     if (i < n && (text[i] == '+' || text[i] == '-')) {
@@ -71,16 +75,19 @@ std::optional<long double> ParseFloat(std::string_view text, char decimalSeparat
                 ++significantDigits;
             }
             significand = significand * 10 + digit;
-            if (fraction) --scale;
+            if (fraction)
+                --scale;
         } else if (!fraction) {
             ++scale;
         }
     };
-    while (i < n && IsDigit(text[i])) takeDigit(text[i++], false);
+    while (i < n && IsDigit(text[i]))
+        takeDigit(text[i++], false);
     if (i < n && text[i] == decimalSeparator) {
         mantissaSeen = true;
         ++i;
-        while (i < n && IsDigit(text[i])) takeDigit(text[i++], true);
+        while (i < n && IsDigit(text[i]))
+            takeDigit(text[i++], true);
     }
     if (!mantissaSeen) {
         return std::nullopt;
@@ -95,12 +102,14 @@ std::optional<long double> ParseFloat(std::string_view text, char decimalSeparat
         }
         long long exponent = 0;
         while (i < n && IsDigit(text[i])) {
-            if (exponent < 100000) exponent = exponent * 10 + (text[i] - '0');
+            if (exponent < 100000)
+                exponent = exponent * 10 + (text[i] - '0');
             ++i;
         }
         scale += exponentNegative ? -exponent : exponent;
     }
-    while (i < n && text[i] == ' ') ++i;
+    while (i < n && text[i] == ' ')
+        ++i;
     if (i != n) {
         return std::nullopt;
     }

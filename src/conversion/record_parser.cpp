@@ -10,7 +10,9 @@
 namespace vorlund {
 namespace {
 
-constexpr bool IsBlankOrControl(char c) { return static_cast<unsigned char>(c) <= 0x20; }
+constexpr bool IsBlankOrControl(char c) {
+    return static_cast<unsigned char>(c) <= 0x20;
+}
 
 bool AllDigits(std::string_view text) {
     return std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
@@ -35,8 +37,10 @@ std::optional<long double> ParseFraction(std::string_view digits) {
 }  // namespace
 
 std::string_view TrimControls(std::string_view text) {
-    while (!text.empty() && IsBlankOrControl(text.front())) text.remove_prefix(1);
-    while (!text.empty() && IsBlankOrControl(text.back())) text.remove_suffix(1);
+    while (!text.empty() && IsBlankOrControl(text.front()))
+        text.remove_prefix(1);
+    while (!text.empty() && IsBlankOrControl(text.back()))
+        text.remove_suffix(1);
     return text;
 }
 
@@ -52,7 +56,8 @@ long double ParseQuantity(std::string_view text, char decimalSeparator) {
         text = text.substr(0, point);
     }
     // A minus sign applies to the fraction too: "-12.5" is -12.5, not -11.5.
-    const std::string_view unsignedText = text.substr(std::min(text.find_first_not_of(' '), text.size()));
+    const std::string_view unsignedText =
+        text.substr(std::min(text.find_first_not_of(' '), text.size()));
     const bool negative = unsignedText.starts_with('-');
     const long double whole = ParseFloat(text, decimalSeparator).value_or(0.0L);
     return negative ? whole - fraction : whole + fraction;

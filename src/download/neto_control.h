@@ -16,7 +16,7 @@ namespace vorlund {
 // answering with a status. It escapes the handler that made the call and is
 // reported at the event boundary.
 class ControlError : public std::runtime_error {
-public:
+  public:
     using std::runtime_error::runtime_error;
 };
 
@@ -34,21 +34,21 @@ inline constexpr std::int16_t kComPortCannotBeOpened = 30;
 inline constexpr std::int16_t kFileReceived = 1000;
 
 class TNetoCtl {
-public:
+  public:
     using ProtocolMessageHandler = std::function<void(const ProtocolMessage&)>;
 
     virtual ~TNetoCtl() = default;
 
     // Each throws ControlError when the component refuses the value.
-    virtual void SetCOMport(std::int16_t value) = 0;     // dispatch id 1
-    virtual void SetBaudrate(std::int32_t value) = 0;    // 2
-    virtual void SetParity(std::int16_t value) = 0;      // 3
-    virtual void SetByteSize(std::int16_t value) = 0;    // 4
-    virtual void SetStopBits(std::int16_t value) = 0;    // 5
-    virtual void SetPollSpeed(std::int32_t value) = 0;   // 6
-    virtual void SetPollTimeout(std::int32_t value) = 0; // 7
-    virtual void SetRxTxDelay(std::int32_t value) = 0;   // 8
-    virtual void SetIrDADevice(std::int32_t value) = 0;  // 9
+    virtual void SetCOMport(std::int16_t value) = 0;      // dispatch id 1
+    virtual void SetBaudrate(std::int32_t value) = 0;     // 2
+    virtual void SetParity(std::int16_t value) = 0;       // 3
+    virtual void SetByteSize(std::int16_t value) = 0;     // 4
+    virtual void SetStopBits(std::int16_t value) = 0;     // 5
+    virtual void SetPollSpeed(std::int32_t value) = 0;    // 6
+    virtual void SetPollTimeout(std::int32_t value) = 0;  // 7
+    virtual void SetRxTxDelay(std::int32_t value) = 0;    // 8
+    virtual void SetIrDADevice(std::int32_t value) = 0;   // 9
 
     // Below 0: the protocol did not start. Otherwise it runs on after the call
     // and writes the received file as X.DAT into RcvDir.
@@ -66,14 +66,14 @@ public:
         onProtocolMessage_ = std::move(handler);
     }
 
-protected:
+  protected:
     void RaiseProtocolMessage(const ProtocolMessage& message) {
         if (onProtocolMessage_) {
             onProtocolMessage_(message);
         }
     }
 
-private:
+  private:
     ProtocolMessageHandler onProtocolMessage_;
 };
 

@@ -23,7 +23,7 @@ struct LocalDateTime {
 
 // A file opened for reading with nobody else allowed to open it meanwhile.
 class InputFile {
-public:
+  public:
     virtual ~InputFile() = default;
     // Bytes read into `buffer`, 0 at the end of the file, -1 on failure.
     virtual std::int64_t Read(void* buffer, std::size_t size) = 0;
@@ -34,14 +34,14 @@ public:
 // Destroying it without a successful Commit removes what was written, so a
 // half-written export never reaches the software that imports it.
 class OutputFile {
-public:
+  public:
     virtual ~OutputFile() = default;
     virtual bool Write(const void* data, std::size_t size) = 0;
     virtual bool Commit() = 0;
 };
 
 class Platform {
-public:
+  public:
     virtual ~Platform() = default;
 
     // '\\' on Windows, '/' elsewhere: the core builds paths with it.

@@ -12,8 +12,10 @@ inline bool ReadToEnd(InputFile& file, std::string& content) {
     char block[4096];
     for (;;) {
         const std::int64_t count = file.Read(block, sizeof block);
-        if (count < 0) return false;
-        if (count == 0) return true;
+        if (count < 0)
+            return false;
+        if (count == 0)
+            return true;
         content.append(block, static_cast<std::size_t>(count));
     }
 }

@@ -11,7 +11,7 @@ namespace vorlund {
 // Vorlund.ini read as a plain list of Name=Value lines (no sections): the
 // first line whose name matches a key, without regard to letter case, wins.
 class SettingsFile {
-public:
+  public:
     // Never fails: a file that cannot be read gives no lines.
     void Load(const Platform& platform, const std::string& path);
     // Splits settings text into lines: a line ends at CR, LF or CR LF, and a
@@ -20,7 +20,7 @@ public:
     // The text after the first '=' of the first matching line, or empty.
     std::string Value(std::string_view name) const;
 
-private:
+  private:
     std::vector<std::string> lines_;
 };
 

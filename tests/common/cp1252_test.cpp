@@ -11,9 +11,13 @@ TEST(Cp1252, UpperCasesAsciiAndAccentedLettersOnly) {
     EXPECT_EQ(text, "ABZ\xC5\xC4\xD6\xC9\x8A\x8C\x8E\x9F");
 
     // Division sign, sharp s, micro sign and digits have no capitals.
-    std::string unchanged = "\xF7\xDF\xB5" "09;-";
+    std::string unchanged =
+        "\xF7\xDF\xB5"
+        "09;-";
     UpperCaseCp1252(unchanged);
-    EXPECT_EQ(unchanged, "\xF7\xDF\xB5" "09;-");
+    EXPECT_EQ(unchanged,
+              "\xF7\xDF\xB5"
+              "09;-");
 }
 
 TEST(Cp1252, LowerCaseIsTheInverseForLetters) {
@@ -28,7 +32,9 @@ TEST(Cp1252, LowerCaseIsTheInverseForLetters) {
 
 TEST(Cp1252, ConvertsToUtf8AndUtf16) {
     EXPECT_EQ(Cp1252ToUtf8("St\xE4ng \x80"), "St\xC3\xA4ng \xE2\x82\xAC");
-    EXPECT_EQ(Cp1252ToUtf16("\xD6" "A\x9F"), u"\u00D6A\u0178");
+    EXPECT_EQ(Cp1252ToUtf16("\xD6"
+                            "A\x9F"),
+              u"\u00D6A\u0178");
 }
 
 }  // namespace

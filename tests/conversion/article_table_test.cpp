@@ -20,7 +20,8 @@ std::vector<Row> Walk(const ArticleTable& table) {
 
 ArticleTable Filled(bool aggregation, std::initializer_list<Row> rows) {
     ArticleTable table(aggregation);
-    for (const auto& [code, q] : rows) table.AddEntry({code, q});
+    for (const auto& [code, q] : rows)
+        table.AddEntry({code, q});
     return table;
 }
 
@@ -34,11 +35,21 @@ TEST(ArticleTable, SumsPerCodeOrListsInArrivalOrder) {
 }
 
 TEST(ArticleTable, CodeOrderIsUnsignedByteOrder) {
-    const auto rows = Walk(Filled(true, {{"B", 1}, {"A", 1}, {"AB", 1}, {"10", 1}, {"9", 1},
-                                         {"", 1}, {"\xD6", 1}, {"\xC5", 1}, {"\xC4", 1}, {"", 2}}));
+    const auto rows = Walk(Filled(true, {{"B", 1},
+                                         {"A", 1},
+                                         {"AB", 1},
+                                         {"10", 1},
+                                         {"9", 1},
+                                         {"", 1},
+                                         {"\xD6", 1},
+                                         {"\xC5", 1},
+                                         {"\xC4", 1},
+                                         {"", 2}}));
     std::vector<std::string> codes;
-    for (const auto& row : rows) codes.push_back(row.first);
-    EXPECT_EQ(codes, (std::vector<std::string>{"", "10", "9", "A", "AB", "B", "\xC4", "\xC5", "\xD6"}));
+    for (const auto& row : rows)
+        codes.push_back(row.first);
+    EXPECT_EQ(codes,
+              (std::vector<std::string>{"", "10", "9", "A", "AB", "B", "\xC4", "\xC5", "\xD6"}));
     EXPECT_EQ(rows.front().second, 3.0L);
 }
 

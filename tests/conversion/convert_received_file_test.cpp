@@ -13,7 +13,7 @@ namespace {
 constexpr std::string_view kReceived = "A;1\r\nB;2\r\nA;3\r\n";
 
 class ConvertReceivedFileTest : public ::testing::Test {
-protected:
+  protected:
     ConvertReceivedFileTest() {
         std::filesystem::create_directory(dir.path() / "Spool");
         std::filesystem::create_directory(dir.path() / "Out");
@@ -103,7 +103,8 @@ TEST_F(ConvertReceivedFileTest, ExportThatCannotBeCreatedGives50) {
 
 TEST_F(ConvertReceivedFileTest, FailedWriteGives51Or52AndLeavesNoPartialExport) {
     std::string big;
-    for (int i = 0; i < 20000; ++i) big += "CODE" + std::to_string(i) + ";1\r\n";
+    for (int i = 0; i < 20000; ++i)
+        big += "CODE" + std::to_string(i) + ";1\r\n";
     dir.Write("Spool/X.DAT", big);
     testing::Faults faults;
     faults.failWriteNumber = 2;

@@ -39,7 +39,8 @@ TEST(FormatQuantity, KeepsFifteenSignificantDigits) {
 
 TEST(FormatQuantity, HandlesTheEndsOfTheDoubleRange) {
     EXPECT_EQ(FormatQuantity(std::numeric_limits<double>::max(), '.'), "1.79769313486232E308");
-    EXPECT_EQ(FormatQuantity(std::numeric_limits<double>::denorm_min(), '.'), "4.94065645841247E-324");
+    EXPECT_EQ(FormatQuantity(std::numeric_limits<double>::denorm_min(), '.'),
+              "4.94065645841247E-324");
     EXPECT_EQ(FormatQuantity(1e400L, '.'), "INF");  // beyond the double range
     EXPECT_EQ(FormatQuantity(-1e400L, '.'), "-INF");
     EXPECT_EQ(FormatQuantity(1e-400L, '.'), "0");

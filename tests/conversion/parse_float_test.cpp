@@ -28,8 +28,10 @@ TEST(ParseFloat, IsExactWhereTheExtendedFormatIs) {
 }
 
 TEST(ParseFloat, LargeExponentsStayWithinAFewUnitsInTheLastPlace) {
-    for (const auto& [text, expected] : {std::pair{"1e4000", 1e4000L}, {"3.5e-4000", 3.5e-4000L},
-                                         {"1e4932", 1e4932L}, {"1e-4940", 1e-4940L}}) {
+    for (const auto& [text, expected] : {std::pair{"1e4000", 1e4000L},
+                                         {"3.5e-4000", 3.5e-4000L},
+                                         {"1e4932", 1e4932L},
+                                         {"1e-4940", 1e-4940L}}) {
         const auto value = ParseFloat(text, '.');
         ASSERT_TRUE(value) << text;
         EXPECT_LE(std::fabs(*value / expected - 1), 1e-17L) << text;
@@ -37,8 +39,8 @@ TEST(ParseFloat, LargeExponentsStayWithinAFewUnitsInTheLastPlace) {
 }
 
 TEST(ParseFloat, RefusesMalformedTextAndOverflow) {
-    for (const char* text : {"", "   ", "-", "+", "e5", "1.5", "1,5,", "1x", "1e5x", "1 2",
-                             "\t1", "--1", "1e99999", "1e5000"}) {
+    for (const char* text : {"", "   ", "-", "+", "e5", "1.5", "1,5,", "1x", "1e5x", "1 2", "\t1",
+                             "--1", "1e99999", "1e5000"}) {
         EXPECT_FALSE(ParseFloat(text, ',').has_value()) << '"' << text << '"';
     }
 }

@@ -11,12 +11,13 @@ namespace {
 
 // X.DAT in memory; reads may be cut short or fail, as a device might.
 class MemoryFile : public InputFile {
-public:
+  public:
     explicit MemoryFile(std::string bytes, std::size_t chunk = SIZE_MAX)
         : bytes_(std::move(bytes)), chunk_(chunk) {}
     std::int64_t Read(void* buffer, std::size_t size) override {
         ++reads;
-        if (reads == failingRead) return -1;
+        if (reads == failingRead)
+            return -1;
         const std::size_t n = std::min({size, chunk_, bytes_.size() - position_});
         std::memcpy(buffer, bytes_.data() + position_, n);
         position_ += n;
@@ -25,7 +26,7 @@ public:
     int reads = 0;
     int failingRead = 0;
 
-private:
+  private:
     std::string bytes_;
     std::size_t chunk_;
     std::size_t position_ = 0;
@@ -44,7 +45,8 @@ std::vector<entrytype> Read(std::string bytes, std::size_t chunk = SIZE_MAX) {
 
 std::vector<std::string> Codes(const std::vector<entrytype>& records) {
     std::vector<std::string> codes;
-    for (const auto& r : records) codes.push_back(r.code);
+    for (const auto& r : records)
+        codes.push_back(r.code);
     return codes;
 }
 
@@ -58,10 +60,13 @@ TEST(ReadReceivedFile, TakesEveryCompleteLineInOrder) {
 
 TEST(ReadReceivedFile, StopsWhereTheDataEnd) {
     EXPECT_TRUE(Read("").empty());
-    EXPECT_TRUE(Read("\r\nA;1\r\n").empty());                          // first line empty
-    EXPECT_EQ(Codes(Read("A;7\r\nB;8")), Codes_{"A"});                 // no last line end
-    EXPECT_EQ(Codes(Read("A;1\r\nheader\r\nB;2\r\n")), Codes_{"A"});   // a line without ';'
-    EXPECT_EQ(Codes(Read(std::string("A;1\r\nB;\0" "2\r\nC;3\r\n", 16))), Codes_{"A"});  // NUL
+    EXPECT_TRUE(Read("\r\nA;1\r\n").empty());                         // first line empty
+    EXPECT_EQ(Codes(Read("A;7\r\nB;8")), Codes_{"A"});                // no last line end
+    EXPECT_EQ(Codes(Read("A;1\r\nheader\r\nB;2\r\n")), Codes_{"A"});  // a line without ';'
+    EXPECT_EQ(Codes(Read(std::string("A;1\r\nB;\0"
+                                     "2\r\nC;3\r\n",
+                                     16))),
+              Codes_{"A"});  // NUL
 }
 
 TEST(ReadReceivedFile, LineEndedByLfAloneLosesNoByte) {
@@ -100,7 +105,8 @@ TEST(ReadReceivedFile, LinesAcrossBlockBordersAreReadOnceEach) {
 
 TEST(ReadReceivedFile, FailedReadEndsTheDataAndKeepsWhatWasRead) {
     std::string data;
-    for (int i = 0; i < 100; ++i) data += "A;1\r\n";
+    for (int i = 0; i < 100; ++i)
+        data += "A;1\r\n";
     MemoryFile file(data, 100);
     file.failingRead = 3;
     const auto records = Read(file);

@@ -10,13 +10,13 @@ namespace vorlund {
 namespace {
 
 class RecordingInfoBox : public InfoBox {
-public:
+  public:
     void ShowInfoBox(std::string_view text) override { shown.emplace_back(text); }
     std::vector<std::string> shown;
 };
 
 class LoadServiceSettingsTest : public ::testing::Test {
-protected:
+  protected:
     std::variant<ServiceSettings, StartupFailure> Load() {
         return LoadServiceSettings(dir.Prefix() + "Vorlund.exe", NativePlatform(), box);
     }
@@ -88,8 +88,9 @@ TEST_F(LoadServiceSettingsTest, SpoolNameTakenByAFileEndsWithExitCode1AndReadsNo
     const auto loaded = Load();
     ASSERT_TRUE(std::holds_alternative<StartupFailure>(loaded));
     EXPECT_EQ(std::get<StartupFailure>(loaded).exitCode, 1);
-    EXPECT_EQ(box.shown, std::vector<std::string>{
-                             "Mapp f\xF6r tempor\xE4ra filer kunde ej skapas. Applikationen avslutas"});
+    EXPECT_EQ(box.shown,
+              std::vector<std::string>{
+                  "Mapp f\xF6r tempor\xE4ra filer kunde ej skapas. Applikationen avslutas"});
     EXPECT_FALSE(dir.Exists("never"));
 }
 
@@ -98,8 +99,9 @@ TEST_F(LoadServiceSettingsTest, OutDirTwoLevelsDeepEndsWithExitCode2AndKeepsTheS
     const auto loaded = Load();
     ASSERT_TRUE(std::holds_alternative<StartupFailure>(loaded));
     EXPECT_EQ(std::get<StartupFailure>(loaded).exitCode, 2);
-    EXPECT_EQ(box.shown, std::vector<std::string>{
-                             "Utdatamappen finns inte och kunde inte skapas. Applikationen avslutas"});
+    EXPECT_EQ(box.shown,
+              std::vector<std::string>{
+                  "Utdatamappen finns inte och kunde inte skapas. Applikationen avslutas"});
     EXPECT_TRUE(dir.Exists("Spool"));
 }
 

@@ -30,9 +30,9 @@ TEST(ParseInteger, AcceptsEveryHexadecimalPrefix) {
 
 TEST(ParseInteger, RefusesAnythingElse) {
     for (const char* text :
-         {"", "   ", "-", "+", "$", "0x", "x", "3 ", "\t3", "3.0", "1e3", "2147483648",
-          "-2147483649", "99999999999", "$100000000", "-$1", "+0x1", "$G", "0x-1", "3-", "1,5",
-          "- 1", "0b1"}) {
+         {"",     "   ", "-",    "+",          "$",           "0x",          "x",          "3 ",
+          "\t3",  "3.0", "1e3",  "2147483648", "-2147483649", "99999999999", "$100000000", "-$1",
+          "+0x1", "$G",  "0x-1", "3-",         "1,5",         "- 1",         "0b1"}) {
         EXPECT_FALSE(ParseInteger(text).has_value()) << '"' << text << '"';
     }
 }

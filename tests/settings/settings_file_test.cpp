@@ -12,8 +12,8 @@ SettingsFile FromText(std::string_view text) {
 }
 
 TEST(SettingsFile, FirstMatchingLineWinsWithoutRegardToCase) {
-    const SettingsFile file = FromText(
-        "[Vorlund]\r\nOUTDIR=first\r\n[Other]\r\noutdir=second\r\nOutFile=a=b\r\n");
+    const SettingsFile file =
+        FromText("[Vorlund]\r\nOUTDIR=first\r\n[Other]\r\noutdir=second\r\nOutFile=a=b\r\n");
     EXPECT_EQ(file.Value("OutDir"), "first");
     EXPECT_EQ(file.Value("outfile"), "a=b");
     EXPECT_EQ(file.Value("Missing"), "");

@@ -6,20 +6,20 @@ namespace vorlund::testing {
 namespace {
 
 class ChunkedInput final : public InputFile {
-public:
+  public:
     ChunkedInput(std::unique_ptr<InputFile> inner, std::size_t chunk)
         : inner_(std::move(inner)), chunk_(chunk) {}
     std::int64_t Read(void* buffer, std::size_t size) override {
         return inner_->Read(buffer, std::min(size, chunk_));
     }
 
-private:
+  private:
     std::unique_ptr<InputFile> inner_;
     std::size_t chunk_;
 };
 
 class FailingOutput final : public OutputFile {
-public:
+  public:
     FailingOutput(std::unique_ptr<OutputFile> inner, int failWriteNumber, bool failCommit)
         : inner_(std::move(inner)), failWriteNumber_(failWriteNumber), failCommit_(failCommit) {}
     bool Write(const void* data, std::size_t size) override {
@@ -27,7 +27,7 @@ public:
     }
     bool Commit() override { return !failCommit_ && inner_->Commit(); }
 
-private:
+  private:
     std::unique_ptr<OutputFile> inner_;
     int failWriteNumber_;
     bool failCommit_;
@@ -37,7 +37,8 @@ private:
 }  // namespace
 
 std::unique_ptr<InputFile> FaultPlatform::OpenExclusive(const std::string& path) const {
-    if (faults_.openExclusive) return nullptr;
+    if (faults_.openExclusive)
+        return nullptr;
     auto file = real_.OpenExclusive(path);
     if (file && faults_.readChunk != 0) {
         return std::make_unique<ChunkedInput>(std::move(file), faults_.readChunk);
@@ -46,7 +47,8 @@ std::unique_ptr<InputFile> FaultPlatform::OpenExclusive(const std::string& path)
 }
 
 std::unique_ptr<OutputFile> FaultPlatform::CreateExport(const std::string& path) const {
-    if (faults_.createExport) return nullptr;
+    if (faults_.createExport)
+        return nullptr;
     auto file = real_.CreateExport(path);
     if (file && (faults_.failWriteNumber != 0 || faults_.commit)) {
         return std::make_unique<FailingOutput>(std::move(file), faults_.failWriteNumber,

@@ -19,7 +19,7 @@ struct Faults {
 };
 
 class FaultPlatform : public Platform {
-public:
+  public:
     FaultPlatform(const Platform& real, Faults faults) : real_(real), faults_(faults) {}
 
     char PathSeparator() const override { return real_.PathSeparator(); }
@@ -36,7 +36,7 @@ public:
         return faults_.hasClock ? faults_.clock : real_.LocalTime();
     }
 
-private:
+  private:
     const Platform& real_;
     Faults faults_;
 };

@@ -8,7 +8,7 @@
 namespace vorlund::testing {
 
 class TempDir {
-public:
+  public:
     TempDir();
     ~TempDir();
     TempDir(const TempDir&) = delete;
@@ -22,7 +22,7 @@ public:
     std::string Read(const std::string& relative) const;
     bool Exists(const std::string& relative) const;
 
-private:
+  private:
     std::filesystem::path path_;
 };
 

@@ -9,19 +9,19 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <ctime>
 #include <cstring>
+#include <ctime>
 
 #include "common/cp1252.h"
 #include "platform/platform.h"
-#include "platform/read_to_end.h"
 #include "platform/posix/unique_fd.h"
+#include "platform/read_to_end.h"
 
 namespace vorlund {
 namespace {
 
 class PosixInputFile final : public InputFile {
-public:
+  public:
     explicit PosixInputFile(UniqueFd fd) : fd_(std::move(fd)) {}
 
     std::int64_t Read(void* buffer, std::size_t size) override {
@@ -32,7 +32,7 @@ public:
         return count;
     }
 
-private:
+  private:
     UniqueFd fd_;
 };
 
@@ -40,9 +40,11 @@ private:
 // being written. It is written under a hidden temporary name in the same
 // directory and renamed into place whole.
 class PosixOutputFile final : public OutputFile {
-public:
+  public:
     PosixOutputFile(UniqueFd fd, std::string temporaryPath, std::string finalPath)
-        : fd_(std::move(fd)), temporaryPath_(std::move(temporaryPath)), finalPath_(std::move(finalPath)) {}
+        : fd_(std::move(fd)),
+          temporaryPath_(std::move(temporaryPath)),
+          finalPath_(std::move(finalPath)) {}
 
     ~PosixOutputFile() override {
         if (!committed_) {
@@ -55,8 +57,10 @@ public:
         const char* bytes = static_cast<const char*>(data);
         while (size > 0) {
             const ssize_t written = ::write(fd_.get(), bytes, size);
-            if (written < 0 && errno == EINTR) continue;
-            if (written <= 0) return false;
+            if (written < 0 && errno == EINTR)
+                continue;
+            if (written <= 0)
+                return false;
             bytes += written;
             size -= static_cast<std::size_t>(written);
         }
@@ -71,7 +75,7 @@ public:
         return committed_;
     }
 
-private:
+  private:
     UniqueFd fd_;
     std::string temporaryPath_;
     std::string finalPath_;
@@ -79,7 +83,7 @@ private:
 };
 
 class PosixPlatform final : public Platform {
-public:
+  public:
     char PathSeparator() const override { return '/'; }
 
     std::string ExecutablePath() const override {
@@ -100,7 +104,8 @@ public:
 
     bool ReadSettingsFile(const std::string& path, std::string& content) const override {
         UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-        if (!fd) return false;
+        if (!fd)
+            return false;
         PosixInputFile file(std::move(fd));
         return ReadToEnd(file, content);
     }
@@ -126,8 +131,8 @@ public:
         const std::string directory = slash == std::string::npos ? "" : path.substr(0, slash + 1);
         const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
         for (unsigned attempt = 0; attempt < 100; ++attempt) {
-            std::string temporary = directory + "." + name + "." + std::to_string(::getpid()) + "-" +
-                                    std::to_string(attempt) + ".tmp";
+            std::string temporary = directory + "." + name + "." + std::to_string(::getpid()) +
+                                    "-" + std::to_string(attempt) + ".tmp";
             UniqueFd fd(::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
             if (fd) {
                 return std::make_unique<PosixOutputFile>(std::move(fd), std::move(temporary), path);
@@ -143,9 +148,12 @@ public:
         const std::time_t now = std::time(nullptr);
         std::tm local{};
         ::localtime_r(&now, &local);
-        return {static_cast<unsigned>(local.tm_year + 1900), static_cast<unsigned>(local.tm_mon + 1),
-                static_cast<unsigned>(local.tm_mday), static_cast<unsigned>(local.tm_hour),
-                static_cast<unsigned>(local.tm_min), static_cast<unsigned>(std::min(local.tm_sec, 59))};
+        return {static_cast<unsigned>(local.tm_year + 1900),
+                static_cast<unsigned>(local.tm_mon + 1),
+                static_cast<unsigned>(local.tm_mday),
+                static_cast<unsigned>(local.tm_hour),
+                static_cast<unsigned>(local.tm_min),
+                static_cast<unsigned>(std::min(local.tm_sec, 59))};
     }
 };
 
@@ -164,11 +172,14 @@ char UserDecimalSeparator() {
         return '.';
     }
     const char* radix = ::nl_langinfo_l(RADIXCHAR, locale);
-    const char separator = radix != nullptr && radix[0] != '\0' && radix[1] == '\0' ? radix[0] : '.';
+    const char separator =
+        radix != nullptr && radix[0] != '\0' && radix[1] == '\0' ? radix[0] : '.';
     ::freelocale(locale);
     return separator;
 }
 
-std::string TerminalText(std::string_view cp1252) { return Cp1252ToUtf8(cp1252); }
+std::string TerminalText(std::string_view cp1252) {
+    return Cp1252ToUtf8(cp1252);
+}
 
 }  // namespace vorlund

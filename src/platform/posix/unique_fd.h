@@ -8,7 +8,7 @@ namespace vorlund {
 
 // Owns one file descriptor and closes it.
 class UniqueFd {
-public:
+  public:
     UniqueFd() = default;
     explicit UniqueFd(int fd) : fd_(fd) {}
     UniqueFd(UniqueFd&& other) noexcept : fd_(other.release()) {}
@@ -24,11 +24,12 @@ public:
     explicit operator bool() const { return fd_ >= 0; }
     int release() { return std::exchange(fd_, -1); }
     void reset(int fd = -1) {
-        if (fd_ >= 0) ::close(fd_);
+        if (fd_ >= 0)
+            ::close(fd_);
         fd_ = fd;
     }
 
-private:
+  private:
     int fd_ = -1;
 };
 

@@ -8,7 +8,7 @@ namespace vorlund {
 
 // Owns one kernel handle and closes it.
 class UniqueHandle {
-public:
+  public:
     UniqueHandle() = default;
     explicit UniqueHandle(HANDLE handle) : handle_(handle) {}
     UniqueHandle(UniqueHandle&& other) noexcept : handle_(other.release()) {}
@@ -24,11 +24,12 @@ public:
     explicit operator bool() const { return handle_ != INVALID_HANDLE_VALUE && handle_ != nullptr; }
     HANDLE release() { return std::exchange(handle_, INVALID_HANDLE_VALUE); }
     void reset(HANDLE handle = INVALID_HANDLE_VALUE) {
-        if (*this) ::CloseHandle(handle_);
+        if (*this)
+            ::CloseHandle(handle_);
         handle_ = handle;
     }
 
-private:
+  private:
     HANDLE handle_ = INVALID_HANDLE_VALUE;
 };
 

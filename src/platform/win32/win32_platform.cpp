@@ -11,10 +11,12 @@
 namespace vorlund {
 namespace {
 
-DWORD Attributes(const std::string& path) { return ::GetFileAttributesA(path.c_str()); }
+DWORD Attributes(const std::string& path) {
+    return ::GetFileAttributesA(path.c_str());
+}
 
 class Win32InputFile final : public InputFile {
-public:
+  public:
     explicit Win32InputFile(UniqueHandle handle) : handle_(std::move(handle)) {}
 
     std::int64_t Read(void* buffer, std::size_t size) override {
@@ -26,14 +28,14 @@ public:
         return count;
     }
 
-private:
+  private:
     UniqueHandle handle_;
 };
 
 // Created with no sharing, so no consumer can open the export before it is
 // complete; a failed one is deleted so that no half delivery is imported.
 class Win32OutputFile final : public OutputFile {
-public:
+  public:
     Win32OutputFile(UniqueHandle handle, std::string path)
         : handle_(std::move(handle)), path_(std::move(path)) {}
 
@@ -63,14 +65,14 @@ public:
         return committed_;
     }
 
-private:
+  private:
     UniqueHandle handle_;
     std::string path_;
     bool committed_ = false;
 };
 
 class Win32Platform final : public Platform {
-public:
+  public:
     char PathSeparator() const override { return '\\'; }
 
     std::string ExecutablePath() const override {
@@ -98,7 +100,8 @@ public:
     bool ReadSettingsFile(const std::string& path, std::string& content) const override {
         UniqueHandle handle(::CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
                                           OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-        if (!handle) return false;
+        if (!handle)
+            return false;
         Win32InputFile file(std::move(handle));
         return ReadToEnd(file, content);
     }
@@ -111,14 +114,16 @@ public:
     std::unique_ptr<InputFile> OpenExclusive(const std::string& path) const override {
         UniqueHandle handle(::CreateFileA(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
                                           FILE_ATTRIBUTE_NORMAL, nullptr));
-        if (!handle) return nullptr;
+        if (!handle)
+            return nullptr;
         return std::make_unique<Win32InputFile>(std::move(handle));
     }
 
     std::unique_ptr<OutputFile> CreateExport(const std::string& path) const override {
         UniqueHandle handle(::CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                                           FILE_ATTRIBUTE_NORMAL, nullptr));
-        if (!handle) return nullptr;
+        if (!handle)
+            return nullptr;
         return std::make_unique<Win32OutputFile>(std::move(handle), path);
     }
 
@@ -145,6 +150,8 @@ char UserDecimalSeparator() {
 }
 
 // The console shows code page 1252 bytes as they are.
-std::string TerminalText(std::string_view cp1252) { return std::string(cp1252); }
+std::string TerminalText(std::string_view cp1252) {
+    return std::string(cp1252);
+}
 
 }  // namespace vorlund
