@@ -20,6 +20,8 @@ void NativeWindow::CreateNative(const char* className, const char* title, const 
         ThrowLastError();
     }
     const RECT& r = shape.bounds;
+    // A failure must not be reported with the class registration's code.
+    SetLastError(ERROR_SUCCESS);
     if (!CreateWindowExA(shape.exStyle, className, title, shape.style, r.left, r.top,
                          r.right - r.left, r.bottom - r.top, shape.parent, nullptr, instance,
                          this)) {
