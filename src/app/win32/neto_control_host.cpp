@@ -230,15 +230,19 @@ VARIANT NetoControlHost::CallMethod(DISPID& cachedId, const wchar_t* name, DISPP
 void NetoControlHost::SetCOMport(std::int16_t value) {
     PutProperty(kCOMport, ShortValue(value));
 }
+
 void NetoControlHost::SetBaudrate(std::int32_t value) {
     PutProperty(kBaudrate, LongValue(value));
 }
+
 void NetoControlHost::SetParity(std::int16_t value) {
     PutProperty(kParity, ShortValue(value));
 }
+
 void NetoControlHost::SetByteSize(std::int16_t value) {
     PutProperty(kByteSize, ShortValue(value));
 }
+
 void NetoControlHost::SetStopBits(std::int16_t value) {
     PutProperty(kStopBits, ShortValue(value));
 }
