@@ -102,10 +102,14 @@ class SerialNetoCtlTest : public ::testing::Test {
         ASSERT_TRUE(RunUntil([&] { return !(request += terminal_.Take()).empty(); }));
         ASSERT_EQ(request, "C");
     }
-    void SendFile(std::string_view header, std::string_view content) {
+    // The terminal announces a file; the control takes it and asks for data.
+    void AnnounceFile(std::string_view header) {
         ASSERT_EQ(Exchange(Header(header), 2),
                   "\x06"
                   "C");
+    }
+    void SendFile(std::string_view header, std::string_view content) {
+        ASSERT_NO_FATAL_FAILURE(AnnounceFile(header));
         ASSERT_EQ(Exchange(Block(1, content), 1), kAck);
         ASSERT_EQ(Exchange(kEot, 1), kNak);
         ASSERT_EQ(Exchange(kEot, 2),
@@ -173,11 +177,9 @@ TEST_F(SerialNetoCtlTest, AnAbortedTransferLeavesXDatAloneAndTheNextOneArrives) 
     temp_.Write("Spool/X.DAT", "previous delivery");
     Download();
     AwaitRequest();
-    ASSERT_EQ(Exchange(Header("T.DAT\0"
-                              "300"sv),
-                       2),
-              "\x06"
-              "C");
+    ASSERT_NO_FATAL_FAILURE(
+        AnnounceFile("T.DAT\0"
+                     "300"sv));
     ASSERT_EQ(Exchange(Block(1, "partial"), 1), kAck);
     terminal_.Send("\x18\x18\x18\x18\x18");
     loop_.RunOnce(Clock::now() + milliseconds(50));
@@ -195,11 +197,9 @@ TEST_F(SerialNetoCtlTest, AnAbortedTransferLeavesXDatAloneAndTheNextOneArrives) 
 TEST_F(SerialNetoCtlTest, StopRunningCancelsATransferInProgress) {
     Download();
     AwaitRequest();
-    ASSERT_EQ(Exchange(Header("T.DAT\0"
-                              "300"sv),
-                       2),
-              "\x06"
-              "C");
+    ASSERT_NO_FATAL_FAILURE(
+        AnnounceFile("T.DAT\0"
+                     "300"sv));
     control_.StopRunning();
     EXPECT_EQ(terminal_.Take(), std::string(8, '\x18'));
     EXPECT_EQ(control_.IsProtocolRunning(), 0);
