@@ -143,7 +143,7 @@ unopenable)
     printf 'SerialDevice=%s\n' "$work/no-such-device" >"$app/Vorlund.ini"
     start_service
     sleep 1.5
-    message='Kunde inte öppna COM-port. Kontrollera att ingen annan applikation använder porten.'
+    message='<3>Kunde inte öppna COM-port. Kontrollera att ingen annan applikation använder porten.'
     count=$(grep -cxF "$message" "$work/stderr" || true)
     # The first after 100 ms, then one every 300 ms.
     [ "$count" -ge 3 ] && [ "$count" -le 6 ] || fail "$count messages in 1.5 s"
@@ -171,7 +171,7 @@ spool-file)
     start_service
     await_exit 5
     [ "$exit_code" -eq 1 ] || fail "exit code $exit_code"
-    [ "$(cat "$work/stderr")" = 'Mapp för temporära filer kunde ej skapas. Applikationen avslutas' ] ||
+    [ "$(cat "$work/stderr")" = '<3>Mapp för temporära filer kunde ej skapas. Applikationen avslutas' ] ||
         fail "message"
     ;;
 output-dir)
@@ -179,7 +179,7 @@ output-dir)
     start_service
     await_exit 5
     [ "$exit_code" -eq 2 ] || fail "exit code $exit_code"
-    [ "$(cat "$work/stderr")" = 'Utdatamappen finns inte och kunde inte skapas. Applikationen avslutas' ] ||
+    [ "$(cat "$work/stderr")" = '<3>Utdatamappen finns inte och kunde inte skapas. Applikationen avslutas' ] ||
         fail "message"
     ;;
 *)

@@ -7,8 +7,6 @@
 #include <string>
 #include <utility>
 
-#include "common/cp1252.h"
-
 namespace vorlund {
 namespace {
 
@@ -53,26 +51,14 @@ class LoopTickSource final : public TickSource {
 }  // namespace
 
 void PosixShell::ShowInfoBox(std::string_view text) {
-    WriteLine(text);
+    journal_.Write(Priority::kError, text, journal_.TakePendingDetail());
 }
 
 void PosixShell::ShowFailureBox(std::string_view caption, std::string_view text) {
     std::string line(caption);
     line += ": ";
     line += text;
-    WriteLine(line);
-}
-
-void PosixShell::WriteLine(std::string_view cp1252) {
-    std::string line = Cp1252ToUtf8(cp1252);
-    for (char& c : line) {
-        if (c == '\n' || c == '\r') {
-            c = ' ';
-        }
-    }
-    line += '\n';
-    std::fwrite(line.data(), 1, line.size(), messages_);
-    std::fflush(messages_);
+    journal_.Write(Priority::kError, line);
 }
 
 std::unique_ptr<TickSource> PosixShell::CreateTickSource(std::function<void()> onTick) {

@@ -45,7 +45,8 @@ int RunService() {
         throw std::runtime_error("The termination signals cannot be received");
     }
     EventLoop loop;
-    PosixShell shell(loop, stderr);
+    Journal journal(stderr);
+    PosixShell shell(loop, journal);
     SerialNetoCtl netoCtl(loop);
 
     Platform& platform = NativePlatform();
@@ -79,7 +80,7 @@ void ReportStartupFailure(const std::string& className, std::string message) {
     if (!message.empty() && message.back() != '.') {
         message += '.';
     }
-    std::fprintf(stderr, "Application Error: Exception %s in module vorlund. %s\n",
+    std::fprintf(stderr, "<3>Application Error: Exception %s in module vorlund. %s\n",
                  className.c_str(), message.c_str());
 }
 

@@ -26,15 +26,19 @@ class PosixShellTest : public ::testing::Test {
 
     EventLoop loop_;
     std::unique_ptr<std::FILE, int (*)(std::FILE*)> stream_{std::tmpfile(), &std::fclose};
-    PosixShell shell_{loop_, stream_.get()};
+    Journal journal_{stream_.get()};
+    PosixShell shell_{loop_, journal_};
 };
 
-TEST_F(PosixShellTest, BoxesAreSingleUtf8Lines) {
+TEST_F(PosixShellTest, BoxesAreSingleUtf8ErrorLinesWithThePendingDetail) {
+    shell_.ShowInfoBox("Kunde inte \xF6ppna COM-port.");
+    journal_.SetPendingDetail("/dev/ttyUSB0: No such file or directory");
     shell_.ShowInfoBox("Kunde inte \xF6ppna COM-port.");
     shell_.ShowFailureBox("Vorlund", "Line one\r\nline two.");
     EXPECT_EQ(Written(),
-              "Kunde inte \xC3\xB6ppna COM-port.\n"
-              "Vorlund: Line one  line two.\n");
+              "<3>Kunde inte \xC3\xB6ppna COM-port.\n"
+              "<3>Kunde inte \xC3\xB6ppna COM-port.: /dev/ttyUSB0: No such file or directory\n"
+              "<3>Vorlund: Line one  line two.\n");
 }
 
 TEST_F(PosixShellTest, ATickSourceTicksEveryIntervalUntilStopped) {
