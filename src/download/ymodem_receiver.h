@@ -8,6 +8,11 @@
 // finishes at once, but it leaves the header of a further file unanswered:
 // the sender repeats that header when the next session asks with 'C', so a
 // batch of several files arrives one file per session.
+//
+// It stays in step with the sender under noise (YmodemAnswerPacing says
+// when it answers), and whatever is doubtful fails the transfer where the
+// sender hears of it rather than storing anything: the terminal keeps its
+// data and sends again.
 #pragma once
 
 #include <chrono>
@@ -18,6 +23,9 @@
 #include <optional>
 #include <string>
 #include <string_view>
+
+#include "download/ymodem_answer_pacing.h"
+#include "download/ymodem_frame_scanner.h"
 
 namespace vorlund {
 
@@ -30,13 +38,18 @@ class YmodemReceiver {
     static constexpr Time kHeaderRequestInterval{3000};
     // Longest wait for the sender's next block (or EOT) during a transfer.
     static constexpr Time kBlockTimeout{10000};
-    // Longest silence inside one block before the partial block is dropped.
+    // The line is quiet after this long without a byte: a block that stops
+    // arriving is given up, and an answer that waits for quiet goes out.
     static constexpr Time kByteTimeout{1000};
     // Requests repeated for one block before the transfer is given up.
     static constexpr int kMaxRetries = 10;
     // Far beyond any terminal's delivery; a sender that announces or sends
     // more is refused rather than allowed to fill the memory.
     static constexpr std::uint64_t kLargestFile = 64 * 1024 * 1024;
+    // How long after a file was delivered (or cancelled at its end) its
+    // sender may still repeat the end of transmission and be answered as
+    // that file's sender: it missed our answer and repeats until it hears one.
+    static constexpr Time kEndRepeatWindow{60000};
 
     // Keeps a complete file (name from the header, exact bytes) before the
     // sender is told that it has arrived; false when it could not be kept.
@@ -51,10 +64,20 @@ class YmodemReceiver {
             kShortFile,        // the sender ended before the size it announced; cancelled
             kNotStored,        // complete, but the sink could not keep it; cancelled
             kTooLarge,         // larger than the largest file taken; cancelled
+            kSenderReplaced,   // a new sender started over while this one had gone silent
         };
         Kind kind;
-        std::string name;  // from the header, when there was one
-        std::string data;  // the file's exact bytes, for kFileReceived
+        std::string name;                   // from the header, when there was one
+        std::string data;                   // the file's exact bytes, for kFileReceived
+        std::optional<std::uint64_t> size;  // announced in the header
+        std::string modified;               // the header's modification time, as sent
+    };
+
+    // How the last transfer on the line ended, for a sender that repeats its
+    // end of transmission to the next session.
+    struct Ending {
+        bool delivered;  // true: the file was delivered; false: cancelled
+        Time at;
     };
 
     // Starts the session by asking for a header.
@@ -63,7 +86,8 @@ class YmodemReceiver {
     void Receive(std::string_view bytes, Time now);
     // Handles whatever has fallen due by `now`; harmless when nothing has.
     void Tick(Time now);
-    // When Tick must next be called; none once the session's file is complete.
+    // When Tick must next be called; none once the session's file is
+    // complete and nothing is left to answer.
     std::optional<Time> NextDeadline() const;
 
     // The bytes to write to the line, in order, since the last call.
@@ -75,6 +99,16 @@ class YmodemReceiver {
     bool TransferInProgress() const;
     // Tells the sender that the transfer is off (CAN) and waits for a new one.
     void Cancel(Time now);
+    // Once the session's file is in: the session takes the next file too.
+    // The 'C' that followed our acknowledgement has already asked for it.
+    void TakeNextFile(Time now);
+
+    std::optional<Ending> LastEnding() const { return lastEnding_; }
+    // The previous session on the same line ended this way.
+    void RememberEnding(Ending ending) { lastEnding_ = ending; }
+
+    // The memory held for the file in progress.
+    std::size_t HeldBytes() const { return data_.capacity(); }
 
   private:
     enum class State {
@@ -83,42 +117,60 @@ class YmodemReceiver {
         kEotRefused,  // one EOT answered with NAK; the next one is taken
         kComplete,    // the session's file is in; nothing more is accepted
     };
+    using Reply = YmodemAnswerPacing::Reply;
 
-    void HandleByte(char byte, Time now);
-    void HandleBlock(Time now);
-    void HandleHeader(std::string_view payload, Time now);
-    void HandleDataBlock(std::uint8_t number, std::string_view payload, Time now);
-    void HandleEot(Time now);
+    void Process(Time now, bool quiet);
+    void Handle(YmodemFrameScanner::Event event, bool more, Time now);
+    void HandleBlockZero(std::string_view payload, bool checksum, bool more, Time now);
+    void HandleDataBlock(std::uint8_t number, std::string_view payload, bool more, Time now);
+    void HandleEot(bool more, Time now);
+    void HandleNoise(bool damagedBlock, Time now);
+    // Takes a header: the transfer starts, or the header is refused.
+    void StartTransfer(std::string_view payload, bool checksum, Time now);
+    void EndOfTransmission(Time now);
+
+    // Answers at once when that is safe, or once the line is quiet.
+    void Answer(Reply reply, bool more, Time now);
+    void SendReply(Reply reply, Time now, bool settled);
     // Asks for the expected block again, or gives up after kMaxRetries.
-    void RequestAgain(char request, Time now);
-    char RepeatRequest() const;
-    void Finish(Time now);
+    void RequestAgain(Time now, bool afterDamagedBlock);
+
+    // Stores the complete file and, when `answer`, acknowledges its end.
+    bool Deliver(Time now, bool answer);
     void Abandon(Outcome::Kind kind, Time now);
     void AwaitHeader(Time now);
+    void ReleaseFile();
+    bool DataComplete() const;
+    bool IsDataBlockZero(std::string_view payload) const;
+    std::uint8_t ExpectedNumber() const;
     void Send(char byte) { output_.push_back(byte); }
+    void SendCancel();
 
     FileSink sink_;
     std::uint64_t largestFile_;
     State state_ = State::kAwaitingHeader;
     std::string output_;
     std::deque<Outcome> outcomes_;
-
-    // The block being assembled: start byte, number, complement, payload, CRC.
-    std::string block_;
-    std::size_t blockSize_ = 0;  // 0 while between blocks
+    YmodemFrameScanner scanner_;
     Time lastByte_{};
-    bool previousWasCan_ = false;
+
+    YmodemAnswerPacing pacing_{kByteTimeout, kBlockTimeout};
 
     // The file of the transfer in progress.
+    std::string header_;
     std::string name_;
     std::optional<std::uint64_t> announcedSize_;
+    std::string modified_;
+    bool checksumHeader_ = false;
+    bool overhangNotPadding_ = false;
     std::string data_;
     std::size_t lastBlockStart_ = 0;  // where the latest block's payload begins in data_
     std::uint8_t expectedBlock_ = 1;
     bool dataStarted_ = false;
-    Time headerAnswered_{};
+    Time headerArrived_{};
     int retries_ = 0;
     Time deadline_{};
+    std::optional<Ending> lastEnding_;
 };
 
 }  // namespace vorlund

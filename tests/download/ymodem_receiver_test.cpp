@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -18,6 +20,8 @@ using std::chrono::milliseconds;
 using testing::Block;
 using testing::Header;
 using namespace std::string_view_literals;
+using namespace std::chrono_literals;
+constexpr milliseconds kQuiet = YmodemReceiver::kByteTimeout;
 
 const std::string kAck = "\x06";
 const std::string kNak = "\x15";
@@ -76,6 +80,18 @@ bool KeepAll(std::string_view, std::string_view) {
     return true;
 }
 
+// A header as a sender that fell back to the original protocol sends it:
+// 128 bytes and a one-byte sum instead of the CRC.
+std::string ChecksumHeader(std::string_view nameAndFields) {
+    std::string payload(nameAndFields);
+    payload.resize(128, '\0');
+    unsigned sum = 0;
+    for (char byte : payload) {
+        sum += static_cast<unsigned char>(byte);
+    }
+    return std::string("\x01\x00\xFF", 3) + payload + static_cast<char>(sum & 0xFF);
+}
+
 class YmodemReceiverTest : public ::testing::Test {
   protected:
     YmodemReceiverTest()
@@ -98,20 +114,29 @@ class YmodemReceiverTest : public ::testing::Test {
     }
     std::string Advance(milliseconds by) { return AdvanceTo(now_ + by); }
 
+    // Feeds bytes and, when the answer waits for the line to go quiet, lets
+    // it go quiet; returns the answer.
+    std::string FeedAndSettle(std::string_view bytes) {
+        std::string answer = Feed(bytes);
+        return answer.empty() ? Advance(YmodemReceiver::kByteTimeout) : answer;
+    }
+
     // Header "X.DAT" with `size`, acknowledged.
     void StartFile(std::string_view fields) {
         ASSERT_EQ(Feed(Header(fields)), kAckAndAskForData);
         ASSERT_TRUE(receiver_.TransferInProgress());
     }
+    // Ends the file as the sender does: EOT, and EOT again after a NAK.
+    // Returns the last answer.
     std::string FinishFile() {
-        EXPECT_EQ(Feed(kEot), kNak);
-        return Feed(kEot);
+        const std::string answer = FeedAndSettle(kEot);
+        return answer == kNak ? FeedAndSettle(kEot) : answer;
     }
     YmodemReceiver::Outcome TakeOutcome() {
         auto outcome = receiver_.TakeOutcome();
         EXPECT_TRUE(outcome.has_value());
         EXPECT_FALSE(receiver_.TakeOutcome().has_value()) << "more than one outcome";
-        return outcome.value_or(YmodemReceiver::Outcome{Kind::kProtocolError, {}, {}});
+        return outcome.value_or(YmodemReceiver::Outcome{Kind::kProtocolError, {}, {}, {}, {}});
     }
 
     milliseconds now_{5000};
@@ -125,12 +150,14 @@ TEST_F(YmodemReceiverTest, ReceivesTheRecordedSessionAndEndsTheBatch) {
     EXPECT_EQ(Feed(kRecordedBlock1), kAck);
     EXPECT_EQ(Feed(kRecordedBlock2), kAck);
     EXPECT_FALSE(receiver_.TakeOutcome().has_value());
-    EXPECT_EQ(Feed(kEot), kNak);
+    // Every announced byte is in: the end is taken at once.
     EXPECT_EQ(Feed(kEot), kAckAndAskForData);
 
     const auto outcome = TakeOutcome();
     EXPECT_EQ(outcome.kind, Kind::kFileReceived);
     EXPECT_EQ(outcome.name, "rec.bin");
+    EXPECT_EQ(outcome.size, 150u);
+    EXPECT_EQ(outcome.modified, "13603256645");
     EXPECT_EQ(outcome.data, RecordedFileContent());
     EXPECT_FALSE(receiver_.TransferInProgress());
     ASSERT_EQ(stored_.size(), 1u);
@@ -165,17 +192,43 @@ TEST_F(YmodemReceiverTest, MixedBlockSizesAreTrimmedToTheAnnouncedSize) {
     EXPECT_EQ(TakeOutcome().data, big + std::string(6, '\x1A'));
 }
 
+// Without a size the padding of the last block is all that can be told
+// from content, so a file of nothing but padding is an empty delivery; with
+// a size, padding bytes inside it are its content. Either way it is a
+// delivery, converted like any other (to an export with no records).
 TEST_F(YmodemReceiverTest, WithoutASizeOnlyTheLastBlocksPaddingIsRemoved) {
     const std::string first = std::string(127, 'b') + '\x1A';
     StartFile("X.DAT");
     EXPECT_EQ(Feed(Block(1, first)), kAck);
     EXPECT_EQ(Feed(Block(2, "")), kAck);  // nothing but padding
-    FinishFile();
+    EXPECT_EQ(FinishFile(), kAckAndAskForData);
     EXPECT_EQ(TakeOutcome().data, first);
 
-    YmodemReceiver second(now_, KeepAll);
-    second.Receive(Header("Y.DAT") + Block(1, "ab\r\n") + kEot + kEot, now_);
-    EXPECT_EQ(second.TakeOutcome()->data, "ab\r\n");
+    struct Case {
+        std::string header, content, stored;
+    };
+    const std::string padding(300, '\x1A');
+    for (const Case& c : {Case{Header("Y.DAT"), "ab\r\n", "ab\r\n"},
+                          Case{Header("PAD"), std::string(128, '\x1A'), ""},
+                          Case{Header("PAD\0"
+                                      "300"sv),
+                               padding, padding}}) {
+        YmodemReceiver receiver(now_, KeepAll);
+        receiver.Receive(c.header, now_);
+        for (std::size_t at = 0, block = 1; at < c.content.size(); at += 128, ++block) {
+            receiver.Receive(Block(static_cast<std::uint8_t>(block), c.content.substr(at, 128)),
+                             now_);
+        }
+        // A sender without a size ends twice, waiting for our answer each time.
+        receiver.Receive(kEot, now_);
+        receiver.Tick(now_ + YmodemReceiver::kByteTimeout);
+        receiver.Receive(kEot, now_ + YmodemReceiver::kByteTimeout);
+        receiver.Tick(now_ + 2 * YmodemReceiver::kByteTimeout);
+        const auto outcome = receiver.TakeOutcome();
+        ASSERT_TRUE(outcome.has_value());
+        EXPECT_EQ(outcome->kind, Kind::kFileReceived);
+        EXPECT_EQ(outcome->data, c.stored);
+    }
 }
 
 TEST_F(YmodemReceiverTest, AnEmptyFileIsAFile) {
@@ -192,19 +245,25 @@ TEST_F(YmodemReceiverTest, ABadCrcIsRefusedAndTheRepeatTaken) {
     std::string damaged = kRecordedBlock1;
     damaged[40] ^= 0x10;
     EXPECT_EQ(Feed(kRecordedHeader), kAckAndAskForData);
-    EXPECT_EQ(Feed(damaged), kNak);
-    EXPECT_EQ(Feed(kRecordedBlock1), kAck);
+    // Asked for again once the line is quiet, so no rest of it is answered.
+    EXPECT_EQ(Feed(damaged), "");
+    EXPECT_EQ(Advance(YmodemReceiver::kByteTimeout), kNak);
+    EXPECT_EQ(FeedAndSettle(kRecordedBlock1), kAck);
     EXPECT_EQ(Feed(kRecordedBlock2), kAck);
     FinishFile();
     EXPECT_EQ(TakeOutcome().data, RecordedFileContent());
 
-    // A damaged header is refused as well, before any transfer starts.
+    // A damaged header is asked for again as well, before any transfer
+    // starts, with 'C': a NAK would turn a sender still waiting to start to
+    // the checksum.
     YmodemReceiver other(now_, KeepAll);
     other.TakeOutput();
     std::string header = kRecordedHeader;
     header[131] ^= 0x01;
     other.Receive(header, now_);
-    EXPECT_EQ(other.TakeOutput(), kNak);
+    EXPECT_EQ(other.TakeOutput(), "");
+    other.Tick(now_ + YmodemReceiver::kByteTimeout);
+    EXPECT_EQ(other.TakeOutput(), "C");
     EXPECT_FALSE(other.TransferInProgress());
 }
 
@@ -213,10 +272,13 @@ TEST_F(YmodemReceiverTest, ARepeatedBlockIsAcknowledgedAndDropped) {
     // Our first answer was lost; the sender repeats after its timeout.
     EXPECT_EQ(Advance(milliseconds(10000)), "C");
     EXPECT_EQ(Feed(kRecordedHeader), kAckAndAskForData);
-    EXPECT_EQ(Feed(kRecordedBlock1), kAck);
-    EXPECT_EQ(Feed(kRecordedBlock1), kAck);
-    EXPECT_EQ(Feed(kRecordedBlock2), kAck);
-    EXPECT_EQ(Feed(kRecordedBlock2), kAck);
+    EXPECT_EQ(FeedAndSettle(kRecordedBlock1), kAck);
+    // A copy of a block that is in is acknowledged once the line is quiet:
+    // were it a late copy, the sender's next block would come first.
+    EXPECT_EQ(Feed(kRecordedBlock1), "");
+    EXPECT_EQ(Advance(YmodemReceiver::kByteTimeout), kAck);
+    EXPECT_EQ(FeedAndSettle(kRecordedBlock2), kAck);
+    EXPECT_EQ(FeedAndSettle(kRecordedBlock2), kAck);
     FinishFile();
     EXPECT_EQ(TakeOutcome().data, RecordedFileContent());
 }
@@ -235,11 +297,7 @@ TEST_F(YmodemReceiverTest, ABurstOfHeaderCopiesIsAnsweredOnce) {
 }
 
 TEST_F(YmodemReceiverTest, BlocksOutOfSequenceCancelTheTransfer) {
-    for (const std::string& wrong : {Block(3, "skips a block"), Block(0, "back to the header"), [] {
-                                         std::string bad = Block(2, "bad complement");
-                                         bad[2] = 0x00;
-                                         return bad;
-                                     }()}) {
+    for (const std::string& wrong : {Block(3, "skips a block"), Block(0, "back to the header")}) {
         SCOPED_TRACE(::testing::PrintToString(wrong.substr(0, 3)));
         YmodemReceiver receiver(now_, KeepAll);
         receiver.Receive(Header("X.DAT\0"
@@ -279,7 +337,9 @@ TEST_F(YmodemReceiverTest, SilenceIsRetriedThenGivenUp) {
     // Before the first data block the retry asks for CRC blocks again.
     EXPECT_EQ(Advance(milliseconds(9999)), "");
     EXPECT_EQ(Advance(milliseconds(1)), "C");
-    EXPECT_EQ(Feed(Block(1, "a")), kAck);
+    // Our request may have crossed a block on its way: quiet first.
+    EXPECT_EQ(Feed(Block(1, "a")), "");
+    EXPECT_EQ(Advance(YmodemReceiver::kByteTimeout), kAck);
     std::string answers;
     for (int i = 0; i < YmodemReceiver::kMaxRetries; ++i) {
         ASSERT_EQ(receiver_.NextDeadline(), now_ + YmodemReceiver::kBlockTimeout);
@@ -303,7 +363,7 @@ TEST_F(YmodemReceiverTest, ABlockThatGoesQuietIsDroppedAndAskedFor) {
     EXPECT_EQ(Feed(block.substr(0, 60)), "");
     EXPECT_EQ(receiver_.NextDeadline(), now_ + YmodemReceiver::kByteTimeout);
     EXPECT_EQ(Advance(YmodemReceiver::kByteTimeout), "C");
-    EXPECT_EQ(Feed(block), kAck);
+    EXPECT_EQ(FeedAndSettle(block), kAck);
     FinishFile();
     EXPECT_EQ(TakeOutcome().data, "abc");
 }
@@ -339,13 +399,16 @@ TEST_F(YmodemReceiverTest, ALoneCanIsNoAbort) {
         "X.DAT\0"
         "4"sv);
     EXPECT_EQ(Feed("\x18"), "");
-    EXPECT_EQ(Feed(Block(1, "data")), kAck);
+    EXPECT_EQ(FeedAndSettle(Block(1, "data")), kAck);
     EXPECT_TRUE(receiver_.TransferInProgress());
-    // Two CAN inside a block are data, not an abort.
+    // Two CAN inside a block are data, not an abort, and so are two CAN in
+    // a block that fails its check.
+    std::string damaged = Block(2, "\x18\x18");
+    damaged[100] ^= 0x01;
     YmodemReceiver other(now_, KeepAll);
     other.Receive(Header("X.DAT\0"
                          "2"sv) +
-                      Block(1, "\x18\x18") + kEot + kEot,
+                      damaged + Block(1, "\x18\x18") + kEot,
                   now_);
     EXPECT_EQ(other.TakeOutcome()->data, "\x18\x18");
 }
@@ -411,9 +474,11 @@ TEST_F(YmodemReceiverTest, ALoneEotFollowedByDataIsNoise) {
         "X.DAT\0"
         "256"sv);
     Feed(Block(1, std::string(128, 'p')));
-    EXPECT_EQ(Feed(kEot), kNak);
-    EXPECT_EQ(Feed(Block(2, std::string(128, 'q'))), kAck);
-    FinishFile();
+    // Not answered while it may still prove to be noise ...
+    EXPECT_EQ(Feed(kEot), "");
+    // ... which the block hard behind it shows it was.
+    EXPECT_EQ(FeedAndSettle(Block(2, std::string(128, 'q'))), kAck);
+    EXPECT_EQ(FinishFile(), kAckAndAskForData);
     EXPECT_EQ(TakeOutcome().data, std::string(128, 'p') + std::string(128, 'q'));
 }
 
@@ -468,6 +533,191 @@ TEST_F(YmodemReceiverTest, TheEndOfBatchWhileIdleIsAcknowledged) {
     EXPECT_EQ(Feed(kRecordedEndOfBatch), kAck);
     EXPECT_FALSE(receiver_.TransferInProgress());
     EXPECT_FALSE(receiver_.TakeOutcome().has_value());
+}
+
+// The trace of a line that stalls for 15 s in the middle of a block while
+// the sender repeats the block on our requests: the rest of the first copy
+// and two whole copies then arrive together. Answered once, the sender stays
+// in step, and its next block and its end come as they should.
+TEST_F(YmodemReceiverTest, CopiesThatAStalledLineDeliversTogetherAreAnsweredOnce) {
+    const std::string a(128, 'a'), b(128, 'b'), c(128, 'c');
+    StartFile(
+        "X.DAT\0"
+        "384"sv);
+    EXPECT_EQ(Feed(Block(1, a)), kAck);
+    const std::string second = Block(2, b);
+    EXPECT_EQ(Feed(second.substr(0, 60)), "");
+    EXPECT_EQ(Advance(kQuiet), kNak);
+    EXPECT_EQ(Advance(YmodemReceiver::kBlockTimeout), kNak);
+    EXPECT_EQ(Feed(second.substr(60) + second + second), "");
+    EXPECT_EQ(Advance(kQuiet), kAck);
+    EXPECT_EQ(FeedAndSettle(Block(3, c)), kAck);
+    EXPECT_EQ(Feed(kEot), kAckAndAskForData);
+    EXPECT_EQ(TakeOutcome().data, a + b + c);
+}
+
+// A noise byte that the sender takes for a NAK makes it repeat a block
+// behind our acknowledgement, and its next block follows hard behind the
+// copy: the two are answered once. A lost acknowledgement brings the copy
+// only after our request: that copy is answered.
+TEST_F(YmodemReceiverTest, ALostOrAnExtraAnswerLeavesTheSenderInStep) {
+    const std::string one(128, '1'), two(128, '2'), three(128, '3');
+    StartFile(
+        "X.DAT\0"
+        "384"sv);
+    EXPECT_EQ(Feed(Block(1, one)), kAck);
+    EXPECT_EQ(Feed(Block(1, one)), "");
+    now_ += 5ms;
+    EXPECT_EQ(Feed(Block(2, two)), "");
+    EXPECT_EQ(Advance(kQuiet), kAck);
+    EXPECT_EQ(FeedAndSettle(Block(3, three)), kAck);
+    EXPECT_EQ(Advance(YmodemReceiver::kBlockTimeout), kNak);
+    EXPECT_EQ(FeedAndSettle(Block(3, three)), kAck);
+    EXPECT_EQ(Feed(kEot), kAckAndAskForData);
+    EXPECT_EQ(TakeOutcome().data, one + two + three);
+}
+
+// A sender that runs one answer ahead sends its last block and its end
+// together, and takes our acknowledgement of the block for that of the end.
+// With a size the end is taken at once; without one, the sender takes our
+// NAK of the end for the request of the next header, and that header shows
+// that the end was meant.
+TEST_F(YmodemReceiverTest, ASenderAheadByOneAnswerStillDelivers) {
+    StartFile(
+        "X.DAT\0"
+        "256"sv);
+    EXPECT_EQ(Feed(Block(1, std::string(128, 'a'))), kAck);
+    EXPECT_EQ(Feed(Block(2, std::string(128, 'b')) + kEot), kAckAndAskForData);
+    EXPECT_EQ(TakeOutcome().data, std::string(128, 'a') + std::string(128, 'b'));
+
+    YmodemReceiver unsized(now_, KeepAll);
+    unsized.Receive(Header("X.DAT") + Block(1, "ab"), now_);
+    unsized.Receive(kEot, now_ + 10ms);
+    unsized.Tick(now_ + 10ms + kQuiet);
+    EXPECT_EQ(unsized.TakeOutput(), "C" + kAckAndAskForData + kAck + kNak);
+    unsized.Receive(Block(0, Zeros(128), 128, '\0'), now_ + 20ms + kQuiet);
+    EXPECT_EQ(unsized.TakeOutput(), kAck);
+    const auto outcome = unsized.TakeOutcome();
+    ASSERT_TRUE(outcome.has_value());
+    EXPECT_EQ(outcome->kind, Kind::kFileReceived);
+    EXPECT_EQ(outcome->data, "ab");
+}
+
+// Noise in the middle of a file without a size may hold EOT bytes: one with
+// bytes hard behind it, or one that follows noise, ends nothing; the block
+// is asked for again instead.
+TEST_F(YmodemReceiverTest, NoiseThatLooksLikeAnEndEndsNothing) {
+    StartFile("X.DAT");
+    EXPECT_EQ(Feed(Block(1, "first\r\n")), kAck);
+    EXPECT_EQ(Feed("\x04\x04"), "");
+    EXPECT_EQ(Feed("\x9F\x04"), "");
+    EXPECT_EQ(Advance(kQuiet), kNak);
+    EXPECT_FALSE(receiver_.TakeOutcome().has_value());
+    EXPECT_EQ(FeedAndSettle(Block(2, "second\r\n")), kAck);
+    EXPECT_EQ(FinishFile(), kAckAndAskForData);
+    EXPECT_EQ(TakeOutcome().data, "first\r\n" + std::string(121, '\x1A') + "second\r\n");
+}
+
+// A flipped bit in a block number's complement is line noise: the block is
+// asked for again, not the transfer cancelled.
+TEST_F(YmodemReceiverTest, ADamagedBlockNumberIsAskedForAgain) {
+    StartFile(
+        "X.DAT\0"
+        "256"sv);
+    EXPECT_EQ(Feed(Block(1, std::string(128, 'a'))), kAck);
+    std::string damaged = Block(2, std::string(128, 'b'));
+    damaged[2] ^= 0x04;
+    EXPECT_EQ(Feed(damaged), "");
+    EXPECT_EQ(Advance(kQuiet), kNak);
+    EXPECT_TRUE(receiver_.TransferInProgress());
+    EXPECT_EQ(FeedAndSettle(Block(2, std::string(128, 'b'))), kAck);
+    EXPECT_EQ(Feed(kEot), kAckAndAskForData);
+    EXPECT_EQ(TakeOutcome().data, std::string(128, 'a') + std::string(128, 'b'));
+}
+
+// Garbage ahead of a block, even garbage that starts like one, costs only
+// the wait for quiet; a block whose start byte is corrupted is asked for as
+// soon as the line is quiet, not after the full timeout.
+TEST_F(YmodemReceiverTest, GarbageIsLeftBehindAsSoonAsTheLineIsQuiet) {
+    const std::string a(128, 'a'), b(128, 'b');
+    StartFile(
+        "X.DAT\0"
+        "256"sv);
+    EXPECT_EQ(Feed("\x01\x02\xFDgar\x02\x07"
+                   "bage" +
+                   Block(1, a)),
+              "");
+    EXPECT_EQ(Advance(kQuiet), kAck);
+    std::string corrupted = Block(2, b);
+    corrupted[0] = 'A';
+    EXPECT_EQ(Feed(corrupted), "");
+    EXPECT_EQ(Advance(kQuiet), kNak);
+    EXPECT_EQ(FeedAndSettle(Block(2, b)), kAck);
+    EXPECT_EQ(Feed(kEot), kAckAndAskForData);
+    EXPECT_EQ(TakeOutcome().data, a + b);
+}
+
+// A sender that died leaves our requests on the line, and the next sender,
+// hearing a NAK first, sends its header with the checksum. That header is
+// taken, and it ends the dead transfer, which had gone silent short of its
+// size.
+TEST_F(YmodemReceiverTest, ANewSenderInChecksumModeReplacesADeadTransfer) {
+    StartFile(
+        "OLD\0"
+        "1000"sv);
+    EXPECT_EQ(Feed(Block(1, "old")), kAck);
+    EXPECT_EQ(Advance(YmodemReceiver::kBlockTimeout), kNak);
+    EXPECT_EQ(Feed(ChecksumHeader("NEW\0"
+                                  "3"sv)),
+              "");
+    EXPECT_EQ(Advance(kQuiet), kAckAndAskForData);
+    EXPECT_EQ(TakeOutcome().kind, Kind::kSenderReplaced);
+    EXPECT_EQ(Feed(Block(1, "new")), kAck);
+    EXPECT_EQ(Feed(kEot), kAckAndAskForData);
+    const auto outcome = TakeOutcome();
+    EXPECT_EQ(outcome.name, "NEW");
+    EXPECT_EQ(outcome.data, "new");
+}
+
+TEST(YmodemReceiverMemoryTest, AFailedTransferHandsItsMemoryBackAtOnce) {
+    YmodemReceiver receiver(0ms, KeepAll);
+    receiver.Receive(Header("BIG\0"
+                            "4000000"sv),
+                     0ms);
+    for (int i = 1; i <= 1000; ++i) {
+        receiver.Receive(Block(static_cast<std::uint8_t>(i), std::string(1024, 'x'), 1024), 0ms);
+    }
+    EXPECT_GE(receiver.HeldBytes(), 1000u * 1024);
+    receiver.Receive("\x18\x18", 0ms);
+    ASSERT_TRUE(receiver.TakeOutcome().has_value());
+    EXPECT_LT(receiver.HeldBytes(), 64u);
+}
+
+// Our acknowledgement of the end is lost, and the sender repeats its end
+// after the session has restarted: the new session answers it as the
+// delivered file's, or tells the sender of a file it cancelled that it is
+// off; an end from nowhere is left unanswered.
+TEST(YmodemReceiverEndingTest, AnEndRepeatedToTheNextSessionIsAnswered) {
+    using Ending = YmodemReceiver::Ending;
+    struct Case {
+        std::optional<Ending> ending;
+        milliseconds eotAt;
+        std::string answer;
+    };
+    const milliseconds late = YmodemReceiver::kEndRepeatWindow + 1ms;
+    for (const Case& c : {Case{Ending{true, 0ms}, 2000ms, kAckAndAskForData},
+                          Case{Ending{false, 0ms}, 2000ms, kCancel},
+                          Case{Ending{true, 0ms}, late, ""}, Case{std::nullopt, 2000ms, ""}}) {
+        YmodemReceiver receiver(c.eotAt - 1ms, KeepAll);
+        receiver.TakeOutput();
+        if (c.ending) {
+            receiver.RememberEnding(*c.ending);
+        }
+        receiver.Receive(kEot, c.eotAt);
+        EXPECT_EQ(receiver.TakeOutput(), "");
+        receiver.Tick(c.eotAt + kQuiet);
+        EXPECT_EQ(receiver.TakeOutput(), c.answer) << c.eotAt.count();
+    }
 }
 
 }  // namespace

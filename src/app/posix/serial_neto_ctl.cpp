@@ -1,14 +1,11 @@
 #include "app/posix/serial_neto_ctl.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
-#include <cerrno>
+#include <cstring>
 #include <string_view>
 #include <utility>
 
 #include "common/cp1252.h"
-#include "platform/posix/unique_fd.h"
+#include "platform/posix/durable_file.h"
 
 namespace vorlund {
 namespace {
@@ -32,26 +29,18 @@ std::string ToCp1252(std::u16string_view text) {
 // A healthy transfer never has more than a few answers waiting.
 constexpr std::size_t kMostUnsent = 1024;
 
-bool WriteAll(int fd, std::string_view bytes) {
-    while (!bytes.empty()) {
-        const ssize_t written = ::write(fd, bytes.data(), bytes.size());
-        if (written < 0 && errno == EINTR) {
-            continue;
-        }
-        if (written <= 0) {
-            return false;
-        }
-        bytes.remove_prefix(static_cast<std::size_t>(written));
-    }
-    return true;
-}
+constexpr char kCannotCreateFile[] = "Fel vid skapande av destinationsfil!";
+constexpr char kRepeatedDelivery[] = "Upprepad leverans konverteras inte igen";
 
 }  // namespace
 
-SerialNetoCtl::SerialNetoCtl(EventLoop& loop) : loop_(loop) {}
+SerialNetoCtl::SerialNetoCtl(EventLoop& loop, Journal& journal) : loop_(loop), journal_(journal) {}
 
 SerialNetoCtl::~SerialNetoCtl() {
     StopRunning();
+    if (forgetPrevious_) {
+        loop_.CancelTimer(*forgetPrevious_);
+    }
 }
 
 std::string SerialNetoCtl::DevicePath() const {
@@ -110,10 +99,17 @@ std::int16_t SerialNetoCtl::Download(const std::u16string& /*id*/, const std::u1
     }
     watch_ =
         loop_.Watch(port_.Descriptor(), POLLIN, [this](short revents) { OnLineReady(revents); });
-    receiver_ = std::make_unique<YmodemReceiver>(
-        Now(), [this](std::string_view, std::string_view data) { return StoreReceivedFile(data); });
+    StartReceiver();
     Service();
     return 0;
+}
+
+void SerialNetoCtl::StartReceiver() {
+    receiver_ = std::make_unique<YmodemReceiver>(
+        Now(), [this](std::string_view, std::string_view data) { return StoreReceivedFile(data); });
+    if (lastEnding_) {
+        receiver_->RememberEnding(*lastEnding_);
+    }
 }
 
 void SerialNetoCtl::StopRunning() {
@@ -173,11 +169,46 @@ void SerialNetoCtl::Service() {
         }
         // A failed or aborted transfer has written nothing; the receiver is
         // already waiting for the next one.
-        if (outcome->kind == YmodemReceiver::Outcome::Kind::kFileReceived) {
-            // The handler runs now, synchronously, and may stop or restart us.
-            RaiseCode(kFileReceived);
+        if (outcome->kind != YmodemReceiver::Outcome::Kind::kFileReceived) {
+            continue;
         }
+        if (IsRepeat(*outcome)) {
+            previous_->at = EventLoop::Clock::now();
+            journal_.Write(Priority::kInfo, kRepeatedDelivery,
+                           rcvDir_ + "/X.DAT (" + outcome->name + ", " +
+                               std::to_string(outcome->data.size()) + " byte)");
+            // No restart follows, so this session takes the next file.
+            receiver_->TakeNextFile(Now());
+            ArmDeadline();
+            continue;
+        }
+        RememberDelivery(std::move(*outcome));
+        // The handler runs now, synchronously, and may stop or restart us.
+        RaiseCode(kFileReceived);
     }
+}
+
+bool SerialNetoCtl::IsRepeat(const YmodemReceiver::Outcome& outcome) const {
+    if (!previous_ || EventLoop::Clock::now() - previous_->at > kRepeatWindow) {
+        return false;
+    }
+    const YmodemReceiver::Outcome& before = previous_->file;
+    return outcome.name == before.name && outcome.size == before.size &&
+           outcome.modified == before.modified && outcome.data == before.data;
+}
+
+void SerialNetoCtl::RememberDelivery(YmodemReceiver::Outcome outcome) {
+    previous_ = Delivery{std::move(outcome), EventLoop::Clock::now()};
+    if (forgetPrevious_) {
+        loop_.CancelTimer(*forgetPrevious_);
+    }
+    // Its bytes are let go once no repeat of it can come.
+    forgetPrevious_ = loop_.ScheduleAt(previous_->at + kRepeatWindow, [this] {
+        forgetPrevious_.reset();
+        if (previous_ && EventLoop::Clock::now() - previous_->at >= kRepeatWindow) {
+            previous_.reset();
+        }
+    });
 }
 
 bool SerialNetoCtl::Flush() {
@@ -226,15 +257,9 @@ bool SerialNetoCtl::StoreReceivedFile(std::string_view data) const {
     // Written under a temporary name and renamed, so the conversion never
     // sees half a file, and an X.DAT from before stays intact on a failure.
     const std::string path = rcvDir_ + "/X.DAT";
-    const std::string temporary = rcvDir_ + "/.X.DAT." + std::to_string(::getpid()) + ".tmp";
-    UniqueFd fd(
-        ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0666));
-    if (!fd) {
-        return false;
-    }
-    const bool written = WriteAll(fd.get(), data) && ::close(fd.release()) == 0;
-    if (!written || ::rename(temporary.c_str(), path.c_str()) != 0) {
-        ::unlink(temporary.c_str());
+    const int error = ReplaceFileDurably(path, data);
+    if (error != 0) {
+        journal_.Write(Priority::kError, kCannotCreateFile, path + ": " + std::strerror(error));
         return false;
     }
     return true;
@@ -259,6 +284,9 @@ void SerialNetoCtl::CloseLine() {
     if (deadline_) {
         loop_.CancelTimer(*deadline_);
         deadline_.reset();
+    }
+    if (receiver_) {
+        lastEnding_ = receiver_->LastEnding();
     }
     receiver_.reset();
     unsent_.clear();

@@ -11,7 +11,13 @@
 // batch of several files repeats the next header then, so each file of the
 // batch arrives, is converted and is followed by the restart in turn. A
 // transfer that fails or is aborted writes nothing and raises nothing; the
-// line then waits for the next transfer.
+// line then waits for the next transfer. A file that cannot be written is
+// reported in the journal, and the terminal, never told it arrived, keeps it.
+//
+// A delivery that arrives again soon after it was delivered (same name,
+// size, modification time and bytes) is the terminal repeating a transfer
+// whose last acknowledgement it missed: it is stored as X.DAT again but not
+// raised, so it is not converted twice; the journal says so.
 #pragma once
 
 #include <cstdint>
@@ -21,6 +27,7 @@
 #include <string_view>
 
 #include "app/posix/event_loop.h"
+#include "app/posix/journal.h"
 #include "download/neto_control.h"
 #include "download/ymodem_receiver.h"
 #include "platform/posix/serial_port.h"
@@ -29,7 +36,13 @@ namespace vorlund {
 
 class SerialNetoCtl final : public TNetoCtl {
   public:
-    explicit SerialNetoCtl(EventLoop& loop);
+    // How long after a delivery the same delivery counts as its repeat:
+    // longer than a terminal spends retrying the end of a transfer and an
+    // operator takes to send it again, and no real new delivery of a
+    // terminal has the same modification time.
+    static constexpr std::chrono::minutes kRepeatWindow{10};
+
+    SerialNetoCtl(EventLoop& loop, Journal& journal);
     ~SerialNetoCtl() override;
     SerialNetoCtl(const SerialNetoCtl&) = delete;
     SerialNetoCtl& operator=(const SerialNetoCtl&) = delete;
@@ -67,8 +80,13 @@ class SerialNetoCtl final : public TNetoCtl {
     // Writes what the receiver has to say; false when the line has failed.
     bool Flush();
     void ArmDeadline();
-    // Writes X.DAT whole or not at all.
+    // Writes X.DAT whole or not at all, on disk before the sender hears of
+    // it; a failure is reported in the journal.
     bool StoreReceivedFile(std::string_view data) const;
+    // The delivery is the same as the one before it, soon after it.
+    bool IsRepeat(const YmodemReceiver::Outcome& outcome) const;
+    void RememberDelivery(YmodemReceiver::Outcome outcome);
+    void StartReceiver();
     // The line failed or cannot be opened: code 30 from the loop.
     void ReportLineFailure();
     void CloseLine();
@@ -76,6 +94,7 @@ class SerialNetoCtl final : public TNetoCtl {
     YmodemReceiver::Time Now() const;
 
     EventLoop& loop_;
+    Journal& journal_;
     std::string serialDevice_;
     std::int16_t comPort_ = 1;
     LineSettings line_;
@@ -90,6 +109,16 @@ class SerialNetoCtl final : public TNetoCtl {
     std::optional<EventLoop::Id> watch_;
     std::optional<EventLoop::Id> deadline_;
     std::optional<EventLoop::Id> pendingFailure_;
+
+    // How the last transfer on the line ended, carried into the next
+    // session for a sender that repeats its end.
+    std::optional<YmodemReceiver::Ending> lastEnding_;
+    struct Delivery {
+        YmodemReceiver::Outcome file;
+        EventLoop::Clock::time_point at;
+    };
+    std::optional<Delivery> previous_;
+    std::optional<EventLoop::Id> forgetPrevious_;
 };
 
 }  // namespace vorlund

@@ -47,7 +47,7 @@ int RunService() {
     EventLoop loop;
     Journal journal(stderr);
     PosixShell shell(loop, journal);
-    SerialNetoCtl netoCtl(loop);
+    SerialNetoCtl netoCtl(loop, journal);
 
     Platform& platform = NativePlatform();
     auto loaded = LoadServiceSettings(platform.ExecutablePath(), platform, shell);

@@ -14,6 +14,7 @@
 
 #include "common/cp1252.h"
 #include "platform/platform.h"
+#include "platform/posix/durable_file.h"
 #include "platform/posix/unique_fd.h"
 #include "platform/read_to_end.h"
 
@@ -67,12 +68,24 @@ class PosixOutputFile final : public OutputFile {
         return true;
     }
 
+    // The consumer may pick the export up and the terminal forget its data
+    // the moment it appears, so it is on disk before it is renamed into
+    // place, and its name is on disk before success is reported. An export
+    // whose name cannot be made durable is taken away again: a failure
+    // leaves no export behind, whatever the step.
     bool Commit() override {
-        if (::close(fd_.release()) != 0) {
+        if (::fsync(fd_.get()) != 0 || ::close(fd_.release()) != 0) {
             return false;
         }
-        committed_ = ::rename(temporaryPath_.c_str(), finalPath_.c_str()) == 0;
-        return committed_;
+        if (::rename(temporaryPath_.c_str(), finalPath_.c_str()) != 0) {
+            return false;
+        }
+        if (!SyncDirectory(DirectoryOf(finalPath_))) {
+            ::unlink(finalPath_.c_str());
+            return false;
+        }
+        committed_ = true;
+        return true;
     }
 
   private:

@@ -60,7 +60,12 @@ class Win32OutputFile final : public OutputFile {
         return true;
     }
 
+    // The consumer may pick the export up and the terminal forget its data
+    // once it is complete, so it reaches the disk before it is released.
     bool Commit() override {
+        if (!::FlushFileBuffers(handle_.get())) {
+            return false;
+        }
         committed_ = ::CloseHandle(handle_.release()) != 0;
         return committed_;
     }

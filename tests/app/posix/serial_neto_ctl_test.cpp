@@ -5,8 +5,10 @@
 #include <stdlib.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -111,10 +113,19 @@ class SerialNetoCtlTest : public ::testing::Test {
     void SendFile(std::string_view header, std::string_view content) {
         ASSERT_NO_FATAL_FAILURE(AnnounceFile(header));
         ASSERT_EQ(Exchange(Block(1, content), 1), kAck);
-        ASSERT_EQ(Exchange(kEot, 1), kNak);
+        // Every announced byte is in: the end is taken at once.
         ASSERT_EQ(Exchange(kEot, 2),
                   "\x06"
                   "C");
+    }
+    std::string Journal() {
+        std::fflush(stream_.get());
+        std::rewind(stream_.get());
+        std::string text;
+        for (int c; (c = std::fgetc(stream_.get())) != EOF;) {
+            text.push_back(static_cast<char>(c));
+        }
+        return text;
     }
     std::vector<std::string> SpoolFiles() const {
         std::vector<std::string> names;
@@ -128,7 +139,9 @@ class SerialNetoCtlTest : public ::testing::Test {
     const std::string spool_ = (temp_.path() / "Spool").string();
     Terminal terminal_;
     EventLoop loop_;
-    SerialNetoCtl control_{loop_};
+    std::unique_ptr<std::FILE, int (*)(std::FILE*)> stream_{std::tmpfile(), &std::fclose};
+    vorlund::Journal journal_{stream_.get()};
+    SerialNetoCtl control_{loop_, journal_};
     std::vector<std::int16_t> codes_;
     std::function<void()> onMessage_;
 };
@@ -217,7 +230,7 @@ TEST_F(SerialNetoCtlTest, ALineThatHangsUpIsReportedAs30) {
     EXPECT_EQ(control_.IsProtocolRunning(), 0);
 }
 
-TEST_F(SerialNetoCtlTest, AFileThatCannotBeWrittenIsCancelledAndNotReported) {
+TEST_F(SerialNetoCtlTest, AFileThatCannotBeWrittenIsCancelledAndJournaled) {
     Download(spool_ + "/missing");
     AwaitRequest();
     ASSERT_EQ(Exchange(Header("T.DAT\0"
@@ -226,9 +239,54 @@ TEST_F(SerialNetoCtlTest, AFileThatCannotBeWrittenIsCancelledAndNotReported) {
               "\x06"
               "C");
     ASSERT_EQ(Exchange(Block(1, "ab"), 1), kAck);
-    ASSERT_EQ(Exchange(kEot, 1), kNak);
     EXPECT_EQ(Exchange(kEot, 8), std::string(8, '\x18'));
     EXPECT_TRUE(codes_.empty());
+    EXPECT_EQ(Journal(), "<3>Fel vid skapande av destinationsfil!: " + spool_ +
+                             "/missing/X.DAT: No such file or directory\n");
+}
+
+// The terminal missed the acknowledgement of its end and sends the whole
+// delivery again: stored, but not raised, so it is not converted twice.
+// Another delivery, or the same one with another modification time, is new.
+TEST_F(SerialNetoCtlTest, ADeliveryRepeatedSoonAfterIsNotRaisedAgain) {
+    const std::string_view header =
+        "T.DAT\0"
+        "4 14000000000 100644"sv;
+    Download();
+    AwaitRequest();
+    SendFile(header, "A;1\n");
+    control_.StopRunning();
+    Download();
+    AwaitRequest();
+    SendFile(header, "A;1\n");
+    EXPECT_EQ(codes_, std::vector<std::int16_t>{kFileReceived});
+    EXPECT_EQ(Journal(),
+              "<6>Upprepad leverans konverteras inte igen: " + spool_ + "/X.DAT (T.DAT, 4 byte)\n");
+    // The same session takes the next file at once: no restart follows.
+    SendFile(
+        "T.DAT\0"
+        "4 14000000001 100644"sv,
+        "A;1\n");
+    EXPECT_EQ(codes_, (std::vector<std::int16_t>{kFileReceived, kFileReceived}));
+}
+
+// Our acknowledgement of the end is lost and the restart has come before the
+// terminal repeats its end: the new session acknowledges it, so the terminal
+// finishes instead of sending the delivery again.
+TEST_F(SerialNetoCtlTest, AnEndRepeatedAfterTheRestartIsAcknowledged) {
+    Download();
+    AwaitRequest();
+    SendFile(
+        "T.DAT\0"
+        "1"sv,
+        "x");
+    control_.StopRunning();
+    Download();
+    AwaitRequest();
+    EXPECT_EQ(Exchange(kEot, 2),
+              "\x06"
+              "C");
+    EXPECT_EQ(codes_, std::vector<std::int16_t>{kFileReceived});
 }
 
 TEST_F(SerialNetoCtlTest, TheSpoolDirectoryNameComesBackByteForByte) {

@@ -1,0 +1,284 @@
+// The file of a transfer: its header, its blocks, its end, and how it is
+// delivered or abandoned.
+#include <algorithm>
+#include <utility>
+
+#include "download/ymodem_bytes.h"
+#include "download/ymodem_header.h"
+#include "download/ymodem_receiver.h"
+
+namespace vorlund {
+
+namespace {
+
+using Kind = YmodemReceiver::Outcome::Kind;
+
+bool AllPadding(std::string_view bytes) {
+    return bytes.find_first_not_of(kPadding) == std::string_view::npos ||
+           bytes.find_first_not_of('\0') == std::string_view::npos;
+}
+
+}  // namespace
+
+void YmodemReceiver::HandleBlockZero(std::string_view payload, bool checksum, bool more, Time now) {
+    const bool endOfBatch = payload[0] == '\0';
+    switch (state_) {
+        case State::kComplete:
+            // Only the empty header that ends the batch is answered; the
+            // header of a further file waits for the next session.
+            if (endOfBatch) {
+                SendReply(Reply::kAck, now, false);
+            }
+            return;
+        case State::kAwaitingHeader:
+            if (endOfBatch) {
+                SendReply(Reply::kAck, now, false);
+                deadline_ = now + kHeaderRequestInterval;
+            } else {
+                StartTransfer(payload, checksum, now);
+            }
+            return;
+        case State::kReceiving:
+        case State::kEotRefused:
+            break;
+    }
+    if (!dataStarted_ && payload == header_) {
+        if (lastByte_ - headerArrived_ < kByteTimeout) {
+            // Copies of the header hard on its heels answer 'C's that waited
+            // on the line before the sender started; the first was answered.
+            pacing_.Dismiss();
+            return;
+        }
+        // Our answer to the header was lost and the sender repeats it.
+        SendReply(Reply::kAck, now, false);
+        Send(kCrcRequest);
+        headerArrived_ = lastByte_;
+        return;
+    }
+    // The sender has left this file behind: it took some other answer for
+    // our acknowledgement of its end, or it is a new sender.
+    if (DataComplete() || (!announcedSize_ && (endOfBatch || state_ == State::kEotRefused))) {
+        // Every block it sent is in, and it believes the file delivered.
+        if (Deliver(now, false)) {
+            HandleBlockZero(payload, checksum, more, now);
+        }
+    } else if (announcedSize_ && !endOfBatch && retries_ > 0) {
+        // Short of its size, the file cannot be complete: its sender went
+        // silent (we have asked again since its last block), and a new one
+        // starts over.
+        Abandon(Kind::kSenderReplaced, now);
+        StartTransfer(payload, checksum, now);
+    } else {
+        // The file is incomplete, or without a size we cannot tell: the
+        // transfer fails where the sender hears of it.
+        Abandon(Kind::kProtocolError, now);
+    }
+}
+
+void YmodemReceiver::StartTransfer(std::string_view payload, bool checksum, Time now) {
+    const std::optional<YmodemHeader> header = ParseYmodemHeader(payload);
+    if (!header) {
+        SendReply(Reply::kNothing, now, false);
+        Send(kNak);
+        return;
+    }
+    name_ = header->name;
+    if (header->size && *header->size > largestFile_) {
+        Abandon(Kind::kTooLarge, now);
+        return;
+    }
+    header_.assign(payload);
+    announcedSize_ = header->size;
+    modified_ = header->modified;
+    checksumHeader_ = checksum;
+    overhangNotPadding_ = false;
+    ReleaseFile();
+    lastBlockStart_ = 0;
+    expectedBlock_ = 1;
+    dataStarted_ = false;
+    retries_ = 0;
+    state_ = State::kReceiving;
+    // Answered at once, even with copies behind it: those copies are the
+    // sender's answers to our earlier requests, and are dropped.
+    SendReply(Reply::kAck, now, false);
+    Send(kCrcRequest);
+    headerArrived_ = lastByte_;
+}
+
+void YmodemReceiver::HandleDataBlock(std::uint8_t number, std::string_view payload, bool more,
+                                     Time now) {
+    switch (state_) {
+        case State::kAwaitingHeader:
+            // A data block of a transfer that this session does not hold (one
+            // it gave up or cancelled): tell the sender it is over.
+            SendReply(Reply::kNothing, now, false);
+            SendCancel();
+            return;
+        case State::kComplete:
+            return;
+        case State::kReceiving:
+        case State::kEotRefused:
+            break;
+    }
+    if (number == expectedBlock_) {
+        lastBlockStart_ = data_.size();
+        std::size_t take = payload.size();
+        if (announcedSize_) {
+            // The padding of the last block goes beyond the announced size.
+            const std::uint64_t missing = *announcedSize_ - data_.size();
+            take = static_cast<std::size_t>(std::min<std::uint64_t>(take, missing));
+            overhangNotPadding_ = overhangNotPadding_ || !AllPadding(payload.substr(take));
+        } else if (data_.size() >= largestFile_) {
+            // Without a size, only the last block's padding may go past the
+            // limit; this block comes after a full file.
+            Abandon(Kind::kTooLarge, now);
+            return;
+        }
+        data_.append(payload.substr(0, take));
+        ++expectedBlock_;
+        dataStarted_ = true;
+        retries_ = 0;
+        state_ = State::kReceiving;
+        Answer(Reply::kAck, more, now);
+    } else if (number == static_cast<std::uint8_t>(expectedBlock_ - 1) && dataStarted_) {
+        // A block that is in already: our acknowledgement was lost, or it is
+        // a copy that a stalled line delivers late. Either way the sender
+        // hears one answer, once the line is quiet, so it is never told twice.
+        state_ = State::kReceiving;
+        pacing_.Defer(Reply::kAck, now);
+    } else {
+        Abandon(Kind::kProtocolError, now);
+    }
+}
+
+void YmodemReceiver::EndOfTransmission(Time now) {
+    // The EOT stood alone and the line went quiet: the sender waits for us.
+    const bool clean = pacing_.Current().blocks == 0 && !pacing_.Current().noise;
+    switch (state_) {
+        case State::kAwaitingHeader:
+            if (lastEnding_ && now - lastEnding_->at <= kEndRepeatWindow) {
+                // The sender of the last transfer still repeats its end.
+                if (lastEnding_->delivered) {
+                    SendReply(Reply::kAck, now, true);
+                    Send(kCrcRequest);
+                } else {
+                    SendReply(Reply::kNothing, now, true);
+                    SendCancel();
+                }
+            } else {
+                SendReply(Reply::kNothing, now, true);
+            }
+            return;
+        case State::kReceiving:
+            // With a size, the file is short; without one, only an end that
+            // follows our acknowledgement of a clean block is taken. A lone
+            // EOT may be noise: a sender that means it sends it again.
+            if (announcedSize_ || (clean && pacing_.LastAnswerWasAck())) {
+                SendReply(Reply::kNothing, now, true);
+                Send(kNak);
+                state_ = State::kEotRefused;
+                deadline_ = now + kBlockTimeout;
+            } else {
+                SendReply(Reply::kRequestAgain, now, true);
+            }
+            return;
+        case State::kEotRefused:
+            if (!clean) {
+                SendReply(Reply::kRequestAgain, now, true);
+            } else if (announcedSize_) {
+                Abandon(Kind::kShortFile, now);
+            } else {
+                Deliver(now, true);
+            }
+            return;
+        case State::kComplete:
+            return;
+    }
+}
+
+bool YmodemReceiver::Deliver(Time now, bool answer) {
+    if (announcedSize_ && data_.size() < *announcedSize_) {
+        Abandon(Kind::kShortFile, now);
+        return false;
+    }
+    if (checksumHeader_ && overhangNotPadding_) {
+        // The header came with the weak checksum, and the blocks do not end
+        // where its size says: the size may be damaged.
+        Abandon(Kind::kProtocolError, now);
+        return false;
+    }
+    if (!announcedSize_) {
+        // Without a size, the padding of the last block is all we can remove.
+        std::size_t end = data_.size();
+        while (end > lastBlockStart_ && data_[end - 1] == kPadding) {
+            --end;
+        }
+        data_.resize(end);
+    }
+    // The sender hears of success only once the file is safe: a file that
+    // cannot be kept is cancelled, so the terminal still holds its data.
+    if (!sink_(name_, data_)) {
+        Abandon(Kind::kNotStored, now);
+        return false;
+    }
+    if (answer) {
+        SendReply(Reply::kAck, now, false);
+        // Asks for the next header, so that a sender with no more files ends
+        // its batch now rather than at the next session.
+        Send(kCrcRequest);
+    } else {
+        SendReply(Reply::kNothing, now, false);
+    }
+    outcomes_.push_back(
+        {Kind::kFileReceived, std::move(name_), std::move(data_), announcedSize_, modified_});
+    ReleaseFile();
+    state_ = State::kComplete;
+    lastEnding_ = Ending{true, now};
+    return true;
+}
+
+void YmodemReceiver::Abandon(Kind kind, Time now) {
+    if (kind != Kind::kAbortedBySender && kind != Kind::kSenderReplaced) {
+        SendCancel();
+    }
+    outcomes_.push_back({kind, std::move(name_), {}, announcedSize_, modified_});
+    if (kind != Kind::kSenderReplaced) {
+        lastEnding_ = Ending{false, now};
+    }
+    AwaitHeader(now);
+}
+
+void YmodemReceiver::AwaitHeader(Time now) {
+    state_ = State::kAwaitingHeader;
+    name_.clear();
+    header_.clear();
+    ReleaseFile();
+    announcedSize_.reset();
+    dataStarted_ = false;
+    retries_ = 0;
+    pacing_.Reset();
+    // The next 'C' comes after a full interval: a sender still busy with the
+    // cancelled transfer has time to give up first.
+    deadline_ = now + kHeaderRequestInterval;
+}
+
+void YmodemReceiver::ReleaseFile() {
+    // Handing the buffer back at once: a failed transfer of tens of
+    // megabytes must not stay in memory until the next one succeeds.
+    std::string().swap(data_);
+}
+
+bool YmodemReceiver::IsDataBlockZero(std::string_view payload) const {
+    // Block numbers wrap, so blocks 256, 512 ... are numbered 0 as well. One
+    // that reads as a header after the line had gone silent is a new
+    // sender's header.
+    return TransferInProgress() && dataStarted_ && !DataComplete() &&
+           (expectedBlock_ == 0 || expectedBlock_ == 1) &&
+           !(retries_ > 0 && LooksLikeYmodemHeader(payload));
+}
+
+bool YmodemReceiver::DataComplete() const {
+    return announcedSize_ && data_.size() >= *announcedSize_;
+}
+
+}  // namespace vorlund
