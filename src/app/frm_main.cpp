@@ -21,6 +21,11 @@ constexpr char kCannotStartProtocol[] = "Kunde inte starta protokoll";
 constexpr char kCannotOpenComPort[] =
     "Kunde inte \xF6ppna COM-port. Kontrollera att ingen annan applikation anv\xE4nder porten.";
 constexpr char kCannotCreateExport[] = "Fel vid skapande av destinationsfil!";
+// The first sentence stays as it is; the second says that this time the
+// delivery is in danger.
+constexpr char kCannotCreateExportNorKeep[] =
+    "Fel vid skapande av destinationsfil! Leveransen kunde inte heller sparas undan: den finns "
+    "bara i X.DAT och ers\xE4tts av n\xE4sta.";
 constexpr char kCannotRestart[] = "Kunde ej \xE5terstarta NetO. Applikationen avslutas";
 
 }  // namespace
@@ -32,13 +37,18 @@ TfrmMain::TfrmMain(Shell& shell, TNetoCtl& netoCtl, const ServiceSettings& setti
           [this, &platform, decimalSeparator] {
               return ConvertReceivedFile(settings_, platform, decimalSeparator);
           },
-          ApplicationTitle(platform.ExecutablePath())) {}
+          ApplicationTitle(platform.ExecutablePath()),
+          [this, &platform](std::string_view reason) {
+              return KeepFailedDelivery(settings_, platform, reason);
+          }) {}
 
 TfrmMain::TfrmMain(Shell& shell, TNetoCtl& netoCtl, const ServiceSettings& settings,
-                   ReceivedFileConverter convert, std::string applicationTitle)
+                   ReceivedFileConverter convert, std::string applicationTitle,
+                   FailedDeliveryKeeper keep)
     : shell_(shell),
       settings_(settings),
       convert_(std::move(convert)),
+      keep_(std::move(keep)),
       boundary_(shell, std::move(applicationTitle)),
       NetoCtl1(netoCtl),
       Timer1(TicksThroughBoundary()),
@@ -93,8 +103,10 @@ void TfrmMain::NetoCtl1ProtocolMessage(const ProtocolMessage& message) {
             Timer2.SetEnabled(true);
             break;
         case kFileReceived:
-            if (!ConvertedWithoutFault()) {
-                shell_.ShowInfoBox(kCannotCreateExport);
+            if (const std::string failure = ConversionFailure(); !failure.empty()) {
+                // Kept before the box: the next delivery replaces X.DAT.
+                shell_.ShowInfoBox(Kept(failure) ? kCannotCreateExport
+                                                 : kCannotCreateExportNorKeep);
             }
             Timer2.SetEnabled(true);
             break;
@@ -142,9 +154,18 @@ void TfrmMain::WriteConfiguration() {
     NetoCtl1.SetRxTxDelay(1);
 }
 
-bool TfrmMain::ConvertedWithoutFault() {
+std::string TfrmMain::ConversionFailure() {
     try {
-        return convert_() == kConverted;
+        const ConversionResult result = convert_();
+        return result == kConverted ? std::string() : std::to_string(result);
+    } catch (...) {
+        return "E";
+    }
+}
+
+bool TfrmMain::Kept(std::string_view reason) {
+    try {
+        return !keep_ || keep_(reason) != KeepResult::kNotKept;
     } catch (...) {
         return false;
     }

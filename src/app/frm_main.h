@@ -9,6 +9,7 @@
 #include <string>
 
 #include "app/event_boundary.h"
+#include "app/kept_delivery.h"
 #include "app/shell.h"
 #include "conversion/conversion_result.h"
 #include "download/neto_control.h"
@@ -20,15 +21,20 @@ namespace vorlund {
 
 // One conversion run of X.DAT in SpoolDir.
 using ReceivedFileConverter = std::function<ConversionResult()>;
+// Keeps X.DAT after a failed conversion; `reason` is the run's result.
+using FailedDeliveryKeeper = std::function<KeepResult(std::string_view reason)>;
 
 class TfrmMain {
   public:
-    // Binds ConvertReceivedFile with `platform` and `decimalSeparator`, and
-    // captions failure boxes with the ApplicationTitle of the executable.
+    // Binds ConvertReceivedFile and KeepFailedDelivery with `platform` and
+    // `decimalSeparator`, and captions failure boxes with the
+    // ApplicationTitle of the executable.
     TfrmMain(Shell& shell, TNetoCtl& netoCtl, const ServiceSettings& settings,
              const Platform& platform, char decimalSeparator);
+    // Without `keep`, nothing is kept.
     TfrmMain(Shell& shell, TNetoCtl& netoCtl, const ServiceSettings& settings,
-             ReceivedFileConverter convert, std::string applicationTitle);
+             ReceivedFileConverter convert, std::string applicationTitle,
+             FailedDeliveryKeeper keep = {});
     ~TfrmMain();
     TfrmMain(const TfrmMain&) = delete;
     TfrmMain& operator=(const TfrmMain&) = delete;
@@ -53,13 +59,18 @@ class TfrmMain {
     // Download("&&&&&&", SpoolDir, 1): the same request at start and restart.
     std::int16_t StartReception();
     void WriteConfiguration();
-    // An error out of the run counts as a failed conversion, so the restart
-    // still follows and the service never sits idle with no reception.
-    bool ConvertedWithoutFault();
+    // The run's result; an error out of the run counts as a failed
+    // conversion ("E"), so the restart still follows and the service never
+    // sits idle with no reception.
+    std::string ConversionFailure();
+    // Keeps the delivery that failed; false when X.DAT is there but could
+    // not be kept.
+    bool Kept(std::string_view reason);
 
     Shell& shell_;
     const ServiceSettings settings_;
     ReceivedFileConverter convert_;
+    FailedDeliveryKeeper keep_;
     EventBoundary boundary_;
     bool closeRequested_ = false;
 

@@ -58,6 +58,11 @@ class Platform {
     virtual std::unique_ptr<InputFile> OpenExclusive(const std::string& path) const = 0;
     // Creates the export at `path`, replacing any file of that name on Commit.
     virtual std::unique_ptr<OutputFile> CreateExport(const std::string& path) const = 0;
+    // Copies the file `from` to `to`, which must not exist yet, byte for
+    // byte, and returns once the copy is on disk. On a failure nothing is
+    // left at `to`. Reads even a file that another program holds open, as
+    // far as the system lets it.
+    virtual bool CopyToNewFile(const std::string& from, const std::string& to) const = 0;
     virtual LocalDateTime LocalTime() const = 0;
 };
 

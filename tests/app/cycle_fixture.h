@@ -28,6 +28,9 @@ inline const std::string kCannotOpenPort =
     "InfoBox: Kunde inte \xF6ppna COM-port. Kontrollera att ingen annan applikation "
     "anv\xE4nder porten.";
 inline const std::string kCannotCreateExport = "InfoBox: Fel vid skapande av destinationsfil!";
+inline const std::string kCannotCreateExportNorKeep =
+    "InfoBox: Fel vid skapande av destinationsfil! Leveransen kunde inte heller sparas undan: den "
+    "finns bara i X.DAT och ers\xE4tts av n\xE4sta.";
 inline const std::string kCannotRestart =
     "InfoBox: Kunde ej \xE5terstarta NetO. Applikationen avslutas";
 
@@ -58,7 +61,8 @@ class CycleTest : public ::testing::Test {
     // Builds the window at virtual time 0, as the shell does at start-up.
     void Start() {
         frm = std::make_unique<TfrmMain>(
-            shell, ctl, settings, [this] { return Convert(); }, "Datasvc");
+            shell, ctl, settings, [this] { return Convert(); }, "Datasvc",
+            [this](std::string_view reason) { return Keep(reason); });
     }
 
     // Start, then run past the first start at 100 ms and forget its records.
@@ -90,12 +94,20 @@ class CycleTest : public ::testing::Test {
         return result;
     }
 
+    KeepResult Keep(std::string_view reason) {
+        const char* names[] = {"nothing to keep", "kept", "not kept"};
+        loop.Log("KeepFailedDelivery " + std::string(reason) + " -> " +
+                 names[static_cast<int>(keepResult)]);
+        return keepResult;
+    }
+
     SimEventLoop loop;
     SimShell shell{loop};
     SimNetoCtl ctl{loop};
     ServiceSettings settings;
     std::deque<ConversionResult> results;  // then kConverted
     bool conversionThrows = false;
+    KeepResult keepResult = KeepResult::kKept;
     std::unique_ptr<TfrmMain> frm;
 };
 

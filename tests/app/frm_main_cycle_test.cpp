@@ -94,18 +94,35 @@ TEST_F(CycleTest, RestartStopsTheProtocolOnlyWhenItRuns) {
                                                    DownloadAt(800)}));
 }
 
-TEST_F(CycleTest, FailedConversionRestarts300msAfterItsMessageIsDismissed) {
+// The delivery is kept before the message is shown, so that it is safe
+// whatever happens while the box is open; only a copy that fails changes the
+// message, which keeps its first sentence.
+TEST_F(CycleTest, FailedConversionKeepsTheDeliveryAndRestartsAfterItsMessage) {
     results = {kExportNotCreated};
     StartReceiving();
     ctl.RaiseAt(500, kFileReceived);
     loop.RunUntil(2000);
     EXPECT_EQ(loop.Records(), (std::vector<Record>{{500, "OnProtocolMessage 1000"},
                                                    {500, "ConvertReceivedFile -> 50"},
+                                                   {500, "KeepFailedDelivery 50 -> kept"},
                                                    {500, kCannotCreateExport},
                                                    {750, "InfoBox closed"},
                                                    {1050, "IsProtocolRunning -> 1"},
                                                    {1050, "StopRunning"},
                                                    DownloadAt(1050)}));
+}
+
+TEST_F(CycleTest, ADeliveryThatCannotBeKeptEitherIsSaidToBeInDanger) {
+    results = {kWriteFailedInCodeOrder};
+    keepResult = KeepResult::kNotKept;
+    StartReceiving();
+    ctl.RaiseAt(500, kFileReceived);
+    loop.RunUntil(600);
+    EXPECT_EQ(loop.Records(), (std::vector<Record>{{500, "OnProtocolMessage 1000"},
+                                                   {500, "ConvertReceivedFile -> 52"},
+                                                   {500, "KeepFailedDelivery 52 -> not kept"},
+                                                   {500, kCannotCreateExportNorKeep},
+                                                   {750, "InfoBox closed"}}));
 }
 
 TEST_F(CycleTest, ConversionEndingInAnErrorCountsAsAFailedConversion) {
@@ -115,6 +132,7 @@ TEST_F(CycleTest, ConversionEndingInAnErrorCountsAsAFailedConversion) {
     loop.RunUntil(2000);
     EXPECT_EQ(loop.Records(), (std::vector<Record>{{500, "OnProtocolMessage 1000"},
                                                    {500, "ConvertReceivedFile throws"},
+                                                   {500, "KeepFailedDelivery E -> kept"},
                                                    {500, kCannotCreateExport},
                                                    {750, "InfoBox closed"},
                                                    {1050, "IsProtocolRunning -> 1"},

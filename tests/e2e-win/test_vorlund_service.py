@@ -28,6 +28,7 @@ def escaped(cp1252):
 CANNOT_OPEN_PORT = escaped(b"Kunde inte \xf6ppna COM-port. Kontrollera att ingen annan "
                            b"applikation anv\xe4nder porten.")
 CANNOT_START = escaped(b"Kunde inte starta protokoll")
+CANNOT_CREATE_EXPORT = escaped(b"Fel vid skapande av destinationsfil!")
 NO_SPOOL = escaped(b"Mapp f\xf6r tempor\xe4ra filer kunde ej skapas. Applikationen avslutas")
 NO_OUTDIR = escaped(b"Utdatamappen finns inte och kunde inte skapas. Applikationen avslutas")
 with open(os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "src", "app",
@@ -112,6 +113,26 @@ class VorlundServiceTest(unittest.TestCase):
         lines = run.log()
         self.assertEqual(len([line for line in lines if line.startswith("put ")]), 9)
         self.assertEqual(lines[-4:], TEARDOWN)
+
+    def test_a_failed_conversion_keeps_the_delivery(self):
+        source = os.path.join(SESSION.root, "kept.dat")
+        with open(source, "wb") as out:
+            out.write(b"K1;1\r\nK2;2\r\n")
+        run = self.service("after-download 1 deliver 1500 %s\n" % windows_path(source))
+        run.wait_for_log(starts("Download 1 "))
+        os.rmdir(run.path("Out"))  # the output directory goes away
+        # Kept before the message is shown, so pressing OK loses nothing.
+        self.assert_info_box(CANNOT_CREATE_EXPORT, keep=True)
+        kept = os.listdir(run.path("Spool", "Okonverterade"))
+        self.assertEqual(len(kept), 1)
+        self.assertRegex(kept[0], r"^\d{8}-\d{6}-50\.DAT$")
+        for path in (run.path("Spool", "Okonverterade", kept[0]), run.path("Spool", "X.DAT")):
+            with open(path, "rb") as copy:
+                self.assertEqual(copy.read(), b"K1;1\r\nK2;2\r\n")
+        self.assert_info_box(CANNOT_CREATE_EXPORT)
+        run.wait_for_log(starts("Download 2 "))
+        self.drive("close", APP_CLASS, APP_TITLE)
+        self.assertEqual(run.wait(), 0)
 
     def test_code_30_is_reported_and_reception_restarts_after_ok(self):
         # Arguments by reference: msgCode must be read whatever its form.

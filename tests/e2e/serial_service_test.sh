@@ -139,6 +139,31 @@ abort)
     wait_for 10 export_count_is 1 || fail "no export after the abort"
     [ "$(cat "$(exports)")" = "$first_export" ] || fail "export after the abort"
     ;;
+kept)
+    # The output directory goes away: each failed delivery is kept under a
+    # name of its own, and X.DAT stays; when the copy fails too, the message
+    # says the delivery is in danger.
+    make_line
+    start_service
+    sleep 0.3
+    rmdir "$app/Out"
+    kept_of() { find "$app/Spool/Okonverterade" -name "*-50*.DAT" 2>/dev/null | sort; }
+    deliver "$work/first.dat" || fail "sz reported a failure"
+    wait_for 5 bash -c "[ -n \"\$(find '$app/Spool/Okonverterade' -name '*-50.DAT')\" ]" ||
+        fail "the delivery was not kept"
+    cmp -s "$work/first.dat" "$(kept_of)" || fail "the kept copy differs"
+    cmp -s "$work/first.dat" "$app/Spool/X.DAT" || fail "X.DAT differs"
+    grep -q '^<3>Fel vid skapande av destinationsfil!' "$work/stderr" || fail "no message"
+    deliver "$work/second.dat" || fail "sz reported a failure the second time"
+    wait_for 5 bash -c "[ \$(find '$app/Spool/Okonverterade' -name '*.DAT' | wc -l) -eq 2 ]" ||
+        fail "the second delivery was not kept beside the first"
+    rm -r "$app/Spool/Okonverterade"
+    : >"$app/Spool/Okonverterade"
+    deliver "$work/first.dat" || fail "sz reported a failure the third time"
+    danger='<3>Fel vid skapande av destinationsfil! Leveransen kunde inte heller sparas undan: den finns bara i X.DAT och ersätts av nästa.'
+    wait_for 5 grep -qF "$danger" "$work/stderr" || fail "no message of the failed copy"
+    export_count_is 0 || fail "an export appeared"
+    ;;
 unopenable)
     printf 'SerialDevice=%s\n' "$work/no-such-device" >"$app/Vorlund.ini"
     start_service

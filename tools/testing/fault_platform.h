@@ -13,6 +13,7 @@ struct Faults {
     bool createExport = false;
     int failWriteNumber = 0;  // the n-th Write fails (1-based); 0: none
     bool commit = false;
+    bool copy = false;          // CopyToNewFile fails
     std::size_t readChunk = 0;  // when set, reads return at most this many bytes
     bool hasClock = false;
     LocalDateTime clock;
@@ -32,6 +33,9 @@ class FaultPlatform : public Platform {
     bool FileExists(const std::string& path) const override { return real_.FileExists(path); }
     std::unique_ptr<InputFile> OpenExclusive(const std::string& path) const override;
     std::unique_ptr<OutputFile> CreateExport(const std::string& path) const override;
+    bool CopyToNewFile(const std::string& from, const std::string& to) const override {
+        return !faults_.copy && real_.CopyToNewFile(from, to);
+    }
     LocalDateTime LocalTime() const override {
         return faults_.hasClock ? faults_.clock : real_.LocalTime();
     }

@@ -157,6 +157,42 @@ class PosixPlatform final : public Platform {
         return nullptr;
     }
 
+    // Written whole under a hidden name, then linked to its own name, which
+    // fails rather than replace a file that is there.
+    bool CopyToNewFile(const std::string& from, const std::string& to) const override {
+        UniqueFd source(::open(from.c_str(), O_RDONLY | O_CLOEXEC));
+        if (!source) {
+            return false;
+        }
+        const std::string directory = DirectoryOf(to);
+        const std::string temporary = directory + "/." + to.substr(to.rfind('/') + 1) + "." +
+                                      std::to_string(::getpid()) + ".tmp";
+        UniqueFd fd(
+            ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0666));
+        if (!fd) {
+            return false;
+        }
+        PosixInputFile input(std::move(source));
+        PosixOutputFile copy(std::move(fd), temporary, temporary);
+        char buffer[64 * 1024];
+        std::int64_t count = 0;
+        while ((count = input.Read(buffer, sizeof buffer)) > 0) {
+            if (!copy.Write(buffer, static_cast<std::size_t>(count))) {
+                return false;  // the copy removes itself
+            }
+        }
+        if (count < 0 || !copy.Commit()) {
+            return false;
+        }
+        const bool linked = ::link(temporary.c_str(), to.c_str()) == 0;
+        ::unlink(temporary.c_str());
+        if (linked && !SyncDirectory(directory)) {
+            ::unlink(to.c_str());
+            return false;
+        }
+        return linked;
+    }
+
     LocalDateTime LocalTime() const override {
         const std::time_t now = std::time(nullptr);
         std::tm local{};

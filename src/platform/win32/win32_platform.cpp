@@ -132,6 +132,31 @@ class Win32Platform final : public Platform {
         return std::make_unique<Win32OutputFile>(std::move(handle), path);
     }
 
+    bool CopyToNewFile(const std::string& from, const std::string& to) const override {
+        UniqueHandle source(::CreateFileA(from.c_str(), GENERIC_READ,
+                                          FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                          OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (!source) {
+            return false;
+        }
+        // CREATE_NEW fails rather than replace a file of that name.
+        UniqueHandle handle(::CreateFileA(to.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                          FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (!handle) {
+            return false;
+        }
+        Win32InputFile input(std::move(source));
+        Win32OutputFile copy(std::move(handle), to);
+        char buffer[64 * 1024];
+        std::int64_t count = 0;
+        while ((count = input.Read(buffer, sizeof buffer)) > 0) {
+            if (!copy.Write(buffer, static_cast<std::size_t>(count))) {
+                return false;  // the copy deletes itself
+            }
+        }
+        return count == 0 && copy.Commit();
+    }
+
     LocalDateTime LocalTime() const override {
         SYSTEMTIME now{};
         ::GetLocalTime(&now);
