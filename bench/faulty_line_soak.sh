@@ -13,7 +13,7 @@ build=$1
 per_line=${2:-50}
 lines=${3:-4}
 root=$(cd "$(dirname "$0")/.." && pwd)
-faults="flip=0.0002 drop=0.0002 garbage=0.0001 stall=0.00003 stall-ms=16000 back=100"
+faults="flip=0.0002 drop=0.0002 garbage=0.0001 stall=0.00003 stall-ms=16000 back=20"
 logs=$(mktemp -d "${TMPDIR:-/tmp}/vorlund-soak.XXXXXX")
 pids=()
 for line in $(seq 1 "$lines"); do

@@ -30,7 +30,7 @@ import tempfile
 import time
 
 ATTEMPTS = 4
-SZ_TIMEOUT = 120
+SZ_TIMEOUT = 300
 
 
 def expected_export(convert, work, content):
@@ -90,8 +90,8 @@ def main():
     parser.add_argument("faulty_line")
     parser.add_argument("--deliveries", type=int, default=12)
     parser.add_argument("--seed", type=int, default=8)
-    parser.add_argument("--faults", default="flip=0.00005 drop=0.00005 garbage=0.00003 "
-                        "stall=0.00001 stall-ms=4000 back=60")
+    parser.add_argument("--faults", default="flip=0.0001 drop=0.0001 garbage=0.00005 "
+                        "stall=0.00002 stall-ms=4000 back=5")
     parser.add_argument("--largest", type=int, default=30000)
     parser.add_argument("--pull", type=float, default=0.15,
                         help="chance that an attempt's sender is killed midway")

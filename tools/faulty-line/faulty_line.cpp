@@ -120,8 +120,9 @@ class Pty {
 // One direction of the line.
 class Direction {
   public:
-    Direction(const char* name, Faults faults, std::mt19937_64& random, std::FILE* trace)
-        : name_(name), faults_(faults), random_(random), trace_(trace) {}
+    // `avoid`: a byte that garbage never holds (-1: none).
+    Direction(const char* name, Faults faults, std::mt19937_64& random, std::FILE* trace, int avoid)
+        : name_(name), faults_(faults), random_(random), trace_(trace), avoid_(avoid) {}
 
     void Take(const char* bytes, std::size_t count, Clock::time_point now) {
         for (std::size_t i = 0; i < count; ++i) {
@@ -135,7 +136,11 @@ class Direction {
                 ++counts_.bursts;
                 Trace(now, "garbage follows", 0);
                 for (std::uint64_t n = 1 + Below(16); n > 0; --n) {
-                    queue_.push_back({static_cast<char>(Below(256)), release});
+                    char garbage = static_cast<char>(Below(256));
+                    if (static_cast<unsigned char>(garbage) == avoid_) {
+                        garbage = static_cast<char>(garbage + 1);
+                    }
+                    queue_.push_back({garbage, release});
                 }
             }
             if (Chance(faults_.drop)) {
@@ -233,6 +238,7 @@ class Direction {
     Faults faults_;
     std::mt19937_64& random_;
     std::FILE* trace_;
+    int avoid_;
     std::deque<Byte> queue_;
     Clock::time_point stallEnd_{};
     Counts counts_;
@@ -299,8 +305,10 @@ int Run(int argc, char** argv) {
          {&backFaults.flip, &backFaults.drop, &backFaults.garbage, &backFaults.stall}) {
         *chance = std::min(1.0, *chance * back);
     }
-    Direction toTerminal("service->terminal", backFaults, random, trace);
-    Direction toService("terminal->service", faults, random, trace);
+    // sz takes a '*' it reads while it waits to start for the start of
+    // ZMODEM and leaves YMODEM for good, which no terminal would do.
+    Direction toTerminal("service->terminal", backFaults, random, trace, '*');
+    Direction toService("terminal->service", faults, random, trace, -1);
     bool serviceOpen = false;
     bool terminalOpen = false;
     for (;;) {
