@@ -19,7 +19,7 @@ pids=()
 for line in $(seq 1 "$lines"); do
     python3 "$root/tests/e2e/faulty_line_test.py" "$build/src/app/posix/vorlund" \
         "$build/src/app/convert/vorlund-convert" "$build/tools/faulty-line/faulty_line" \
-        --deliveries "$per_line" --seed $((1000 + line)) --largest 40000 --pull 0.2 \
+        --deliveries "$per_line" --seed $((1000 + line)) --largest 40000 --pull 0.2 --pull-at-end 0.15 \
         --faults "$faults" >"$logs/line$line.log" 2>&1 &
     pids+=($!)
 done
@@ -31,10 +31,11 @@ grep -h '^FAIL' "$logs"/*.log || true
 grep -h '^faulty_line' "$logs"/*.log | sed 's/^/  /'
 grep -h ' sent, ' "$logs"/*.log | awk '
     { sent += $1; reported += $3; stored += $6; once += $9; lost += $12; doubled += $14
-      wrong += $16; never += $19; unreported += substr($23, 2) + 0 }
+      wrong += $16; never += $19; unreported += substr($23, 2) + 0; repeats += $30 }
     END { printf "%d sent, %d reported delivered, %d stored exactly, %d exported once, " \
                  "%d lost, %d doubled, %d wrong exports; %d never reported delivered " \
-                 "(%d of them stored and exported once)\n",
-                 sent, reported, stored, once, lost, doubled, wrong, never, unreported }'
+                 "(%d of them stored and exported once); %d repeats stored but not " \
+                 "converted again\n",
+                 sent, reported, stored, once, lost, doubled, wrong, never, unreported, repeats }'
 [ "$status" -eq 0 ] && rm -rf "$logs" || echo "logs kept in $logs"
 exit $status

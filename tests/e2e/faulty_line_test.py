@@ -5,8 +5,9 @@ exported exactly once.
 The real `vorlund` runs in a temporary application directory on one side of
 tools/faulty-line; lrzsz's `sz` sends from the other, as a terminal does:
 alternately `--ymodem` and `--ymodem -k`, now and then pulled out in the
-middle (killed), and after a failure the same delivery again, up to a few
-times. For every delivery:
+middle (killed), or at the very end, the moment X.DAT has changed, before it
+has heard the last acknowledgement; after a failure it sends the same
+delivery again, up to a few times. For every delivery:
 
 - when sz reported success, X.DAT held it byte for byte right after, and
   exactly one export of it exists, equal to what vorlund-convert makes of it;
@@ -16,7 +17,7 @@ times. For every delivery:
 
     faulty_line_test.py VORLUND CONVERT FAULTY_LINE [--deliveries N]
         [--seed S] [--faults "flip=... drop=..."] [--largest BYTES]
-        [--pull CHANCE]
+        [--pull CHANCE] [--pull-at-end CHANCE]
 """
 
 import argparse
@@ -33,14 +34,14 @@ ATTEMPTS = 4
 SZ_TIMEOUT = 300
 
 
-def expected_export(convert, work, content):
+def expected_export(work, content):
     """What the service must export for `content`: vorlund-convert's output."""
     app = os.path.join(work, "reference")
-    shutil.rmtree(app, ignore_errors=True)
+    shutil.rmtree(os.path.join(app, "Spool"), ignore_errors=True)
+    shutil.rmtree(os.path.join(app, "Out"), ignore_errors=True)
     os.makedirs(os.path.join(app, "Spool"))
     with open(os.path.join(app, "Spool", "X.DAT"), "wb") as f:
         f.write(content)
-    shutil.copy(convert, os.path.join(app, "vorlund-convert"))
     result = subprocess.run([os.path.join(app, "vorlund-convert"), app],
                             capture_output=True, check=True)
     with open(result.stdout.decode().strip(), "rb") as f:
@@ -58,6 +59,10 @@ def make_delivery(rng, number, largest):
         lines.append(line)
         total += len(line)
     return b"".join(lines)
+
+
+def modified(path):
+    return os.stat(path).st_mtime_ns if os.path.exists(path) else None
 
 
 def snapshot(out_dir):
@@ -95,6 +100,8 @@ def main():
     parser.add_argument("--largest", type=int, default=30000)
     parser.add_argument("--pull", type=float, default=0.15,
                         help="chance that an attempt's sender is killed midway")
+    parser.add_argument("--pull-at-end", type=float, default=0.1,
+                        help="chance that it is killed once X.DAT has changed")
     args = parser.parse_args()
 
     rng = random.Random(args.seed)
@@ -102,6 +109,8 @@ def main():
     app = os.path.join(work, "app")
     os.makedirs(app)
     shutil.copy(args.vorlund, os.path.join(app, "vorlund"))
+    os.makedirs(os.path.join(work, "reference"))
+    shutil.copy(args.convert, os.path.join(work, "reference", "vorlund-convert"))
     line = os.path.join(work, "line")
     terminal = os.path.join(work, "terminal")
     with open(os.path.join(app, "Vorlund.ini"), "w") as f:
@@ -129,7 +138,7 @@ def main():
                 f.write(content)
             # Each delivery its own modification time, as a terminal's files have.
             os.utime(path, (1700000000 + number * 60, 1700000000 + number * 60))
-            expected = expected_export(args.convert, work, content)
+            expected = expected_export(work, content)
             options = ["--ymodem"] + (["-k"] if number % 2 else [])
             counts["sent"] += 1
             before = snapshot(out_dir)
@@ -139,18 +148,26 @@ def main():
             attempts = 0
             while attempts < ATTEMPTS and not reported:
                 attempts += 1
-                # A sender pulled out, at any moment up to about its whole time.
+                # A sender pulled out, at any moment up to about its whole time,
+                # or as soon as the delivery is stored, when the last
+                # acknowledgement is still on its way to it.
+                chance = rng.random()
                 pull = (rng.uniform(0, 0.3 + len(content) / 20000)
-                        if rng.random() < args.pull else None)
+                        if chance < args.pull else None)
+                pull_at_end = args.pull <= chance < args.pull + args.pull_at_end
+                xdat = os.path.join(app, "Spool", "X.DAT")
+                stored_before = modified(xdat)
                 with open(terminal, "r+b", buffering=0) as tty:
                     sender = subprocess.Popen(["sz"] + options + [path], stdin=tty, stdout=tty,
                                               stderr=subprocess.DEVNULL)
-                    try:
-                        status = sender.wait(timeout=pull if pull is not None else SZ_TIMEOUT)
-                    except subprocess.TimeoutExpired:
+                    limit = time.monotonic() + (pull if pull is not None else SZ_TIMEOUT)
+                    while sender.poll() is None and time.monotonic() < limit:
+                        if pull_at_end and modified(xdat) != stored_before:
+                            break
+                        time.sleep(0.001)
+                    if sender.poll() is None:
                         sender.kill()
-                        sender.wait()
-                        status = -1
+                    status = sender.wait()
                 settle(app, before)
                 reported = status == 0
                 if reported:
@@ -198,10 +215,13 @@ def main():
         pump_log.close()
     with open(os.path.join(work, "pump.log")) as f:
         sys.stdout.write(f.read())
+    with open(os.path.join(work, "service.log"), encoding="utf-8", errors="replace") as f:
+        counts["repeats"] = sum(line.startswith("<6>Upprepad leverans") for line in f)
     print("%(sent)d sent, %(reported)d reported delivered, %(stored)d stored exactly, "
           "%(exported_once)d exported once, %(lost)d lost, %(doubled)d doubled, "
           "%(wrong)d wrong exports; %(not_delivered)d never reported delivered "
-          "(%(stored_unreported)d of them stored and exported once)" % counts)
+          "(%(stored_unreported)d of them stored and exported once); "
+          "%(repeats)d repeats stored but not converted again" % counts)
     print("%.0f s" % (time.monotonic() - start))
     for failure in failures:
         print("FAIL: " + failure)
