@@ -4,7 +4,7 @@
 # and senders pulled out midway. Several lines run side by side, each with
 # its own service and seed. Prints, over all of them: deliveries sent,
 # reported delivered, stored exactly, exported once, lost and doubled (both
-# must be 0). Takes about 20 minutes with the defaults; not run by
+# must be 0). Takes about 25 minutes with the defaults; not run by
 # scripts/bench.
 #
 #   faulty_line_soak.sh BUILD_DIR [DELIVERIES_PER_LINE] [LINES]

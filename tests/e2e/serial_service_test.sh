@@ -122,7 +122,8 @@ abort)
     make_line
     start_service
     head -c 3000000 /dev/urandom | base64 >"$work/large.dat"
-    timeout 40 sz --ymodem "$work/large.dat" <"$work/terminal" >"$work/terminal" 2>/dev/null &
+    # Started without `timeout`, so that the kill below reaches sz itself.
+    sz --ymodem "$work/large.dat" <"$work/terminal" >"$work/terminal" 2>/dev/null &
     sender_pid=$!
     sleep 0.4
     kill -KILL "$sender_pid"
