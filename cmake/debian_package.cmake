@@ -23,9 +23,6 @@ string(TIMESTAMP VORLUND_CHANGELOG_DATE "%a, %d %b %Y %H:%M:%S +0000" UTC)
 foreach(file vorlund.service conffiles postinst prerm postrm changelog vorlund.8 vorlund-convert.1)
     configure_file(${dist}/${file}.in ${staging}/${file} @ONLY)
 endforeach()
-file(CHMOD ${staging}/postinst ${staging}/prerm ${staging}/postrm
-     PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE
-                 WORLD_READ WORLD_EXECUTE)
 file(CREATE_LINK ${VORLUND_SETTINGS_FILE} ${staging}/Vorlund.ini SYMBOLIC)
 
 # Manual pages and the changelog go in compressed as Debian wants them:
@@ -72,5 +69,6 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_DEPENDS adduser)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA
     ${staging}/conffiles ${staging}/postinst ${staging}/prerm ${staging}/postrm)
+# Control files 0644, maintainer scripts 0755, whatever the sources' modes.
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 include(CPack)
