@@ -131,6 +131,8 @@ void SerialNetoCtl::StopRunning() {
     if (pendingFailure_) {
         loop_.CancelTimer(*pendingFailure_);
         pendingFailure_.reset();
+        // Its message will not come, so neither may its detail, to another.
+        journal_.TakePendingDetail();
     }
     if (receiver_ && receiver_->TransferInProgress()) {
         // The sender is told at once rather than left to time out; if the

@@ -163,12 +163,14 @@ TEST_F(SerialNetoCtlTest, ADeviceThatCannotBeOpenedIsReportedFromTheLoopJustAfte
     }
     holder.reset();
     control_.SetSerialDevice(terminal_.DevicePath());
-    // Stopped before the loop turns, the protocol reports nothing.
+    // Stopped before the loop turns, the protocol reports nothing, and leaves
+    // no detail for another message.
     codes_.clear();
     Download();
     control_.StopRunning();
     loop_.RunOnce(Clock::now() + milliseconds(50));
     EXPECT_TRUE(codes_.empty());
+    EXPECT_EQ(journal_.TakePendingDetail(), "");
 }
 
 TEST_F(SerialNetoCtlTest, AFileIsInPlaceAsXDatWhen1000IsRaised) {
