@@ -180,8 +180,9 @@ unopenable)
     # The device appears only later, as an adapter that is plugged in.
     printf 'SerialDevice=%s\n' "$work/line" >"$app/Vorlund.ini"
     start_service
-    sleep 1.5
     # Tried every 300 ms, written once, with the device and the reason.
+    wait_for 5 test -s "$work/stderr" || fail "no message"
+    sleep 1.2
     [ "$(cat "$work/stderr")" = "<3>Kunde inte öppna COM-port. Kontrollera att ingen annan applikation använder porten.: $work/line: No such file or directory" ] ||
         fail "not one line naming the device"
     make_pty_pair

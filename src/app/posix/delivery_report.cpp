@@ -37,12 +37,12 @@ ReceivedFileConverter ReportingConverter(const ServiceSettings& settings, const 
                                          : report.failedPath + ": " + report.errorText);
             return result;
         }
-        const SerialNetoCtl::Delivery& delivery = netoCtl.LastDelivery();
+        const SerialNetoCtl::Arrival& arrival = netoCtl.LastArrival();
         const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(
-            EventLoop::Clock::now() - delivery.started);
+            EventLoop::Clock::now() - arrival.started);
         const std::string records = std::to_string(report.records) + " poster";
         journal.Write(Priority::kInfo, kDeliveryConverted,
-                      std::to_string(delivery.bytes) + " byte, " + records + ", " +
+                      std::to_string(arrival.bytes) + " byte, " + records + ", " +
                           std::to_string(report.exportLines) + " rader till " + report.exportPath +
                           ", " + std::to_string(took.count()) + " ms");
         journal.SetStatus(std::string(kLatestDelivery) + " " + TimeText(platform.LocalTime()),

@@ -191,7 +191,7 @@ void SerialNetoCtl::Service() {
         // already waiting for the next one.
         const auto started = std::exchange(transferStarted_, std::nullopt);
         if (outcome->kind == YmodemReceiver::Outcome::Kind::kFileReceived) {
-            lastDelivery_ = {outcome->data.size(), started.value_or(EventLoop::Clock::now())};
+            lastArrival_ = {outcome->data.size(), started.value_or(EventLoop::Clock::now())};
             // The handler runs now, synchronously, and may stop or restart us.
             RaiseCode(kFileReceived);
         }

@@ -64,12 +64,12 @@ class SerialNetoCtl final : public TNetoCtl {
     void SetOnDownload(std::function<void()> handler) { onDownload_ = std::move(handler); }
 
     // The file behind the latest code 1000.
-    struct Delivery {
+    struct Arrival {
         std::uint64_t bytes = 0;
         // When its header arrived.
         EventLoop::Clock::time_point started{};
     };
-    const Delivery& LastDelivery() const { return lastDelivery_; }
+    const Arrival& LastArrival() const { return lastArrival_; }
 
     // How long a line must stay open before its failure counts as over: a
     // device that opens and fails at once is one failure, not many.
@@ -100,7 +100,7 @@ class SerialNetoCtl final : public TNetoCtl {
     EventLoop& loop_;
     Journal& journal_;
     std::function<void()> onDownload_;
-    Delivery lastDelivery_;
+    Arrival lastArrival_;
     std::optional<EventLoop::Clock::time_point> transferStarted_;
     std::string serialDevice_;
     std::int16_t comPort_ = 1;
