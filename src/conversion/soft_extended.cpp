@@ -189,10 +189,8 @@ ExtendedBits AddBits(ExtendedBits a, ExtendedBits b) {
         ShiftRightJamming({y.significand, 0}, std::min(x.exponent - y.exponent, 128));
     int exponent = x.exponent;
     if (x.negative == y.negative) {
-        Wide sum{larger.high + smaller.high, larger.low + smaller.low};
-        if (sum.low < larger.low) {
-            ++sum.high;
-        }
+        // The larger operand's low half is zero: no carry between the halves.
+        Wide sum{larger.high + smaller.high, smaller.low};
         if (sum.high < larger.high) {  // carried out: one place to the right
             sum = ShiftRightJamming(sum, 1);
             sum.high |= kIntegerBit;
