@@ -40,6 +40,8 @@ class SoftExtended {
     // A long double would silently lose its extra digits on some machines.
     SoftExtended(long double) = delete;
 
+    // Any encoding the x87 itself produces: the integer bit set exactly when
+    // the exponent field is not zero.
     static SoftExtended FromBits(ExtendedBits bits);
     ExtendedBits Bits() const { return {signExponent_, significand_}; }
 
