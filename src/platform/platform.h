@@ -59,6 +59,10 @@ class Platform {
     // Creates the export at `path`, replacing any file of that name on Commit.
     virtual std::unique_ptr<OutputFile> CreateExport(const std::string& path) const = 0;
     virtual LocalDateTime LocalTime() const = 0;
+    // The system's text for why this thread's latest failed operation failed
+    // (of the ones above, or of a file they returned); ask at once, before
+    // anything else can overwrite it.
+    virtual std::string LastErrorText() const = 0;
 };
 
 // The implementation this build links.
