@@ -64,6 +64,10 @@ class Platform {
     // far as the system lets it.
     virtual bool CopyToNewFile(const std::string& from, const std::string& to) const = 0;
     virtual LocalDateTime LocalTime() const = 0;
+    // The system's text for why this thread's latest failed operation failed
+    // (of the ones above, or of a file they returned); ask at once, before
+    // anything else can overwrite it.
+    virtual std::string LastErrorText() const = 0;
 };
 
 // The implementation this build links.

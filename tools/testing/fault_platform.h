@@ -39,6 +39,11 @@ class FaultPlatform : public Platform {
     LocalDateTime LocalTime() const override {
         return faults_.hasClock ? faults_.clock : real_.LocalTime();
     }
+    std::string LastErrorText() const override {
+        const bool injecting = faults_.openExclusive || faults_.createExport ||
+                               faults_.failWriteNumber != 0 || faults_.commit;
+        return injecting ? "injected fault" : real_.LastErrorText();
+    }
 
   private:
     const Platform& real_;

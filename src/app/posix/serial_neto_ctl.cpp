@@ -1,11 +1,11 @@
 #include "app/posix/serial_neto_ctl.h"
 
-#include <cstring>
 #include <string_view>
 #include <utility>
 
 #include "common/cp1252.h"
 #include "platform/posix/durable_file.h"
+#include "platform/posix/system_error_text.h"
 
 namespace vorlund {
 namespace {
@@ -25,6 +25,9 @@ std::string ToCp1252(std::u16string_view text) {
     }
     return bytes;
 }
+
+// Written once a line that had failed has stayed open for kLineSettled.
+constexpr char kLineOpenedAgain[] = "COM-port \xF6ppnad igen";
 
 // A healthy transfer never has more than a few answers waiting.
 constexpr std::size_t kMostUnsent = 1024;
@@ -95,12 +98,19 @@ std::int16_t SerialNetoCtl::Download(const std::u16string& /*id*/, const std::u1
     port_ = SerialPort::Open(DevicePath(), line_);
     if (!port_.IsOpen()) {
         ReportLineFailure();
-        return 0;
+    } else {
+        watch_ = loop_.Watch(port_.Descriptor(), POLLIN,
+                             [this](short revents) { OnLineReady(revents); });
+        StartReceiver();
+        settled_ = loop_.ScheduleAt(EventLoop::Clock::now() + kLineSettled, [this] {
+            settled_.reset();
+            journal_.EndRecurringFault(kLineOpenedAgain, DevicePath());
+        });
+        Service();
     }
-    watch_ =
-        loop_.Watch(port_.Descriptor(), POLLIN, [this](short revents) { OnLineReady(revents); });
-    StartReceiver();
-    Service();
+    if (onDownload_) {
+        onDownload_();
+    }
     return 0;
 }
 
@@ -116,6 +126,8 @@ void SerialNetoCtl::StopRunning() {
     if (pendingFailure_) {
         loop_.CancelTimer(*pendingFailure_);
         pendingFailure_.reset();
+        // Its message will not come, so neither may its detail, to another.
+        journal_.TakePendingDetail();
     }
     if (receiver_ && receiver_->TransferInProgress()) {
         // The sender is told at once rather than left to time out; if the
@@ -147,6 +159,9 @@ void SerialNetoCtl::OnLineReady(short revents) {
                 break;
             }
             receiver_->Receive(std::string_view(buffer, static_cast<std::size_t>(count)), Now());
+            if (!transferStarted_ && receiver_->TransferInProgress()) {
+                transferStarted_ = EventLoop::Clock::now();
+            }
         }
     }
     Service();
@@ -169,6 +184,7 @@ void SerialNetoCtl::Service() {
         }
         // A failed or aborted transfer has written nothing; the receiver is
         // already waiting for the next one.
+        const auto started = std::exchange(transferStarted_, std::nullopt);
         if (outcome->kind != YmodemReceiver::Outcome::Kind::kFileReceived) {
             continue;
         }
@@ -182,6 +198,7 @@ void SerialNetoCtl::Service() {
             ArmDeadline();
             continue;
         }
+        lastArrival_ = {outcome->data.size(), started.value_or(EventLoop::Clock::now())};
         RememberDelivery(std::move(*outcome));
         // The handler runs now, synchronously, and may stop or restart us.
         RaiseCode(kFileReceived);
@@ -259,13 +276,14 @@ bool SerialNetoCtl::StoreReceivedFile(std::string_view data) const {
     const std::string path = rcvDir_ + "/X.DAT";
     const int error = ReplaceFileDurably(path, data);
     if (error != 0) {
-        journal_.Write(Priority::kError, kCannotCreateFile, path + ": " + std::strerror(error));
+        journal_.Write(Priority::kError, kCannotCreateFile, path + ": " + SystemErrorText(error));
         return false;
     }
     return true;
 }
 
 void SerialNetoCtl::ReportLineFailure() {
+    journal_.SetPendingDetail(DevicePath() + ": " + port_.Failure(), Recurrence::kRetried);
     CloseLine();
     if (!pendingFailure_) {
         pendingFailure_ = loop_.Post([this] {
@@ -285,6 +303,11 @@ void SerialNetoCtl::CloseLine() {
         loop_.CancelTimer(*deadline_);
         deadline_.reset();
     }
+    if (settled_) {
+        loop_.CancelTimer(*settled_);
+        settled_.reset();
+    }
+    transferStarted_.reset();
     if (receiver_) {
         lastEnding_ = receiver_->LastEnding();
     }

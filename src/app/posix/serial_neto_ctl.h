@@ -21,6 +21,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -42,6 +43,10 @@ class SerialNetoCtl final : public TNetoCtl {
     // terminal has the same modification time.
     static constexpr std::chrono::minutes kRepeatWindow{10};
 
+    // A line that cannot be opened, or fails, leaves the device and the
+    // system's reason as the journal's pending detail for the message that
+    // code 30 brings; once the line has stayed open for kLineSettled, the
+    // journal hears that the failure is over.
     SerialNetoCtl(EventLoop& loop, Journal& journal);
     ~SerialNetoCtl() override;
     SerialNetoCtl(const SerialNetoCtl&) = delete;
@@ -66,6 +71,21 @@ class SerialNetoCtl final : public TNetoCtl {
 
     std::int16_t Download(const std::u16string& id, const std::u16string& RcvDir,
                           std::int32_t downType) override;
+    // Called at the end of every Download, the line open or its failure on
+    // the way.
+    void SetOnDownload(std::function<void()> handler) { onDownload_ = std::move(handler); }
+
+    // The file behind the latest code 1000.
+    struct Arrival {
+        std::uint64_t bytes = 0;
+        // When its header arrived.
+        EventLoop::Clock::time_point started{};
+    };
+    const Arrival& LastArrival() const { return lastArrival_; }
+
+    // How long a line must stay open before its failure counts as over: a
+    // device that opens and fails at once is one failure, not many.
+    static constexpr std::chrono::milliseconds kLineSettled{1000};
     void StopRunning() override;
     std::int16_t IsProtocolRunning() override { return port_.IsOpen() ? 1 : 0; }
     // There is no window to detach from; the line stays as it is until
@@ -87,7 +107,8 @@ class SerialNetoCtl final : public TNetoCtl {
     bool IsRepeat(const YmodemReceiver::Outcome& outcome) const;
     void RememberDelivery(YmodemReceiver::Outcome outcome);
     void StartReceiver();
-    // The line failed or cannot be opened: code 30 from the loop.
+    // The line failed or cannot be opened: code 30 from the loop, with the
+    // port's failure as the message's detail.
     void ReportLineFailure();
     void CloseLine();
     void RaiseCode(std::int16_t code);
@@ -95,6 +116,9 @@ class SerialNetoCtl final : public TNetoCtl {
 
     EventLoop& loop_;
     Journal& journal_;
+    std::function<void()> onDownload_;
+    Arrival lastArrival_;
+    std::optional<EventLoop::Clock::time_point> transferStarted_;
     std::string serialDevice_;
     std::int16_t comPort_ = 1;
     LineSettings line_;
@@ -109,6 +133,7 @@ class SerialNetoCtl final : public TNetoCtl {
     std::optional<EventLoop::Id> watch_;
     std::optional<EventLoop::Id> deadline_;
     std::optional<EventLoop::Id> pendingFailure_;
+    std::optional<EventLoop::Id> settled_;
 
     // How the last transfer on the line ended, carried into the next
     // session for a sender that repeats its end.

@@ -15,6 +15,7 @@
 #include "common/cp1252.h"
 #include "platform/platform.h"
 #include "platform/posix/durable_file.h"
+#include "platform/posix/system_error_text.h"
 #include "platform/posix/unique_fd.h"
 #include "platform/read_to_end.h"
 
@@ -204,6 +205,8 @@ class PosixPlatform final : public Platform {
                 static_cast<unsigned>(local.tm_min),
                 static_cast<unsigned>(std::min(local.tm_sec, 59))};
     }
+
+    std::string LastErrorText() const override { return SystemErrorText(errno); }
 };
 
 }  // namespace

@@ -24,7 +24,11 @@ new_app() {
 }
 
 run() {
-    "${converter[@]}" "$app" >"$work/stdout" 2>"$work/stderr"
+    run_with "$app"
+}
+
+run_with() {
+    "${converter[@]}" "$@" >"$work/stdout" 2>"$work/stderr"
     status=$?
     tr -d '\r' <"$work/stdout" >"$work/stdout.txt"
 }
@@ -67,6 +71,21 @@ printf 'x;1\r\n' >"$app/Spool/X.DAT"
 run
 expect_file "$app/Out/list.txt" '"X"\t"1"\r\n' "rewritten OutFile"
 
+# Sums whose text depends on the 80-bit extended format, the same on every
+# machine: ones vanish beside 10^20 (a wider format would keep them) but not
+# beside 10^16 (a double would lose them), ten tenths less 1 leave the
+# format's own rounding error (2^-63), and two of the largest values overflow.
+new_app extended $'OutFile=sums.txt\r\nAggregation=1\r\nSeparator=1\r\n'
+{
+    printf 'A;100000000000000000000\r\nA;1\r\nA;1\r\nA;1\r\nA;-100000000000000000000\r\n'
+    printf 'B;10000000000000000\r\nB;1\r\nB;1\r\nB;1\r\nB;-10000000000000000\r\n'
+    printf 'C;0.1\r\n%.0s' {1..10}
+    printf 'C;-1\r\nD;1e4932\r\nD;1e4932\r\n'
+} >"$app/Spool/X.DAT"
+run
+expect_status 0 "extended sums"
+expect_file "$app/Out/sums.txt" 'A;0\r\nB;3\r\nC;1.0842021724855E-19\r\nD;INF\r\n' "extended sums"
+
 # Time-stamped names never replace each other, even within one second.
 new_app stamps
 printf 'a;1\r\n' >"$app/Spool/X.DAT"
@@ -86,6 +105,26 @@ new_app uncreatable $'OutFile=missing/x.txt\r\n'
 printf 'a;1\r\n' >"$app/Spool/X.DAT"
 run
 expect_status 50 "uncreatable export"
+grep -q 'Fel vid skapande av destinationsfil! (50): .*missing/x.txt: .' "$work/stderr" ||
+    fail "uncreatable export: the file and the reason are not named ($(cat "$work/stderr"))"
+
+# The command line: help and version on stdout; anything else is refused
+# before any directory is touched.
+new_app options
+run_with --help
+expect_status 0 "--help"
+grep -q '^Usage: vorlund-convert \[APPDIR\]$' "$work/stdout.txt" || fail "--help: no usage"
+run_with --version
+expect_status 0 "--version"
+grep -qE '^vorlund-convert \(Vorlund\) [0-9]+\.[0-9]+\.[0-9]+$' "$work/stdout.txt" ||
+    fail "--version: $(cat "$work/stdout.txt")"
+for arguments in "--bogus" "-x" "$app $app"; do
+    # shellcheck disable=SC2086
+    run_with $arguments
+    expect_status 64 "arguments '$arguments'"
+    [ ! -s "$work/stdout" ] || fail "arguments '$arguments': output on stdout"
+done
+[ -z "$(ls -A "$app/Spool")" ] && [ ! -e "$app/Out" ] || fail "a refused command line made something"
 
 new_app spoolfile
 rmdir "$app/Spool"

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <sys/file.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -10,6 +11,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "common/cp1252.h"
@@ -118,7 +120,7 @@ class SerialNetoCtlTest : public ::testing::Test {
                   "\x06"
                   "C");
     }
-    std::string Journal() {
+    std::string Journaled() {
         std::fflush(stream_.get());
         std::rewind(stream_.get());
         std::string text;
@@ -140,16 +142,24 @@ class SerialNetoCtlTest : public ::testing::Test {
     Terminal terminal_;
     EventLoop loop_;
     std::unique_ptr<std::FILE, int (*)(std::FILE*)> stream_{std::tmpfile(), &std::fclose};
-    vorlund::Journal journal_{stream_.get()};
+    Journal journal_{stream_.get()};
     SerialNetoCtl control_{loop_, journal_};
     std::vector<std::int16_t> codes_;
     std::function<void()> onMessage_;
 };
 
 TEST_F(SerialNetoCtlTest, ADeviceThatCannotBeOpenedIsReportedFromTheLoopJustAfter) {
-    // Missing, a directory, not a terminal.
-    for (const std::string& device :
-         std::vector<std::string>{"/nonexistent/ttyS0", spool_, "/dev/null"}) {
+    // Missing, a directory, not a terminal, held by another program; the
+    // message that code 30 brings names the device and the reason.
+    UniqueFd holder(::open(terminal_.DevicePath().c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC));
+    ASSERT_EQ(::flock(holder.get(), LOCK_EX | LOCK_NB), 0);
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {"/nonexistent/ttyS0", "No such file or directory"},
+        {spool_, "Is a directory"},
+        {"/dev/null", "not a serial line"},
+        {terminal_.DevicePath(), "held by another program"},
+    };
+    for (const auto& [device, reason] : cases) {
         SCOPED_TRACE(device);
         codes_.clear();
         control_.SetSerialDevice(device);
@@ -158,13 +168,18 @@ TEST_F(SerialNetoCtlTest, ADeviceThatCannotBeOpenedIsReportedFromTheLoopJustAfte
         EXPECT_EQ(control_.IsProtocolRunning(), 0);
         EXPECT_TRUE(RunUntil([&] { return !codes_.empty(); }));
         EXPECT_EQ(codes_, std::vector<std::int16_t>{kComPortCannotBeOpened});
+        EXPECT_EQ(journal_.TakePendingDetail(), device + ": " + reason);
     }
-    // Stopped before the loop turns, the protocol reports nothing.
+    holder.reset();
+    control_.SetSerialDevice(terminal_.DevicePath());
+    // Stopped before the loop turns, the protocol reports nothing, and leaves
+    // no detail for another message.
     codes_.clear();
     Download();
     control_.StopRunning();
     loop_.RunOnce(Clock::now() + milliseconds(50));
     EXPECT_TRUE(codes_.empty());
+    EXPECT_EQ(journal_.TakePendingDetail(), "");
 }
 
 TEST_F(SerialNetoCtlTest, AFileIsInPlaceAsXDatWhen1000IsRaised) {
@@ -228,6 +243,7 @@ TEST_F(SerialNetoCtlTest, ALineThatHangsUpIsReportedAs30) {
     EXPECT_TRUE(RunUntil([&] { return !codes_.empty(); }));
     EXPECT_EQ(codes_, std::vector<std::int16_t>{kComPortCannotBeOpened});
     EXPECT_EQ(control_.IsProtocolRunning(), 0);
+    EXPECT_EQ(journal_.TakePendingDetail(), terminal_.DevicePath() + ": the line hung up");
 }
 
 TEST_F(SerialNetoCtlTest, AFileThatCannotBeWrittenIsCancelledAndJournaled) {
@@ -241,8 +257,8 @@ TEST_F(SerialNetoCtlTest, AFileThatCannotBeWrittenIsCancelledAndJournaled) {
     ASSERT_EQ(Exchange(Block(1, "ab"), 1), kAck);
     EXPECT_EQ(Exchange(kEot, 8), std::string(8, '\x18'));
     EXPECT_TRUE(codes_.empty());
-    EXPECT_EQ(Journal(), "<3>Fel vid skapande av destinationsfil!: " + spool_ +
-                             "/missing/X.DAT: No such file or directory\n");
+    EXPECT_EQ(Journaled(), "<3>Fel vid skapande av destinationsfil!: " + spool_ +
+                               "/missing/X.DAT: No such file or directory\n");
 }
 
 // The terminal missed the acknowledgement of its end and sends the whole
@@ -260,7 +276,7 @@ TEST_F(SerialNetoCtlTest, ADeliveryRepeatedSoonAfterIsNotRaisedAgain) {
     AwaitRequest();
     SendFile(header, "A;1\n");
     EXPECT_EQ(codes_, std::vector<std::int16_t>{kFileReceived});
-    EXPECT_EQ(Journal(),
+    EXPECT_EQ(Journaled(),
               "<6>Upprepad leverans konverteras inte igen: " + spool_ + "/X.DAT (T.DAT, 4 byte)\n");
     // The same session takes the next file at once: no restart follows.
     SendFile(
