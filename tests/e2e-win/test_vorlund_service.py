@@ -9,7 +9,7 @@ import re
 import sys
 import unittest
 
-from wine_session import WineSession, windows_path
+from wine_session import WineSession, is_32_bit, windows_path
 
 TRAY_CLASS = "VorlundTrayIcon"
 TRAY_MESSAGE = "0x8001"  # WM_APP + 1
@@ -197,8 +197,10 @@ class VorlundServiceTest(unittest.TestCase):
         try:
             run = self.service()
             box = self.box("Application Error")
+            # The address has as many hex digits as the program's pointers.
+            digits = 8 if is_32_bit(SESSION.vorlund) else 16
             self.assertRegex(box["text"], r"^Exception ControlError in module Vorlund\.exe at "
-                                          r"[0-9A-F]{16}\.\\x0A.+\.$")
+                                          r"[0-9A-F]{%d}\.\\x0A.+\.$" % digits)
             self.assertEqual(box["owner"], "none")
             self.assertEqual(run.wait(), 0)
         finally:

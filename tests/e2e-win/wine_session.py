@@ -23,6 +23,14 @@ def windows_path(path):
     return "Z:" + os.path.abspath(path).replace("/", "\\")
 
 
+def is_32_bit(program):
+    """True for a PE32 (i686) program or library, False for PE32+."""
+    with open(program, "rb") as image:
+        header = image.read(4096)
+    pe = int.from_bytes(header[0x3C:0x40], "little")
+    return header[pe + 24:pe + 26] == b"\x0b\x01"
+
+
 class WineSession:
     def __init__(self, vorlund, standin, driver):
         self.root = tempfile.mkdtemp(prefix="vorlund-e2e-")
@@ -38,6 +46,7 @@ class WineSession:
         self.standin = os.path.join(self.root, "neto-standin.dll")
         self.driver = os.path.join(self.root, "win-driver.exe")
         shutil.copy(standin, self.standin)
+        self.standin_32 = is_32_bit(standin)
         shutil.copy(driver, self.driver)
         self.env = dict(os.environ)
         self.env["WINEPREFIX"] = os.path.join(self.root, "prefix")
@@ -67,12 +76,17 @@ class WineSession:
                                 timeout=timeout)
         return result.returncode, result.stdout.decode("latin-1").replace("\r\n", "\n")
 
+    def regsvr32(self):
+        """The registration tool of the stand-in's own bitness: a 32-bit
+        server is registered in the 32-bit view of the registry."""
+        return "C:\\windows\\syswow64\\regsvr32.exe" if self.standin_32 else "regsvr32"
+
     def register(self):
-        code, _ = self.wine("regsvr32", "/s", windows_path(self.standin))
+        code, _ = self.wine(self.regsvr32(), "/s", windows_path(self.standin))
         assert code == 0, "the stand-in control could not be registered"
 
     def unregister(self):
-        code, _ = self.wine("regsvr32", "/s", "/u", windows_path(self.standin))
+        code, _ = self.wine(self.regsvr32(), "/s", "/u", windows_path(self.standin))
         assert code == 0, "the stand-in control could not be unregistered"
 
     def drive(self, *args, timeout=30):
