@@ -7,6 +7,7 @@ the desktop driver. Run by ctest as:
 import os
 import re
 import sys
+import time
 import unittest
 
 from wine_session import WineSession, is_32_bit, windows_path
@@ -29,6 +30,7 @@ CANNOT_OPEN_PORT = escaped(b"Kunde inte \xf6ppna COM-port. Kontrollera att ingen
                            b"applikation anv\xe4nder porten.")
 CANNOT_START = escaped(b"Kunde inte starta protokoll")
 NO_SPOOL = escaped(b"Mapp f\xf6r tempor\xe4ra filer kunde ej skapas. Applikationen avslutas")
+ALREADY_RUNNING = escaped(b"Vorlund k\xf6rs redan.")
 NO_OUTDIR = escaped(b"Utdatamappen finns inte och kunde inte skapas. Applikationen avslutas")
 with open(os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "src", "app",
                        "win32", "dist", "Vorlund.ini"), encoding="utf-8") as example:
@@ -264,6 +266,33 @@ class VorlundServiceTest(unittest.TestCase):
         self.drive("tray-present", TRAY_CLASS, "5000")
         self.choose_close_item()
         self.assertEqual(run.wait(), 0)
+
+    def test_one_copy_per_application_directory(self):
+        run = self.service()
+        run.wait_for_log(starts("Download 1 "))
+        copy = run.start_copy()
+        try:
+            self.assert_info_box(ALREADY_RUNNING)
+            self.assertEqual(copy.wait(timeout=20), 0)
+        finally:
+            if copy.poll() is None:
+                copy.kill()
+                copy.wait()
+        # The copy made no control of its own (each creation is logged).
+        self.assertEqual(run.log().count("create"), 1)
+        self.assertTrue(run.running())
+
+        # Another directory is another installation: it runs beside the first.
+        other = self.service()
+        other.wait_for_log(starts("Download 1 "))
+        self.drive("no-box", "*", "500")
+        self.assertTrue(run.running())
+        for _ in range(2):
+            self.drive("close", APP_CLASS, APP_TITLE)
+            deadline = time.monotonic() + 20
+            while run.running() and other.running() and time.monotonic() < deadline:
+                time.sleep(0.05)
+        self.assertEqual((run.wait(), other.wait()), (0, 0))
 
     def test_started_maximized_shows_no_window(self):
         run = self.service(show="maximized")

@@ -128,6 +128,11 @@ class ServiceRun:
                                         stderr=subprocess.DEVNULL)
         return self
 
+    def start_copy(self):
+        """Starts the same Vorlund.exe once more; returns that process."""
+        return subprocess.Popen([WINE_RUN, self.exe], env=self.env, stdout=subprocess.DEVNULL,
+                                stderr=subprocess.DEVNULL)
+
     def wait(self, timeout=20):
         """The exit code; the process is killed when it does not end in time."""
         try:
