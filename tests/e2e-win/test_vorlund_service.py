@@ -83,7 +83,8 @@ class VorlundServiceTest(unittest.TestCase):
         source = os.path.join(SESSION.root, "delivery.dat")
         with open(source, "wb") as out:
             out.write(b"b2;2\r\nA1;1.5\r\nb2;0.25\r\n")
-        run = self.service("after-download 1 deliver 300 %s\n" % windows_path(source),
+        # The control passes itself first, as Sender: five event arguments.
+        run = self.service("with-sender\nafter-download 1 deliver 300 %s\n" % windows_path(source),
                            b"COM-Port=2\r\nBaudRate=1\r\nUseQuotes=1\r\nSeparator=1\r\n")
         run.wait_for_log(starts("Download 2 "))
         lines = run.calls()

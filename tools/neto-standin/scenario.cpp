@@ -55,6 +55,10 @@ bool ParseLine(const std::string& line, Scenario& scenario) {
         scenario.byReference = true;
         return true;
     }
+    if (directive == "with-sender") {
+        scenario.withSender = true;
+        return true;
+    }
     if (directive == "after-download") {
         Reaction reaction;
         if (!ParseReaction(words, reaction)) {

@@ -9,6 +9,8 @@
 //                                the answer is 1 from a started Download until
 //                                StopRunning or a report of code 30
 //   by-reference                 events pass their arguments as VT_BYREF
+//   with-sender                  events pass the control itself first, as a
+//                                dispatch argument (five arguments, not four)
 //   after-download N deliver MS FILE
 //                                MS ms after the N-th Download returned, copy
 //                                FILE to RcvDir\X.DAT and report code 1000
@@ -40,6 +42,7 @@ struct Scenario {
     std::map<int, std::int16_t> downloadStatus;
     int runningAnswer = -1;  // -1: follow the protocol's own state
     bool byReference = false;
+    bool withSender = false;
     std::vector<Reaction> reactions;
 };
 

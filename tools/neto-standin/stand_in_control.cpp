@@ -323,11 +323,12 @@ void StandInControl::RaiseProtocolMessage(std::int16_t code, std::int16_t final)
     BSTR message = SysAllocString(L"stand-in message");
     std::int16_t finalValue = final;
     std::int16_t portValue = comPort_;
-    // Arguments last first: COMport, final, strMessage, msgCode.
-    std::array<VARIANT, 4> arguments{};
+    // Arguments last first: COMport, final, strMessage, msgCode[, Sender].
+    std::array<VARIANT, 5> arguments{};
     for (VARIANT& argument : arguments) {
         VariantInit(&argument);
     }
+    IDispatch* sender = this;
     if (scenario_.byReference) {
         arguments[3].vt = VT_I2 | VT_BYREF;
         arguments[3].piVal = &codeValue;
@@ -337,6 +338,8 @@ void StandInControl::RaiseProtocolMessage(std::int16_t code, std::int16_t final)
         arguments[1].piVal = &finalValue;
         arguments[0].vt = VT_I2 | VT_BYREF;
         arguments[0].piVal = &portValue;
+        arguments[4].vt = VT_DISPATCH | VT_BYREF;
+        arguments[4].ppdispVal = &sender;
     } else {
         arguments[3].vt = VT_I2;
         arguments[3].iVal = codeValue;
@@ -346,8 +349,10 @@ void StandInControl::RaiseProtocolMessage(std::int16_t code, std::int16_t final)
         arguments[1].iVal = finalValue;
         arguments[0].vt = VT_I2;
         arguments[0].iVal = portValue;
+        arguments[4].vt = VT_DISPATCH;
+        arguments[4].pdispVal = sender;
     }
-    DISPPARAMS params{arguments.data(), nullptr, 4, 0};
+    DISPPARAMS params{arguments.data(), nullptr, scenario_.withSender ? 5U : 4U, 0};
     for (IDispatch* sink : sinks) {
         const HRESULT hr = sink->Invoke(kOnProtocolMessageId, IID_NULL, LOCALE_USER_DEFAULT,
                                         DISPATCH_METHOD, &params, nullptr, nullptr, nullptr);

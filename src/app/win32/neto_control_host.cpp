@@ -55,6 +55,15 @@ bool ReadArgument(const VARIANT& argument, VARTYPE type, Variant& converted) {
     return SUCCEEDED(VariantChangeType(converted.Get(), direct.Get(), 0, type));
 }
 
+// An event whose first argument is an object: the control itself, as Sender.
+bool PassesSender(const DISPPARAMS& params) {
+    if (params.cArgs < 5) {
+        return false;
+    }
+    const VARTYPE type = params.rgvarg[params.cArgs - 1].vt & VT_TYPEMASK;
+    return type == VT_DISPATCH || type == VT_UNKNOWN;
+}
+
 VARIANT ShortValue(std::int16_t value) {
     VARIANT variant;
     VariantInit(&variant);
@@ -334,8 +343,10 @@ STDMETHODIMP NetoControlHost::EventSink::Invoke(DISPID id, REFIID, LCID, WORD, D
     if (id != kOnProtocolMessage || !params || params->cArgs < 1) {
         return S_OK;
     }
-    // Arguments arrive last first: msgCode is the highest index.
-    const UINT count = params->cArgs;
+    // Arguments arrive last first. The control may pass itself first, as
+    // Sender, among them (five arguments) or not (four): msgCode is then the
+    // next-to-highest index or the highest.
+    const UINT count = params->cArgs - (PassesSender(*params) ? 1 : 0);
     const auto argument = [&](UINT position) -> const VARIANT* {
         return position < count ? &params->rgvarg[count - 1 - position] : nullptr;
     };
