@@ -268,6 +268,28 @@ class VorlundServiceTest(unittest.TestCase):
         self.choose_close_item()
         self.assertEqual(run.wait(), 0)
 
+    def test_spool_path_reaches_the_control_in_the_systems_code_page(self):
+        # A Russian system: its ANSI code page is 1251, where the byte that
+        # the program's path holds for "Д" would be "Ä" in code page 1252.
+        source = os.path.join(SESSION.root, "delivery-ru.dat")
+        with open(source, "wb") as out:
+            out.write(b"A;1\r\n")
+        run = SESSION.new_service("after-download 1 deliver 100 %s\n" % windows_path(source),
+                                  folder="\u0414\u0435\u043f\u043e")
+        run.env.update(SESSION.locale("ru_RU"))
+        self.runs.append(run.start())
+        run.wait_for_log(lambda lines: "event 1000 end hr=0" in lines)
+        self.assertIn("Download 1 id vt=8 &&&&&& dir vt=8 %s type vt=3 1 -> 0"
+                      % windows_path(run.path("Spool")), run.log())
+        self.assertIn("deliver ok", run.log())
+        self.drive("no-box", "*", "500")
+        exports = os.listdir(run.path("Out"))
+        self.assertEqual(len(exports), 1)
+        with open(run.path("Out", exports[0]), "rb") as export:
+            self.assertEqual(export.read(), b"A,1\r\n")
+        self.drive("close", APP_CLASS, APP_TITLE)
+        self.assertEqual(run.wait(), 0)
+
     def test_one_copy_per_application_directory(self):
         run = self.service()
         run.wait_for_log(starts("Download 1 "))

@@ -93,17 +93,29 @@ class WineSession:
         """Runs one win-driver command; returns (exit code, output)."""
         return self.wine(self.driver, *args, timeout=timeout)
 
-    def new_service(self, scenario="", settings=None):
+    def new_service(self, scenario="", settings=None, folder="app"):
         self.runs += 1
-        return ServiceRun(self, os.path.join(self.root, "run%d" % self.runs), scenario, settings)
+        return ServiceRun(self, os.path.join(self.root, "run%d" % self.runs), scenario, settings,
+                          folder)
+
+    def locale(self, name):
+        """The environment of a program that runs on a system of that
+        language (its ANSI code page with it); the locale is made once."""
+        path = os.path.join(self.root, "locales")
+        if not os.path.isdir(os.path.join(path, name + ".UTF-8")):
+            os.makedirs(path, exist_ok=True)
+            subprocess.run(["localedef", "-i", name, "-f", "UTF-8",
+                            os.path.join(path, name + ".UTF-8")], check=True, timeout=60,
+                           stdout=subprocess.DEVNULL)
+        return {"LOCPATH": path, "LC_ALL": name + ".UTF-8"}
 
 
 class ServiceRun:
     """Vorlund.exe copied into an application directory of its own."""
 
-    def __init__(self, session, directory, scenario, settings):
+    def __init__(self, session, directory, scenario, settings, folder):
         self.session = session
-        self.app_dir = os.path.join(directory, "app")
+        self.app_dir = os.path.join(directory, folder)
         os.makedirs(self.app_dir)
         self.exe = os.path.join(self.app_dir, "Vorlund.exe")
         shutil.copy(session.vorlund, self.exe)
@@ -153,7 +165,7 @@ class ServiceRun:
     def timed_log(self):
         """The stand-in's log as (milliseconds, line) pairs."""
         try:
-            with open(self.log_path) as log:
+            with open(self.log_path, encoding="utf-8") as log:
                 records = log.read().splitlines()
         except FileNotFoundError:
             return []
