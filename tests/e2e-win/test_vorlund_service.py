@@ -246,17 +246,23 @@ class VorlundServiceTest(unittest.TestCase):
         self.assertEqual(run.wait(), 0)
 
     def test_download_failing_outright_halts_the_cycle(self):
-        run = self.service("refuse-download 1\n")
-        box = self.box(APP_TITLE)
-        self.assertTrue(box["text"].endswith("."), box["text"])
-        self.assertEqual(box["owner"], APP_CLASS + "|" + APP_TITLE)
-        self.drive("no-box", "*", "500")
-        self.assertTrue(run.running())
-        self.choose_close_item()
-        self.assertEqual(run.wait(), 0)
-        lines = run.calls()
-        self.assertEqual(len([line for line in lines if line.startswith("Download")]), 1)
-        self.assertEqual(lines[-5:], ["IsProtocolRunning -> 0"] + TEARDOWN)
+        # A call that fails, and one whose answer reads as no number.
+        for scenario in ("refuse-download 1\n", "odd-result 1\n"):
+            with self.subTest(scenario=scenario):
+                run = self.service(scenario)
+                box = self.box(APP_TITLE)
+                self.assertTrue(box["text"].endswith("."), box["text"])
+                self.assertEqual(box["owner"], APP_CLASS + "|" + APP_TITLE)
+                self.drive("no-box", "*", "500")
+                self.assertTrue(run.running())
+                self.choose_close_item()
+                self.assertEqual(run.wait(), 0)
+                lines = run.calls()
+                self.assertEqual(len([line for line in lines if line.startswith("Download")]), 1)
+                self.assertEqual(lines[-5:], ["IsProtocolRunning -> 0"] + TEARDOWN)
+                # The answer that could not be read was released all the same.
+                if scenario.startswith("odd-result"):
+                    self.assertIn("result released", lines)
 
     def test_icon_returns_when_the_notification_area_restarts(self):
         run = self.service()

@@ -5,6 +5,8 @@
 //   refuse-property K            writing property K fails (DISP_E_EXCEPTION)
 //   refuse-download N            the N-th Download call fails outright (E_FAIL)
 //   download-status N S          the N-th Download call answers status S
+//   odd-result N                 the N-th Download call answers an object that
+//                                reads as no number; its release is logged
 //   running A                    IsProtocolRunning always answers A; without it
 //                                the answer is 1 from a started Download until
 //                                StopRunning or a report of code 30
@@ -40,6 +42,7 @@ struct Scenario {
     std::set<long> refusedProperties;
     std::set<int> refusedDownloads;
     std::map<int, std::int16_t> downloadStatus;
+    std::set<int> oddResults;
     int runningAnswer = -1;  // -1: follow the protocol's own state
     bool byReference = false;
     bool withSender = false;

@@ -60,6 +60,35 @@ std::wstring Wide(const std::string& text) {
     return result;
 }
 
+// A result that reads as no number, which says when it is freed: a caller
+// that fails to read it must still release it.
+class OddResult final : public IUnknown {
+  public:
+    explicit OddResult(CallLog log) : log_(std::move(log)) {}
+    STDMETHODIMP QueryInterface(REFIID iid, void** object) override {
+        if (iid == IID_IUnknown) {
+            *object = this;
+            AddRef();
+            return S_OK;
+        }
+        *object = nullptr;
+        return E_NOINTERFACE;
+    }
+    STDMETHODIMP_(ULONG) AddRef() override { return InterlockedIncrement(&references_); }
+    STDMETHODIMP_(ULONG) Release() override {
+        const LONG left = InterlockedDecrement(&references_);
+        if (left == 0) {
+            log_.Write("result released");
+            delete this;
+        }
+        return static_cast<ULONG>(left);
+    }
+
+  private:
+    LONG references_ = 1;
+    CallLog log_;
+};
+
 // The argument as a variant of `type`, whatever form the caller passed it in.
 bool Coerce(const VARIANT& argument, VARTYPE type, VARIANT& converted) {
     VariantInit(&converted);
@@ -268,6 +297,13 @@ HRESULT StandInControl::CallDownload(const DISPPARAMS& params, VARIANT* result) 
     }
     const auto answer = scenario_.downloadStatus.find(call);
     const std::int16_t status = answer == scenario_.downloadStatus.end() ? 0 : answer->second;
+    if (result && scenario_.oddResults.count(call) != 0) {
+        log_.Write(line + " -> object");
+        VariantInit(result);
+        result->vt = VT_UNKNOWN;
+        result->punkVal = new OddResult(log_);
+        return S_OK;
+    }
     log_.Write(line + " -> " + std::to_string(status));
     if (result) {
         VariantInit(result);

@@ -213,7 +213,8 @@ void NetoControlHost::PutProperty(DISPID id, VARIANT value) {
     }
 }
 
-VARIANT NetoControlHost::CallMethod(DISPID& cachedId, const wchar_t* name, DISPPARAMS& params) {
+void NetoControlHost::CallMethod(DISPID& cachedId, const wchar_t* name, DISPPARAMS& params,
+                                 VARIANT* result) {
     IDispatch& dispatch = Dispatch();
     if (cachedId == DISPID_UNKNOWN) {
         LPOLESTR names[] = {const_cast<LPOLESTR>(name)};
@@ -224,16 +225,12 @@ VARIANT NetoControlHost::CallMethod(DISPID& cachedId, const wchar_t* name, DISPP
         }
         cachedId = id;
     }
-    VARIANT result;
-    VariantInit(&result);
     EXCEPINFO exception{};
     const HRESULT hr = dispatch.Invoke(cachedId, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD,
-                                       &params, &result, &exception, nullptr);
+                                       &params, result, &exception, nullptr);
     if (FAILED(hr)) {
-        VariantClear(&result);
         ThrowComError(hr, &exception);
     }
-    return result;
 }
 
 void NetoControlHost::SetCOMport(std::int16_t value) {
@@ -284,24 +281,24 @@ std::int16_t NetoControlHost::Download(const std::u16string& id, const std::u16s
     arguments[1].bstrVal = directory.Get();
     arguments[0] = LongValue(downType);
     DISPPARAMS params{arguments.data(), nullptr, 3, 0};
-    VARIANT result = CallMethod(downloadId_, L"Download", params);
-    const std::int16_t status = ShortResult(result);
-    VariantClear(&result);
-    return status;
+    // Cleared however the reading ends: an answer of the wrong type can
+    // hold a string or an object.
+    Variant result;
+    CallMethod(downloadId_, L"Download", params, result.Get());
+    return ShortResult(*result);
 }
 
 void NetoControlHost::StopRunning() {
     DISPPARAMS params{nullptr, nullptr, 0, 0};
-    VARIANT result = CallMethod(stopRunningId_, L"StopRunning", params);
-    VariantClear(&result);
+    Variant result;
+    CallMethod(stopRunningId_, L"StopRunning", params, result.Get());
 }
 
 std::int16_t NetoControlHost::IsProtocolRunning() {
     DISPPARAMS params{nullptr, nullptr, 0, 0};
-    VARIANT result = CallMethod(isProtocolRunningId_, L"IsProtocolRunning", params);
-    const std::int16_t running = ShortResult(result);
-    VariantClear(&result);
-    return running;
+    Variant result;
+    CallMethod(isProtocolRunningId_, L"IsProtocolRunning", params, result.Get());
+    return ShortResult(*result);
 }
 
 STDMETHODIMP NetoControlHost::ClientSite::QueryInterface(REFIID iid, void** object) {
