@@ -36,6 +36,14 @@ with open(os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "
                        "win32", "dist", "Vorlund.ini"), encoding="utf-8") as example:
     DIST_SETTINGS = example.read().replace("\n", "\r\n").encode("cp1252")
 TEARDOWN = ["Unadvise 1", "SetClientSite null", "Close 1", "release"]
+# Where the tray icon went in the teardown, seen from the control's close:
+# a control that was not detached goes first, before the icon's removal; a
+# detached one goes last, after it.
+WATCH_ICON = "watch-window %s\n" % TRAY_CLASS
+
+
+def teardown(icon):
+    return TEARDOWN[:3] + ["%s %s" % (TRAY_CLASS, icon)] + TEARDOWN[3:]
 
 
 def starts(prefix):
@@ -140,7 +148,7 @@ class VorlundServiceTest(unittest.TestCase):
     def test_tray_clicks_and_closing_from_the_menu(self):
         # With the example settings of the release zip, which must leave
         # every key at its default.
-        run = self.service(settings=DIST_SETTINGS)
+        run = self.service(WATCH_ICON, settings=DIST_SETTINGS)
         run.wait_for_log(starts("Download 1 "))
         self.assertEqual(run.log()[5:7], ["put 1 vt=2 1", "put 2 vt=3 115200"])
         self.drive("tray-present", TRAY_CLASS, "5000")
@@ -159,12 +167,12 @@ class VorlundServiceTest(unittest.TestCase):
         self.choose_close_item()
         self.assertEqual(run.wait(), 0)
         lines = run.calls()
-        self.assertEqual(lines[-6:], ["IsProtocolRunning -> 1", "StopRunning"] + TEARDOWN)
+        self.assertEqual(lines[-7:], ["IsProtocolRunning -> 1", "StopRunning"] + teardown("absent"))
         self.assertGreaterEqual(run.time_of("Unadvise 1") - run.time_of("StopRunning"), 990)
         self.assertFalse(starts("Download 2")(lines))
 
     def test_close_request_ends_at_once_without_stopping(self):
-        run = self.service()
+        run = self.service(WATCH_ICON)
         run.wait_for_log(starts("Download 1 "))
         posted = int(self.drive("close", APP_CLASS, APP_TITLE).split()[-1])
         self.assertEqual(run.wait(), 0)
@@ -173,10 +181,10 @@ class VorlundServiceTest(unittest.TestCase):
         lines = run.log()
         self.assertNotIn("StopRunning", lines)
         self.assertFalse(starts("IsProtocolRunning")(lines))
-        self.assertEqual(lines[-4:], TEARDOWN)
+        self.assertEqual(lines[-5:], teardown("present"))
 
     def test_spool_taken_by_a_file_ends_with_exit_code_1(self):
-        run = SESSION.new_service()
+        run = SESSION.new_service(WATCH_ICON)
         with open(run.path("Spool"), "w"):
             pass
         self.runs.append(run.start())
@@ -185,7 +193,7 @@ class VorlundServiceTest(unittest.TestCase):
         self.drive("tray-present", TRAY_CLASS, "3000")
         self.assert_info_box(NO_SPOOL)
         self.assertEqual(run.wait(), 1)
-        self.assertEqual(run.log()[-4:], TEARDOWN)
+        self.assertEqual(run.log()[-5:], teardown("present"))
         self.assertFalse(starts("put ")(run.log()))
 
     def test_outdir_two_levels_deep_ends_with_exit_code_2(self):

@@ -59,6 +59,9 @@ bool ParseLine(const std::string& line, Scenario& scenario) {
         scenario.byReference = true;
         return true;
     }
+    if (directive == "watch-window") {
+        return static_cast<bool>(words >> scenario.watchedWindow);
+    }
     if (directive == "with-sender") {
         scenario.withSender = true;
         return true;

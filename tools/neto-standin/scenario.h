@@ -11,6 +11,8 @@
 //                                the answer is 1 from a started Download until
 //                                StopRunning or a report of code 30
 //   by-reference                 events pass their arguments as VT_BYREF
+//   watch-window CLASS           when the service closes the control, log whether
+//                                a window of CLASS still exists in its process
 //   with-sender                  events pass the control itself first, as a
 //                                dispatch argument (five arguments, not four)
 //   after-download N deliver MS FILE
@@ -46,6 +48,7 @@ struct Scenario {
     int runningAnswer = -1;  // -1: follow the protocol's own state
     bool byReference = false;
     bool withSender = false;
+    std::string watchedWindow;
     std::vector<Reaction> reactions;
 };
 

@@ -89,6 +89,32 @@ class OddResult final : public IUnknown {
     CallLog log_;
 };
 
+struct WindowSearch {
+    std::string className;
+    bool found;
+};
+
+BOOL CALLBACK MatchOwnWindow(HWND window, LPARAM state) {
+    auto& search = *reinterpret_cast<WindowSearch*>(state);
+    DWORD process = 0;
+    GetWindowThreadProcessId(window, &process);
+    char name[128] = {};
+    GetClassNameA(window, name, sizeof name);
+    if (process == GetCurrentProcessId() && search.className == name) {
+        search.found = true;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+// Whether the process that hosts the stand-in has a top-level window of
+// that class.
+bool WindowOfThisProcess(const std::string& className) {
+    WindowSearch search{className, false};
+    EnumWindows(MatchOwnWindow, reinterpret_cast<LPARAM>(&search));
+    return search.found;
+}
+
 // The argument as a variant of `type`, whatever form the caller passed it in.
 bool Coerce(const VARIANT& argument, VARTYPE type, VARIANT& converted) {
     VariantInit(&converted);
@@ -436,6 +462,10 @@ STDMETHODIMP StandInControl::SetHostNames(LPCOLESTR, LPCOLESTR) {
 
 STDMETHODIMP StandInControl::Close(DWORD saveOption) {
     log_.Write("Close " + std::to_string(saveOption));
+    if (!scenario_.watchedWindow.empty()) {
+        log_.Write(scenario_.watchedWindow +
+                   (WindowOfThisProcess(scenario_.watchedWindow) ? " present" : " absent"));
+    }
     return S_OK;
 }
 
