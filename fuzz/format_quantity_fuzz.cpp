@@ -15,7 +15,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     double value = 0;
     std::memcpy(&value, data, sizeof value);
-    const std::string text = vorlund::FormatQuantity(value, ',');
+    const std::string text = vorlund::FormatQuantity(vorlund::Extended(value), ',');
     if (std::isnan(value) || std::isinf(value)) {
         return 0;
     }
@@ -33,9 +33,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         std::abort();
     }
     const double magnitude = std::fabs(value);
-    // Compared in extended precision: 15 digits of the largest double read
-    // back lie beyond the double range.
-    if (magnitude >= 1e-300 && std::fabs(*back - value) > magnitude * 1e-14L) {
+    // The difference in extended precision: 15 digits of the largest double
+    // read back lie beyond the double range.
+    const double error = std::fabs(static_cast<double>(*back - vorlund::Extended(value)));
+    if (magnitude >= 1e-300 && error > magnitude * 1e-14) {
         std::abort();
     }
     return 0;

@@ -52,7 +52,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     const std::string format = vorlund::BuildLineFormat(data[1] & 4, data[1] >> 4);
     std::string out;
-    table.ForEachEntry([&](std::string_view code, long double quantity) {
+    table.ForEachEntry([&](std::string_view code, vorlund::Extended quantity) {
         vorlund::FormatLine(format, code, vorlund::FormatQuantity(quantity, separator), out);
         return true;
     });

@@ -17,7 +17,7 @@ namespace vorlund {
 class ArticleTable {
   public:
     // Returns false to end the walk early.
-    using Visitor = std::function<bool(std::string_view code, long double quantity)>;
+    using Visitor = std::function<bool(std::string_view code, Extended quantity)>;
 
     explicit ArticleTable(bool aggregation) : aggregation_(aggregation) {}
 
@@ -29,11 +29,11 @@ class ArticleTable {
     bool aggregation_;
     // std::string compares through char_traits<char>, which orders bytes as
     // unsigned values: exactly the code order, with no collation.
-    std::map<std::string, long double> sums_;
+    std::map<std::string, Extended> sums_;
     // Finds a known code's sum without walking the tree: deliveries repeat
     // few codes over many lines. Keys view the tree's own keys, whose nodes
     // never move.
-    std::unordered_map<std::string_view, long double*> index_;
+    std::unordered_map<std::string_view, Extended*> index_;
     std::vector<entrytype> arrivals_;
 };
 

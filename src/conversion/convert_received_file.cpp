@@ -40,7 +40,7 @@ bool WriteExport(const ArticleTable& table, const ServiceSettings& settings, cha
                  OutputFile& file) {
     const std::string format = BuildLineFormat(settings.UseQuotes, settings.Separator);
     std::string block;
-    const bool walked = table.ForEachEntry([&](std::string_view code, long double quantity) {
+    const bool walked = table.ForEachEntry([&](std::string_view code, Extended quantity) {
         FormatLine(format, code, FormatQuantity(quantity, decimalSeparator), block);
         if (block.size() < kWriteBlock) {
             return true;

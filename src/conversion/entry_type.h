@@ -1,18 +1,15 @@
 #pragma once
 
-#include <limits>
 #include <string>
 
-namespace vorlund {
+#include "conversion/extended.h"
 
-// Quantities are summed in 80-bit extended precision on every build we ship.
-static_assert(std::numeric_limits<long double>::digits == 64,
-              "quantities need the 80-bit extended format");
+namespace vorlund {
 
 // One article record: one line of X.DAT.
 struct entrytype {
     std::string code;  // trimmed and upper-cased, code page 1252
-    long double quantity = 0;
+    Extended quantity = 0;
 };
 
 }  // namespace vorlund

@@ -184,7 +184,7 @@ std::string WriteGeneral(const Decimal& decimal, char separator) {
 
 }  // namespace
 
-std::string FormatQuantity(long double quantity, char decimalSeparator) {
+std::string FormatQuantity(Extended quantity, char decimalSeparator) {
     const double value = static_cast<double>(quantity);
     if (std::isnan(value)) {
         return "NAN";

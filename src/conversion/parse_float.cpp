@@ -1,14 +1,11 @@
 #include "conversion/parse_float.h"
 
-#include <cmath>
 #include <cstdint>
-#include <limits>
+
+#include "conversion/power_of_ten.h"
 
 namespace vorlund {
 namespace {
-
-// 10^0 to 10^27 are exact in the 64-bit significand.
-constexpr int kExactPowers = 28;
 
 constexpr bool IsDigit(char c) {
     return c >= '0' && c <= '9';
@@ -16,40 +13,11 @@ constexpr bool IsDigit(char c) {
 
 }  // namespace
 
-long double PowerOfTen(int exponent) {
-    static const auto kPowers = [] {
-        struct Table {
-            long double value[kExactPowers];
-        } table{};
-        long double p = 1;
-        for (int i = 0; i < kExactPowers; ++i) {
-            table.value[i] = p;
-            p *= 10;
-        }
-        return table;
-    }();
-    const bool negative = exponent < 0;
-    // Square-and-multiply keeps the rounding error to a few units in the last
-    // place even for exponents far beyond the exact table.
-    unsigned remaining =
-        negative ? 0u - static_cast<unsigned>(exponent) : static_cast<unsigned>(exponent);
-    long double result = 1;
-    long double factor = 10;
-    if (remaining < kExactPowers) {
-        result = kPowers.value[remaining];
-    } else {
-        while (remaining != 0) {
-            if (remaining & 1u) {
-                result *= factor;
-            }
-            factor *= factor;
-            remaining >>= 1;
-        }
-    }
-    return negative ? 1 / result : result;
+Extended PowerOfTen(int exponent) {
+    return PowerOfTenIn<Extended>(exponent);
 }
 
-std::optional<long double> ParseFloat(std::string_view text, char decimalSeparator) {
+std::optional<Extended> ParseFloat(std::string_view text, char decimalSeparator) {
     std::size_t i = 0;
     const std::size_t n = text.size();
     while (i < n && text[i] == ' ')
@@ -114,9 +82,9 @@ std::optional<long double> ParseFloat(std::string_view text, char decimalSeparat
         return std::nullopt;
     }
 
-    long double value = 0;
+    Extended value = 0;
     if (significand != 0) {
-        const auto digits = static_cast<long double>(significand);
+        const Extended digits = significand;
         if (scale > 5000) {
             return std::nullopt;
         }
@@ -130,7 +98,7 @@ std::optional<long double> ParseFloat(std::string_view text, char decimalSeparat
         } else {
             value = digits * PowerOfTen(static_cast<int>(scale));
         }
-        if (std::isinf(value)) {
+        if (IsInfinite(value)) {
             return std::nullopt;
         }
     }

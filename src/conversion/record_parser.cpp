@@ -19,13 +19,13 @@ bool AllDigits(std::string_view text) {
 }
 
 // The fraction after the '.', or nothing when the whole quantity is unreadable.
-std::optional<long double> ParseFraction(std::string_view digits) {
+std::optional<Extended> ParseFraction(std::string_view digits) {
     if (const auto value = ParseInteger(digits)) {
         // Every byte after the point counts, blanks and a sign included.
         return *value / PowerOfTen(static_cast<int>(std::min<std::size_t>(digits.size(), 10000)));
     }
     if (digits.empty()) {
-        return 0.0L;  // "12." is 12
+        return Extended(0);  // "12." is 12
     }
     if (AllDigits(digits)) {
         // More digits than 32 bits hold: their exact decimal value.
@@ -44,8 +44,8 @@ std::string_view TrimControls(std::string_view text) {
     return text;
 }
 
-long double ParseQuantity(std::string_view text, char decimalSeparator) {
-    long double fraction = 0;
+Extended ParseQuantity(std::string_view text, char decimalSeparator) {
+    Extended fraction = 0;
     const std::size_t point = text.find('.');
     if (point != std::string_view::npos) {
         const auto parsed = ParseFraction(text.substr(point + 1));
@@ -59,7 +59,7 @@ long double ParseQuantity(std::string_view text, char decimalSeparator) {
     const std::string_view unsignedText =
         text.substr(std::min(text.find_first_not_of(' '), text.size()));
     const bool negative = unsignedText.starts_with('-');
-    const long double whole = ParseFloat(text, decimalSeparator).value_or(0.0L);
+    const Extended whole = ParseFloat(text, decimalSeparator).value_or(Extended(0));
     return negative ? whole - fraction : whole + fraction;
 }
 

@@ -12,7 +12,7 @@ namespace vorlund {
 std::optional<entrytype> ParseEntryLine(std::string_view line, char decimalSeparator);
 
 // The trimmed quantity text, '.' as its decimal point; 0 when unreadable.
-long double ParseQuantity(std::string_view text, char decimalSeparator);
+Extended ParseQuantity(std::string_view text, char decimalSeparator);
 
 // Removes every byte from 0x00 to 0x20 at both ends.
 std::string_view TrimControls(std::string_view text);

@@ -7,11 +7,11 @@
 namespace vorlund {
 namespace {
 
-using Row = std::pair<std::string, long double>;
+using Row = std::pair<std::string, Extended>;
 
 std::vector<Row> Walk(const ArticleTable& table) {
     std::vector<Row> rows;
-    table.ForEachEntry([&](std::string_view code, long double q) {
+    table.ForEachEntry([&](std::string_view code, Extended q) {
         rows.emplace_back(std::string(code), q);
         return true;
     });
@@ -50,18 +50,19 @@ TEST(ArticleTable, CodeOrderIsUnsignedByteOrder) {
         codes.push_back(row.first);
     EXPECT_EQ(codes,
               (std::vector<std::string>{"", "10", "9", "A", "AB", "B", "\xC4", "\xC5", "\xD6"}));
-    EXPECT_EQ(rows.front().second, 3.0L);
+    EXPECT_EQ(rows.front().second, Extended(3));
 }
 
 TEST(ArticleTable, SumsInExtendedPrecision) {
-    const auto rows = Walk(Filled(true, {{"A", 0.1L}, {"A", 0.2L}}));
-    EXPECT_EQ(rows[0].second, 0.1L + 0.2L);
+    const Extended tenth = Extended(1) / 10, fifth = Extended(2) / 10;
+    const auto rows = Walk(Filled(true, {{"A", tenth}, {"A", fifth}}));
+    EXPECT_EQ(rows[0].second, tenth + fifth);
 }
 
 TEST(ArticleTable, VisitorCanEndTheWalk) {
     const ArticleTable table = Filled(false, {{"A", 1}, {"B", 2}, {"C", 3}});
     int visits = 0;
-    EXPECT_FALSE(table.ForEachEntry([&](std::string_view, long double) { return ++visits < 2; }));
+    EXPECT_FALSE(table.ForEachEntry([&](std::string_view, Extended) { return ++visits < 2; }));
     EXPECT_EQ(visits, 2);
 }
 

@@ -55,7 +55,7 @@ using Codes_ = std::vector<std::string>;
 TEST(ReadReceivedFile, TakesEveryCompleteLineInOrder) {
     const auto records = Read("a1 ; 3 \r\nB;8\r\nc;2.5\r\n");
     EXPECT_EQ(Codes(records), (Codes_{"A1", "B", "C"}));
-    EXPECT_EQ(records[2].quantity, 2.5L);
+    EXPECT_EQ(records[2].quantity, Extended(2.5));
 }
 
 TEST(ReadReceivedFile, StopsWhereTheDataEnd) {
@@ -72,9 +72,9 @@ TEST(ReadReceivedFile, StopsWhereTheDataEnd) {
 TEST(ReadReceivedFile, LineEndedByLfAloneLosesNoByte) {
     const auto records = Read("A;15\nB;5\nC;7\r\n");
     ASSERT_EQ(records.size(), 3u);
-    EXPECT_EQ(records[0].quantity, 15.0L);
-    EXPECT_EQ(records[1].quantity, 5.0L);
-    EXPECT_EQ(records[2].quantity, 7.0L);
+    EXPECT_EQ(records[0].quantity, Extended(15));
+    EXPECT_EQ(records[1].quantity, Extended(5));
+    EXPECT_EQ(records[2].quantity, Extended(7));
 }
 
 TEST(ReadReceivedFile, LineOf1022BytesIsReadAndLongerOneEndsTheData) {
@@ -99,7 +99,7 @@ TEST(ReadReceivedFile, LinesAcrossBlockBordersAreReadOnceEach) {
     for (std::size_t chunk : {SIZE_MAX, std::size_t{1023}, std::size_t{1}, std::size_t{7}}) {
         const auto records = Read(data, chunk);
         ASSERT_EQ(Codes(records), expected) << "chunk " << chunk;
-        EXPECT_EQ(records.back().quantity, 19999.0L);
+        EXPECT_EQ(records.back().quantity, Extended(19999));
     }
 }
 
