@@ -112,6 +112,14 @@ class InstallerTest(unittest.TestCase):
             with open(self.path(name), "rb") as installed, \
                     open(os.path.join(ARGS["release"], name), "rb") as shipped:
                 self.assertEqual(installed.read(), shipped.read(), name)
+        # What Windows reads from the programs: a manifest that keeps their
+        # files from being virtualised, and the package's own version.
+        for name in ("Vorlund.exe", "vorlund-convert.exe"):
+            with open(self.path(name), "rb") as program:
+                image = program.read()
+            self.assertIn(b'level="asInvoker"', image, name)
+            self.assertIn(b"<supportedOS", image, name)
+            self.assertIn((ARGS["version"] + ".0").encode("utf-16-le"), image, name)
         exe = self.windows_app_dir + "\\Vorlund.exe"
         self.assertEqual(self.run_value(), '"%s"' % exe)
         self.assertEqual(shortcut_target(self.start_menu), exe)
