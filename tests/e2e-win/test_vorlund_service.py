@@ -344,7 +344,7 @@ def main():
     vorlund, standin, driver = sys.argv[1:4]
     SESSION = WineSession(vorlund, standin, driver)
     try:
-        program = unittest.main(argv=[sys.argv[0], "-v"] + sys.argv[4:], exit=False)
+        program = unittest.main(module=__name__, argv=[sys.argv[0], "-v"] + sys.argv[4:], exit=False)
     finally:
         SESSION.close()
     sys.exit(0 if program.result.wasSuccessful() else 1)

@@ -5,6 +5,7 @@ The driver program (win-driver.exe) acts as the user and the desktop; the
 stand-in control logs every call it gets, and the tests read that log."""
 
 import os
+import select
 import shutil
 import subprocess
 import tempfile
@@ -35,6 +36,7 @@ class WineSession:
     def __init__(self, vorlund, standin, driver):
         self.root = tempfile.mkdtemp(prefix="vorlund-e2e-")
         self.tray_keeper = None
+        self.server = None
         try:
             self._start(vorlund, standin, driver)
         except BaseException:
@@ -62,8 +64,20 @@ class WineSession:
         self.tray_keeper = subprocess.Popen([WINE_RUN, self.driver, "keep-tray", str(SESSION_LIMIT)], env=self.env,
                                             stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
         assert self.tray_keeper.stdout.readline().strip() == b"keeping"
+        # One driver answers every command of the session.
+        self.server = subprocess.Popen([WINE_RUN, self.driver, "serve"], env=self.env,
+                                       stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                                       stderr=subprocess.DEVNULL)
+        self.pending = b""
 
     def close(self):
+        if self.server:
+            self.server.stdin.close()
+            try:
+                self.server.wait(timeout=30)
+            except subprocess.TimeoutExpired:
+                self.server.kill()
+                self.server.wait()
         if self.tray_keeper:
             self.tray_keeper.kill()
             self.tray_keeper.wait()
@@ -91,7 +105,28 @@ class WineSession:
 
     def drive(self, *args, timeout=30):
         """Runs one win-driver command; returns (exit code, output)."""
-        return self.wine(self.driver, *args, timeout=timeout)
+        self.server.stdin.write(("\t".join(args) + "\n").encode("latin-1"))
+        self.server.stdin.flush()
+        deadline = time.monotonic() + timeout
+        lines = []
+        while True:
+            line = self._answer_line(deadline, args)
+            if line.startswith("=== "):
+                return int(line[4:]), "".join(text + "\n" for text in lines)
+            lines.append(line)
+
+    def _answer_line(self, deadline, args):
+        out = self.server.stdout.fileno()
+        while b"\n" not in self.pending:
+            left = deadline - time.monotonic()
+            if left <= 0 or not select.select([out], [], [], left)[0]:
+                raise AssertionError("win-driver %s: no answer in time" % " ".join(args))
+            chunk = os.read(out, 4096)
+            if not chunk:
+                raise AssertionError("win-driver ended during %s" % " ".join(args))
+            self.pending += chunk
+        line, self.pending = self.pending.split(b"\n", 1)
+        return line.decode("latin-1").rstrip("\r")
 
     def new_service(self, scenario="", settings=None, folder="app"):
         self.runs += 1
