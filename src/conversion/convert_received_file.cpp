@@ -37,11 +37,12 @@ std::optional<std::string> ChooseExportPath(const ServiceSettings& settings,
 }
 
 bool WriteExport(const ArticleTable& table, const ServiceSettings& settings, char decimalSeparator,
-                 OutputFile& file) {
+                 OutputFile& file, std::uint64_t& lines) {
     const std::string format = BuildLineFormat(settings.UseQuotes, settings.Separator);
     std::string block;
     const bool walked = table.ForEachEntry([&](std::string_view code, Extended quantity) {
         FormatLine(format, code, FormatQuantity(quantity, decimalSeparator), block);
+        ++lines;
         if (block.size() < kWriteBlock) {
             return true;
         }
@@ -55,34 +56,48 @@ bool WriteExport(const ArticleTable& table, const ServiceSettings& settings, cha
 }  // namespace
 
 ConversionResult ConvertReceivedFile(const ServiceSettings& settings, const Platform& platform,
-                                     char decimalSeparator, std::string* exportPath) {
+                                     char decimalSeparator, ConversionReport* report) {
+    ConversionReport ignored;
+    ConversionReport& out = report ? *report : ignored;
+    out = {};
+    // The system's text is taken at once, before a clean-up can replace it.
+    const auto fail = [&](ConversionResult result, std::string failedPath, bool systemFailed) {
+        out.errorText = systemFailed ? platform.LastErrorText() : std::string();
+        out.failedPath = std::move(failedPath);
+        return result;
+    };
+
     ArticleTable table(settings.Aggregation);
     const std::optional<std::string> path = ChooseExportPath(settings, platform);
 
     const std::string receivedPath = settings.SpoolDir + platform.PathSeparator() + "X.DAT";
     if (!platform.FileExists(receivedPath)) {
-        return kNoReceivedFile;
+        return fail(kNoReceivedFile, receivedPath, true);
     }
     {
         const std::unique_ptr<InputFile> received = platform.OpenExclusive(receivedPath);
         if (!received) {
-            return kReceivedFileNotOpened;
+            return fail(kReceivedFileNotOpened, receivedPath, true);
         }
-        ReadReceivedFile(*received, decimalSeparator,
-                         [&table](entrytype&& record) { table.AddEntry(std::move(record)); });
+        ReadReceivedFile(*received, decimalSeparator, [&table, &out](entrytype&& record) {
+            ++out.records;
+            table.AddEntry(std::move(record));
+        });
     }
 
-    const std::unique_ptr<OutputFile> exported = path ? platform.CreateExport(*path) : nullptr;
+    if (!path) {
+        return fail(kExportNotCreated, settings.OutDir, false);
+    }
+    const std::unique_ptr<OutputFile> exported = platform.CreateExport(*path);
     if (!exported) {
-        return kExportNotCreated;
+        return fail(kExportNotCreated, *path, true);
     }
-    if (!WriteExport(table, settings, decimalSeparator, *exported)) {
+    if (!WriteExport(table, settings, decimalSeparator, *exported, out.exportLines)) {
         // The partial file is removed when `exported` goes out of scope.
-        return settings.Aggregation ? kWriteFailedInCodeOrder : kWriteFailedInArrivalOrder;
+        return fail(settings.Aggregation ? kWriteFailedInCodeOrder : kWriteFailedInArrivalOrder,
+                    *path, true);
     }
-    if (exportPath) {
-        *exportPath = *path;
-    }
+    out.exportPath = *path;
     return kConverted;
 }
 

@@ -65,6 +65,10 @@ class Platform {
     // system's language; code page 1252 elsewhere), so that the component
     // names the very file the service then opens by its narrow path.
     virtual std::u16string WidePath(const std::string& path) const = 0;
+    // The system's text for why this thread's latest failed operation failed
+    // (of the ones above, or of a file they returned); ask at once, before
+    // anything else can overwrite it.
+    virtual std::string LastErrorText() const = 0;
 };
 
 // The implementation this build links.

@@ -27,7 +27,7 @@ class ConvertReceivedFileTest : public ::testing::Test {
         settings.UseOutFile = !settings.OutFile.empty();
     }
     ConversionResult Convert(const Platform& platform = NativePlatform(), char separator = ',') {
-        return ConvertReceivedFile(settings, platform, separator);
+        return ConvertReceivedFile(settings, platform, separator, &report);
     }
     std::string Exported(const std::string& name = "export.txt") const {
         return dir.Read("Out/" + name);
@@ -43,12 +43,16 @@ class ConvertReceivedFileTest : public ::testing::Test {
 
     testing::TempDir dir;
     ServiceSettings settings;
+    ConversionReport report;
 };
 
 TEST_F(ConvertReceivedFileTest, SumsInCodeOrderOrListsInArrivalOrder) {
     dir.Write("Spool/X.DAT", kReceived);
     EXPECT_EQ(Convert(), kConverted);
     EXPECT_EQ(Exported(), "A,4\r\nB,2\r\n");
+    EXPECT_EQ(report.exportPath, settings.OutDir + NativePlatform().PathSeparator() + "export.txt");
+    EXPECT_EQ(report.records, 3U);
+    EXPECT_EQ(report.exportLines, 2U);
 
     settings.Aggregation = false;
     EXPECT_EQ(Convert(), kConverted);
@@ -96,6 +100,11 @@ TEST_F(ConvertReceivedFileTest, ExportThatCannotBeCreatedGives50) {
     dir.Write("Spool/X.DAT", kReceived);
     UseOutFile("missing/export.txt");
     EXPECT_EQ(Convert(), kExportNotCreated);
+    // The report names the file and gives the system's reason.
+    EXPECT_EQ(report.failedPath,
+              settings.OutDir + NativePlatform().PathSeparator() + "missing/export.txt");
+    EXPECT_NE(report.errorText, "");
+    EXPECT_EQ(report.exportPath, "");
     settings.OutDir = dir.Prefix() + "gone";
     UseOutFile("");
     EXPECT_EQ(Convert(), kExportNotCreated);

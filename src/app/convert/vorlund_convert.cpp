@@ -3,11 +3,12 @@
 //
 // Exit status: the ConversionResult (0, 1, 2, 50, 51, 52); 101 or 102 when the
 // spool or output directory can neither be found nor made; 64 on a bad
-// command line.
+// command line. A failed run says on stderr which file failed and why.
 #include <cstdio>
 #include <string>
 #include <variant>
 
+#include "app/command_line.h"
 #include "common/console_info_box.h"
 #include "conversion/convert_received_file.h"
 #include "platform/platform.h"
@@ -15,34 +16,51 @@
 
 namespace {
 
-constexpr int kUsageError = 64;
 constexpr int kStartupFailureBase = 100;
+constexpr char kProgram[] = "vorlund-convert";
+
+constexpr char kHelp[] =
+    "Usage: vorlund-convert [APPDIR]\n"
+    "Converts APPDIR/Spool/X.DAT once into an export file, as the Vorlund service\n"
+    "does when a delivery has arrived, and prints the export file's path.\n"
+    "\n"
+    "APPDIR is the application directory, holding Vorlund.ini and Spool\n"
+    "(default: the directory of this program).\n"
+    "\n"
+    "      --help     display this help and exit\n"
+    "      --version  output version information and exit\n"
+    "\n"
+    "Exit status: 0 the export was written; 1 no X.DAT; 2 X.DAT cannot be opened;\n"
+    "50 the export cannot be created; 51, 52 a write to it failed; 101, 102 the\n"
+    "spool or output directory can neither be found nor made; 64 bad command line.\n";
 
 void PrintLine(std::FILE* stream, const std::string& text) {
     std::fputs(text.c_str(), stream);
     std::fputc('\n', stream);
 }
 
-// LoadServiceSettings takes an executable's path; an APPDIR given on the
-// command line stands for a program inside it.
-std::string ExecutablePathIn(std::string appDir, char separator) {
-    while (!appDir.empty() && appDir.back() == separator) {
-        appDir.pop_back();
-    }
-    return appDir + separator + "vorlund-convert";
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
     using namespace vorlund;
-    if (argc > 2) {
-        PrintLine(stderr, "usage: vorlund-convert [APPDIR]");
-        return kUsageError;
+    const CommandLine command = ParseCommandLine(argc, argv);
+    switch (command.action) {
+        case CommandLine::Action::kShowHelp:
+            std::fputs(kHelp, stdout);
+            return std::fflush(stdout) == 0 ? 0 : 1;
+        case CommandLine::Action::kShowVersion:
+            PrintLine(stdout, VersionLine(kProgram));
+            return std::fflush(stdout) == 0 ? 0 : 1;
+        case CommandLine::Action::kUsageError:
+            std::fputs(UsageErrorText(kProgram, command.error).c_str(), stderr);
+            return kUsageExitCode;
+        case CommandLine::Action::kRun:
+            break;
     }
     const Platform& platform = NativePlatform();
     const std::string executable =
-        argc == 2 ? ExecutablePathIn(argv[1], platform.PathSeparator()) : platform.ExecutablePath();
+        command.appDir ? ExecutablePathIn(*command.appDir, platform.PathSeparator(), kProgram)
+                       : platform.ExecutablePath();
 
     ConsoleInfoBox infoBox(stderr, TerminalText);
     const auto loaded = LoadServiceSettings(executable, platform, infoBox);
@@ -50,14 +68,19 @@ int main(int argc, char** argv) {
         return kStartupFailureBase + failure->exitCode;
     }
 
-    std::string exportPath;
+    ConversionReport report;
     const ConversionResult result = ConvertReceivedFile(std::get<ServiceSettings>(loaded), platform,
-                                                        UserDecimalSeparator(), &exportPath);
+                                                        UserDecimalSeparator(), &report);
     if (result != kConverted) {
-        PrintLine(stderr, TerminalText("Fel vid skapande av destinationsfil!") + " (" +
-                              std::to_string(static_cast<int>(result)) + ")");
+        // Paths and the system's texts are already in the terminal's encoding.
+        std::string line = TerminalText("Fel vid skapande av destinationsfil!") + " (" +
+                           std::to_string(static_cast<int>(result)) + "): " + report.failedPath;
+        if (!report.errorText.empty()) {
+            line += ": " + report.errorText;
+        }
+        PrintLine(stderr, line);
         return result;
     }
-    PrintLine(stdout, exportPath);
+    PrintLine(stdout, report.exportPath);
     return 0;
 }

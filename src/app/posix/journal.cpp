@@ -5,14 +5,105 @@
 #include "common/cp1252.h"
 
 namespace vorlund {
+namespace {
+
+std::string Body(std::string_view cp1252Text, std::string_view detail) {
+    std::string body = Cp1252ToUtf8(cp1252Text);
+    if (!detail.empty()) {
+        body += ": ";
+        body += detail;
+    }
+    return body;
+}
+
+// "45 s", "7 min", "3 h": rounded down, in the largest unit that still shows
+// two minutes or more as such.
+std::string DurationText(RecurringFault::Clock::duration lasted) {
+    using namespace std::chrono;
+    const auto seconds = duration_cast<std::chrono::seconds>(lasted).count();
+    if (seconds < 120) {
+        return std::to_string(seconds) + " s";
+    }
+    if (seconds < 120 * 60) {
+        return std::to_string(seconds / 60) + " min";
+    }
+    return std::to_string(seconds / 3600) + " h";
+}
+
+// " (12 försök på 4 s)", " (efter 12 försök på 4 s)", or nothing for the
+// first attempt.
+std::string AttemptsText(const RecurringFault::Line& line) {
+    if (!line.ended && line.attempts <= 1) {
+        return {};
+    }
+    return Cp1252ToUtf8(std::string(line.ended ? " (efter " : " (") +
+                        std::to_string(line.attempts) + " f\xF6rs\xF6k p\xE5 " +
+                        DurationText(line.lasted) + ")");
+}
+
+}  // namespace
+
+Journal::Journal(std::FILE* stream, std::function<Clock::time_point()> now)
+    : stream_(stream), now_(std::move(now)) {}
 
 void Journal::Write(Priority priority, std::string_view cp1252Text, std::string_view detail) {
-    std::string line = "<" + std::to_string(static_cast<int>(priority)) + ">";
-    line += Cp1252ToUtf8(cp1252Text);
-    if (!detail.empty()) {
-        line += ": ";
-        line += detail;
+    const std::string body = Body(cp1252Text, detail);
+    Emit(priority, body);
+    if (priority == Priority::kError) {
+        faultIsStatus_ = false;
+        ChangeStatus(body);
     }
+}
+
+void Journal::SetPendingDetail(std::string detail, Recurrence recurrence) {
+    pendingDetail_ = std::move(detail);
+    pendingRecurrence_ = recurrence;
+}
+
+std::string Journal::TakePendingDetail() {
+    pendingRecurrence_ = Recurrence::kOnce;
+    return std::exchange(pendingDetail_, {});
+}
+
+void Journal::WriteMessage(std::string_view cp1252Text) {
+    const Recurrence recurrence = pendingRecurrence_;
+    const std::string detail = TakePendingDetail();
+    if (recurrence == Recurrence::kOnce) {
+        Write(Priority::kError, cp1252Text, detail);
+        return;
+    }
+    const std::optional<RecurringFault::Line> line = recurring_.Attempt(cp1252Text, now_());
+    if (!line) {
+        return;
+    }
+    const std::string body = Body(cp1252Text, detail) + AttemptsText(*line);
+    Emit(Priority::kError, body);
+    if (!faultIsStatus_) {
+        statusBeforeFault_ = status_;
+        faultIsStatus_ = true;
+    }
+    ChangeStatus(body);
+}
+
+void Journal::EndRecurringFault(std::string_view cp1252Text, std::string_view detail) {
+    const std::optional<RecurringFault::Line> line = recurring_.End(now_());
+    if (!line) {
+        return;
+    }
+    Emit(Priority::kInfo, Body(cp1252Text, detail) + AttemptsText(*line));
+    if (faultIsStatus_) {
+        faultIsStatus_ = false;
+        ChangeStatus(statusBeforeFault_);
+    }
+}
+
+void Journal::SetStatus(std::string_view cp1252Text, std::string_view detail) {
+    faultIsStatus_ = false;
+    ChangeStatus(Body(cp1252Text, detail));
+}
+
+void Journal::Emit(Priority priority, const std::string& body) {
+    std::string line = "<" + std::to_string(static_cast<int>(priority)) + ">" + body;
     for (char& c : line) {
         if (c == '\n' || c == '\r') {
             c = ' ';
@@ -23,8 +114,19 @@ void Journal::Write(Priority priority, std::string_view cp1252Text, std::string_
     std::fflush(stream_);
 }
 
-std::string Journal::TakePendingDetail() {
-    return std::exchange(pendingDetail_, {});
+void Journal::ChangeStatus(std::string status) {
+    for (char& c : status) {
+        if (c == '\n' || c == '\r') {
+            c = ' ';
+        }
+    }
+    if (status == status_) {
+        return;
+    }
+    status_ = std::move(status);
+    if (statusSink_) {
+        statusSink_(status_);
+    }
 }
 
 }  // namespace vorlund

@@ -3,31 +3,71 @@
 // which the journal files it under; the Swedish message comes first and
 // unchanged, then, after ": ", what an operator needs to act on it (a device
 // path, a file, the system's error text).
+//
+// The journal also keeps the service's state in one line, for a service
+// manager to show: the current fault, or what was set last (the latest
+// delivery, say).
 #pragma once
 
 #include <cstdio>
+#include <functional>
 #include <string>
 #include <string_view>
+
+#include "app/posix/recurring_fault.h"
 
 namespace vorlund {
 
 enum class Priority { kError = 3, kWarning = 4, kInfo = 6 };
 
+// Whether a failure will be tried again on its own, over and over.
+enum class Recurrence { kOnce, kRetried };
+
 class Journal {
   public:
-    explicit Journal(std::FILE* stream) : stream_(stream) {}
+    using Clock = RecurringFault::Clock;
 
-    // One line, in UTF-8; line ends inside the texts become blanks.
+    explicit Journal(std::FILE* stream, std::function<Clock::time_point()> now = Clock::now);
+
+    // One line, in UTF-8; line ends inside the texts become blanks. An error
+    // line becomes the state too.
     void Write(Priority priority, std::string_view cp1252Text, std::string_view detail = {});
 
     // A component that saw a failure which the main window goes on to report
     // leaves its detail here; the next message shown takes it.
-    void SetPendingDetail(std::string detail) { pendingDetail_ = std::move(detail); }
+    void SetPendingDetail(std::string detail, Recurrence recurrence = Recurrence::kOnce);
     std::string TakePendingDetail();
 
+    // A message box's text: an error line with the pending detail. A retried
+    // failure is written as RecurringFault allows, with its attempts so far.
+    void WriteMessage(std::string_view cp1252Text);
+    // The retried failure is over: one information line, "text: detail
+    // (efter N försök på T)", when the failure had been written; the state
+    // goes back to what it was before.
+    void EndRecurringFault(std::string_view cp1252Text, std::string_view detail);
+
+    void SetStatus(std::string_view cp1252Text, std::string_view detail = {});
+    const std::string& Status() const { return status_; }
+    // Called with the state's UTF-8 text whenever it changes.
+    void SetStatusSink(std::function<void(const std::string&)> sink) {
+        statusSink_ = std::move(sink);
+    }
+
   private:
+    void Emit(Priority priority, const std::string& body);
+    void ChangeStatus(std::string status);
+
     std::FILE* stream_;
+    std::function<Clock::time_point()> now_;
     std::string pendingDetail_;
+    Recurrence pendingRecurrence_ = Recurrence::kOnce;
+    RecurringFault recurring_;
+
+    std::string status_;
+    // While a retried failure is the state: the state it replaced.
+    bool faultIsStatus_ = false;
+    std::string statusBeforeFault_;
+    std::function<void(const std::string&)> statusSink_;
 };
 
 }  // namespace vorlund

@@ -51,7 +51,7 @@ class LoopTickSource final : public TickSource {
 }  // namespace
 
 void PosixShell::ShowInfoBox(std::string_view text) {
-    journal_.Write(Priority::kError, text, journal_.TakePendingDetail());
+    journal_.WriteMessage(text);
 }
 
 void PosixShell::ShowFailureBox(std::string_view caption, std::string_view text) {

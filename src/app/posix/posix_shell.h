@@ -17,7 +17,8 @@ class PosixShell final : public Shell {
   public:
     PosixShell(EventLoop& loop, Journal& journal) : loop_(loop), journal_(journal) {}
 
-    // The text, followed by the journal's pending detail when there is one.
+    // The text, followed by the journal's pending detail when there is one; a
+    // failure that is retried on its own is written at most once a minute.
     void ShowInfoBox(std::string_view text) override;
     // "caption: text".
     void ShowFailureBox(std::string_view caption, std::string_view text) override;

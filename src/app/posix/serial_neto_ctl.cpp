@@ -29,6 +29,9 @@ std::string ToCp1252(std::u16string_view text) {
     return bytes;
 }
 
+// Written once a line that had failed has stayed open for kLineSettled.
+constexpr char kLineOpenedAgain[] = "COM-port \xF6ppnad igen";
+
 // A healthy transfer never has more than a few answers waiting.
 constexpr std::size_t kMostUnsent = 1024;
 
@@ -48,7 +51,7 @@ bool WriteAll(int fd, std::string_view bytes) {
 
 }  // namespace
 
-SerialNetoCtl::SerialNetoCtl(EventLoop& loop) : loop_(loop) {}
+SerialNetoCtl::SerialNetoCtl(EventLoop& loop, Journal& journal) : loop_(loop), journal_(journal) {}
 
 SerialNetoCtl::~SerialNetoCtl() {
     StopRunning();
@@ -106,13 +109,21 @@ std::int16_t SerialNetoCtl::Download(const std::u16string& /*id*/, const std::u1
     port_ = SerialPort::Open(DevicePath(), line_);
     if (!port_.IsOpen()) {
         ReportLineFailure();
-        return 0;
+    } else {
+        watch_ = loop_.Watch(port_.Descriptor(), POLLIN,
+                             [this](short revents) { OnLineReady(revents); });
+        receiver_ = std::make_unique<YmodemReceiver>(
+            Now(),
+            [this](std::string_view, std::string_view data) { return StoreReceivedFile(data); });
+        settled_ = loop_.ScheduleAt(EventLoop::Clock::now() + kLineSettled, [this] {
+            settled_.reset();
+            journal_.EndRecurringFault(kLineOpenedAgain, DevicePath());
+        });
+        Service();
     }
-    watch_ =
-        loop_.Watch(port_.Descriptor(), POLLIN, [this](short revents) { OnLineReady(revents); });
-    receiver_ = std::make_unique<YmodemReceiver>(
-        Now(), [this](std::string_view, std::string_view data) { return StoreReceivedFile(data); });
-    Service();
+    if (onDownload_) {
+        onDownload_();
+    }
     return 0;
 }
 
@@ -120,6 +131,8 @@ void SerialNetoCtl::StopRunning() {
     if (pendingFailure_) {
         loop_.CancelTimer(*pendingFailure_);
         pendingFailure_.reset();
+        // Its message will not come, so neither may its detail, to another.
+        journal_.TakePendingDetail();
     }
     if (receiver_ && receiver_->TransferInProgress()) {
         // The sender is told at once rather than left to time out; if the
@@ -151,6 +164,9 @@ void SerialNetoCtl::OnLineReady(short revents) {
                 break;
             }
             receiver_->Receive(std::string_view(buffer, static_cast<std::size_t>(count)), Now());
+            if (!transferStarted_ && receiver_->TransferInProgress()) {
+                transferStarted_ = EventLoop::Clock::now();
+            }
         }
     }
     Service();
@@ -173,7 +189,9 @@ void SerialNetoCtl::Service() {
         }
         // A failed or aborted transfer has written nothing; the receiver is
         // already waiting for the next one.
+        const auto started = std::exchange(transferStarted_, std::nullopt);
         if (outcome->kind == YmodemReceiver::Outcome::Kind::kFileReceived) {
+            lastArrival_ = {outcome->data.size(), started.value_or(EventLoop::Clock::now())};
             // The handler runs now, synchronously, and may stop or restart us.
             RaiseCode(kFileReceived);
         }
@@ -241,6 +259,7 @@ bool SerialNetoCtl::StoreReceivedFile(std::string_view data) const {
 }
 
 void SerialNetoCtl::ReportLineFailure() {
+    journal_.SetPendingDetail(DevicePath() + ": " + port_.Failure(), Recurrence::kRetried);
     CloseLine();
     if (!pendingFailure_) {
         pendingFailure_ = loop_.Post([this] {
@@ -260,6 +279,11 @@ void SerialNetoCtl::CloseLine() {
         loop_.CancelTimer(*deadline_);
         deadline_.reset();
     }
+    if (settled_) {
+        loop_.CancelTimer(*settled_);
+        settled_.reset();
+    }
+    transferStarted_.reset();
     receiver_.reset();
     unsent_.clear();
     port_.Close();

@@ -15,12 +15,14 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
 
 #include "app/posix/event_loop.h"
+#include "app/posix/journal.h"
 #include "download/neto_control.h"
 #include "download/ymodem_receiver.h"
 #include "platform/posix/serial_port.h"
@@ -29,7 +31,11 @@ namespace vorlund {
 
 class SerialNetoCtl final : public TNetoCtl {
   public:
-    explicit SerialNetoCtl(EventLoop& loop);
+    // A line that cannot be opened, or fails, leaves the device and the
+    // system's reason as the journal's pending detail for the message that
+    // code 30 brings; once the line has stayed open for kLineSettled, the
+    // journal hears that the failure is over.
+    SerialNetoCtl(EventLoop& loop, Journal& journal);
     ~SerialNetoCtl() override;
     SerialNetoCtl(const SerialNetoCtl&) = delete;
     SerialNetoCtl& operator=(const SerialNetoCtl&) = delete;
@@ -53,6 +59,21 @@ class SerialNetoCtl final : public TNetoCtl {
 
     std::int16_t Download(const std::u16string& id, const std::u16string& RcvDir,
                           std::int32_t downType) override;
+    // Called at the end of every Download, the line open or its failure on
+    // the way.
+    void SetOnDownload(std::function<void()> handler) { onDownload_ = std::move(handler); }
+
+    // The file behind the latest code 1000.
+    struct Arrival {
+        std::uint64_t bytes = 0;
+        // When its header arrived.
+        EventLoop::Clock::time_point started{};
+    };
+    const Arrival& LastArrival() const { return lastArrival_; }
+
+    // How long a line must stay open before its failure counts as over: a
+    // device that opens and fails at once is one failure, not many.
+    static constexpr std::chrono::milliseconds kLineSettled{1000};
     void StopRunning() override;
     std::int16_t IsProtocolRunning() override { return port_.IsOpen() ? 1 : 0; }
     // There is no window to detach from; the line stays as it is until
@@ -69,13 +90,18 @@ class SerialNetoCtl final : public TNetoCtl {
     void ArmDeadline();
     // Writes X.DAT whole or not at all.
     bool StoreReceivedFile(std::string_view data) const;
-    // The line failed or cannot be opened: code 30 from the loop.
+    // The line failed or cannot be opened: code 30 from the loop, with the
+    // port's failure as the message's detail.
     void ReportLineFailure();
     void CloseLine();
     void RaiseCode(std::int16_t code);
     YmodemReceiver::Time Now() const;
 
     EventLoop& loop_;
+    Journal& journal_;
+    std::function<void()> onDownload_;
+    Arrival lastArrival_;
+    std::optional<EventLoop::Clock::time_point> transferStarted_;
     std::string serialDevice_;
     std::int16_t comPort_ = 1;
     LineSettings line_;
@@ -90,6 +116,7 @@ class SerialNetoCtl final : public TNetoCtl {
     std::optional<EventLoop::Id> watch_;
     std::optional<EventLoop::Id> deadline_;
     std::optional<EventLoop::Id> pendingFailure_;
+    std::optional<EventLoop::Id> settled_;
 };
 
 }  // namespace vorlund

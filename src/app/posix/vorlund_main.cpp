@@ -1,6 +1,9 @@
 // The Linux service: the same start-up, cycle and teardown as on the desktop,
 // headless. SIGTERM and SIGINT are its close command; its messages go to
-// stderr, one line each.
+// stderr, one line each; a service manager hears when it is ready, how it is
+// doing and when it stops.
+//
+//   vorlund [APPDIR]    (default: the directory of the executable)
 #include <cxxabi.h>
 #include <poll.h>
 
@@ -8,17 +11,22 @@
 #include <cstdlib>
 #include <exception>
 #include <memory>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <typeinfo>
 #include <variant>
 
+#include "app/application_title.h"
+#include "app/command_line.h"
 #include "app/frm_main.h"
+#include "app/posix/delivery_report.h"
 #include "app/posix/event_loop.h"
 #include "app/posix/posix_shell.h"
 #include "app/posix/serial_neto_ctl.h"
 #include "app/posix/termination_signals.h"
 #include "platform/platform.h"
+#include "platform/posix/service_manager.h"
 #include "settings/load_service_settings.h"
 #include "settings/settings_file.h"
 
@@ -29,6 +37,27 @@ namespace {
 // (The desktop build ends with 0 here; a service manager must see a failure.)
 constexpr int kStartupAbandoned = 3;
 
+constexpr char kProgram[] = "vorlund";
+
+constexpr char kHelp[] =
+    "Usage: vorlund [APPDIR]\n"
+    "Runs the Vorlund download service: receives each terminal's delivery over\n"
+    "the serial line into APPDIR/Spool/X.DAT and converts it into an export file,\n"
+    "until SIGTERM or SIGINT. Messages go to standard error.\n"
+    "\n"
+    "APPDIR is the application directory, which holds Vorlund.ini, Spool and, by\n"
+    "default, Out; without it, the directory of this program.\n"
+    "\n"
+    "      --help     display this help and exit\n"
+    "      --version  output version information and exit\n"
+    "\n"
+    "Exit status: 0 after SIGTERM or SIGINT; 1 the spool directory, 2 the output\n"
+    "directory can neither be found nor made; 3 the service cannot start for\n"
+    "another reason; 64 bad command line.\n";
+
+// Waiting for the first delivery, once the line is watched.
+constexpr char kWaitingForDelivery[] = "V\xE4ntar p\xE5 leverans";
+
 // The serial device in place of /dev/ttyS<COMport - 1>, when the settings
 // file names one.
 std::string SerialDeviceSetting(const Platform& platform, const std::string& appDir) {
@@ -37,7 +66,7 @@ std::string SerialDeviceSetting(const Platform& platform, const std::string& app
     return file.Value("SerialDevice");
 }
 
-int RunService() {
+int RunService(const std::optional<std::string>& appDir) {
     // First of all, so that a signal from here on closes the service in
     // order instead of killing it.
     TerminationSignals signals;
@@ -46,21 +75,41 @@ int RunService() {
     }
     EventLoop loop;
     Journal journal(stderr);
+    ServiceManager manager;
+    journal.SetStatusSink([&manager](const std::string& status) { manager.Status(status); });
     PosixShell shell(loop, journal);
-    SerialNetoCtl netoCtl(loop);
+    SerialNetoCtl netoCtl(loop, journal);
 
     Platform& platform = NativePlatform();
-    auto loaded = LoadServiceSettings(platform.ExecutablePath(), platform, shell);
+    const std::string executable = platform.ExecutablePath();
+    auto loaded = LoadServiceSettings(
+        appDir ? ExecutablePathIn(*appDir, platform.PathSeparator(), kProgram) : executable,
+        platform, shell);
     if (const auto* failure = std::get_if<StartupFailure>(&loaded)) {
         return failure->exitCode;
     }
     const ServiceSettings& settings = std::get<ServiceSettings>(loaded);
     netoCtl.SetSerialDevice(SerialDeviceSetting(platform, settings.AppDir));
+    journal.SetStatus(kWaitingForDelivery, netoCtl.DevicePath());
 
-    TfrmMain frmMain(shell, netoCtl, settings, platform, UserDecimalSeparator());
+    // Ready once the first reception has begun: the line is watched, or its
+    // failure is reported and retried from now on.
+    bool ready = false;
+    netoCtl.SetOnDownload([&manager, &ready] {
+        if (!ready) {
+            ready = true;
+            manager.Ready();
+        }
+    });
+
+    TfrmMain frmMain(
+        shell, netoCtl, settings,
+        ReportingConverter(settings, platform, UserDecimalSeparator(), netoCtl, journal),
+        ApplicationTitle(executable));
     const EventLoop::Id closeCommand =
-        loop.Watch(signals.Descriptor(), POLLIN, [&signals, &frmMain](short) {
+        loop.Watch(signals.Descriptor(), POLLIN, [&signals, &frmMain, &manager](short) {
             if (signals.Take()) {
+                manager.Stopping();
                 frmMain.OnCloseItemChosen();
             }
         });
@@ -87,9 +136,24 @@ void ReportStartupFailure(const std::string& className, std::string message) {
 }  // namespace
 }  // namespace vorlund
 
-int main() {
+int main(int argc, char** argv) {
+    using vorlund::CommandLine;
+    const CommandLine command = vorlund::ParseCommandLine(argc, argv);
+    switch (command.action) {
+        case CommandLine::Action::kShowHelp:
+            std::fputs(vorlund::kHelp, stdout);
+            return std::fflush(stdout) == 0 ? 0 : 1;
+        case CommandLine::Action::kShowVersion:
+            std::puts(vorlund::VersionLine(vorlund::kProgram).c_str());
+            return std::fflush(stdout) == 0 ? 0 : 1;
+        case CommandLine::Action::kUsageError:
+            std::fputs(vorlund::UsageErrorText(vorlund::kProgram, command.error).c_str(), stderr);
+            return vorlund::kUsageExitCode;
+        case CommandLine::Action::kRun:
+            break;
+    }
     try {
-        return vorlund::RunService();
+        return vorlund::RunService(command.appDir);
     } catch (const std::exception& error) {
         vorlund::ReportStartupFailure(vorlund::ClassName(error), error.what());
     } catch (...) {

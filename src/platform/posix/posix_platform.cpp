@@ -14,6 +14,7 @@
 
 #include "common/cp1252.h"
 #include "platform/platform.h"
+#include "platform/posix/system_error_text.h"
 #include "platform/posix/unique_fd.h"
 #include "platform/read_to_end.h"
 
@@ -158,6 +159,8 @@ class PosixPlatform final : public Platform {
 
     // The serial control turns the text back into exactly these bytes.
     std::u16string WidePath(const std::string& path) const override { return Cp1252ToUtf16(path); }
+
+    std::string LastErrorText() const override { return SystemErrorText(errno); }
 };
 
 }  // namespace

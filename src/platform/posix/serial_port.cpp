@@ -1,5 +1,7 @@
 #include "platform/posix/serial_port.h"
 
+#include "platform/posix/system_error_text.h"
+
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
@@ -53,7 +55,11 @@ tcflag_t DataBitsFlag(int dataBits) {
 bool Configure(int fd, const LineSettings& settings) {
     const std::optional<speed_t> speed = SpeedOf(settings.baudrate);
     termios line{};
-    if (!speed || ::tcgetattr(fd, &line) != 0) {
+    if (!speed) {
+        errno = EINVAL;
+        return false;
+    }
+    if (::tcgetattr(fd, &line) != 0) {
         return false;
     }
     ::cfmakeraw(&line);
@@ -80,21 +86,39 @@ bool SerialPort::SupportsBaudrate(std::int32_t baudrate) {
 
 SerialPort SerialPort::Open(const std::string& device, const LineSettings& settings) {
     UniqueFd fd(::open(device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
+    if (!fd) {
+        return Failed(SystemErrorText(errno));
+    }
+    if (!::isatty(fd.get())) {
+        return Failed("not a serial line");
+    }
     // A port is one program's at a time, as on the desktop the service comes
     // from: the lock keeps out a second service, the exclusive mode any other
     // program that opens the device after us.
-    if (!fd || !::isatty(fd.get()) || ::flock(fd.get(), LOCK_EX | LOCK_NB) != 0 ||
-        ::ioctl(fd.get(), TIOCEXCL) != 0 || !Configure(fd.get(), settings)) {
-        return SerialPort();
+    if (::flock(fd.get(), LOCK_EX | LOCK_NB) != 0) {
+        return Failed(errno == EWOULDBLOCK ? "held by another program" : SystemErrorText(errno));
+    }
+    if (::ioctl(fd.get(), TIOCEXCL) != 0) {
+        return Failed(SystemErrorText(errno));
+    }
+    if (!Configure(fd.get(), settings)) {
+        return Failed("the line settings are refused: " + SystemErrorText(errno));
     }
     // Whatever arrived before we were listening belongs to no transfer of ours.
     ::tcflush(fd.get(), TCIFLUSH);
     return SerialPort(std::move(fd));
 }
 
+SerialPort SerialPort::Failed(std::string failure) {
+    SerialPort port;
+    port.failure_ = std::move(failure);
+    return port;
+}
+
 SerialPort& SerialPort::operator=(SerialPort&& other) noexcept {
     Close();
     fd_ = std::move(other.fd_);
+    failure_ = std::move(other.failure_);
     return *this;
 }
 
@@ -117,7 +141,9 @@ std::int64_t SerialPort::Read(char* buffer, std::size_t size) {
         if (count < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
             return 0;
         }
-        return -1;  // end of file on a terminal: the other side hung up
+        // End of file on a terminal: the other side hung up.
+        failure_ = count == 0 ? "the line hung up" : "read: " + SystemErrorText(errno);
+        return -1;
     }
 }
 
@@ -130,7 +156,11 @@ std::int64_t SerialPort::Write(std::string_view bytes) {
         if (errno == EINTR) {
             continue;
         }
-        return errno == EAGAIN || errno == EWOULDBLOCK ? 0 : -1;
+        if (errno == EAGAIN || errno == EWOULDBLOCK) {
+            return 0;
+        }
+        failure_ = "write: " + SystemErrorText(errno);
+        return -1;
     }
 }
 

@@ -25,8 +25,8 @@ class SerialPort {
     // Whether the line can run at this many bits per second.
     static bool SupportsBaudrate(std::int32_t baudrate);
 
-    // A closed port when the device cannot be opened, is not a terminal, is
-    // held by another program, or refuses the settings.
+    // A closed port, with its Failure, when the device cannot be opened, is
+    // not a terminal, is held by another program, or refuses the settings.
     static SerialPort Open(const std::string& device, const LineSettings& settings);
 
     SerialPort() = default;
@@ -48,10 +48,16 @@ class SerialPort {
     // again at once.
     void Close();
 
+    // Why the open, or the latest read or write, failed, in the system's
+    // words where it has them ("No such file or directory").
+    const std::string& Failure() const { return failure_; }
+
   private:
     explicit SerialPort(UniqueFd fd) : fd_(std::move(fd)) {}
+    static SerialPort Failed(std::string failure);
 
     UniqueFd fd_;
+    std::string failure_;
 };
 
 }  // namespace vorlund

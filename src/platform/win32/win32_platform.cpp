@@ -73,6 +73,22 @@ class Win32OutputFile final : public OutputFile {
 
 class Win32Platform final : public Platform {
   public:
+    std::string LastErrorText() const override {
+        const DWORD error = ::GetLastError();
+        char text[512] = {};
+        DWORD length = ::FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                                        nullptr, error, 0, text, sizeof text, nullptr);
+        // The system's texts end in a full stop and a line end.
+        while (length > 0 && (text[length - 1] == '\r' || text[length - 1] == '\n' ||
+                              text[length - 1] == '.' || text[length - 1] == ' ')) {
+            --length;
+        }
+        if (length == 0) {
+            return "error " + std::to_string(error);
+        }
+        return std::string(text, length);
+    }
+
     char PathSeparator() const override { return '\\'; }
 
     std::string ExecutablePath() const override {

@@ -24,7 +24,11 @@ new_app() {
 }
 
 run() {
-    "${converter[@]}" "$app" >"$work/stdout" 2>"$work/stderr"
+    run_with "$app"
+}
+
+run_with() {
+    "${converter[@]}" "$@" >"$work/stdout" 2>"$work/stderr"
     status=$?
     tr -d '\r' <"$work/stdout" >"$work/stdout.txt"
 }
@@ -101,6 +105,26 @@ new_app uncreatable $'OutFile=missing/x.txt\r\n'
 printf 'a;1\r\n' >"$app/Spool/X.DAT"
 run
 expect_status 50 "uncreatable export"
+grep -q 'Fel vid skapande av destinationsfil! (50): .*missing/x.txt: .' "$work/stderr" ||
+    fail "uncreatable export: the file and the reason are not named ($(cat "$work/stderr"))"
+
+# The command line: help and version on stdout; anything else is refused
+# before any directory is touched.
+new_app options
+run_with --help
+expect_status 0 "--help"
+grep -q '^Usage: vorlund-convert \[APPDIR\]$' "$work/stdout.txt" || fail "--help: no usage"
+run_with --version
+expect_status 0 "--version"
+grep -qE '^vorlund-convert \(Vorlund\) [0-9]+\.[0-9]+\.[0-9]+$' "$work/stdout.txt" ||
+    fail "--version: $(cat "$work/stdout.txt")"
+for arguments in "--bogus" "-x" "$app $app"; do
+    # shellcheck disable=SC2086
+    run_with $arguments
+    expect_status 64 "arguments '$arguments'"
+    [ ! -s "$work/stdout" ] || fail "arguments '$arguments': output on stdout"
+done
+[ -z "$(ls -A "$app/Spool")" ] && [ ! -e "$app/Out" ] || fail "a refused command line made something"
 
 new_app spoolfile
 rmdir "$app/Spool"

@@ -3,11 +3,15 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <sys/file.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "common/cp1252.h"
@@ -128,15 +132,25 @@ class SerialNetoCtlTest : public ::testing::Test {
     const std::string spool_ = (temp_.path() / "Spool").string();
     Terminal terminal_;
     EventLoop loop_;
-    SerialNetoCtl control_{loop_};
+    std::unique_ptr<std::FILE, int (*)(std::FILE*)> stream_{std::tmpfile(), &std::fclose};
+    Journal journal_{stream_.get()};
+    SerialNetoCtl control_{loop_, journal_};
     std::vector<std::int16_t> codes_;
     std::function<void()> onMessage_;
 };
 
 TEST_F(SerialNetoCtlTest, ADeviceThatCannotBeOpenedIsReportedFromTheLoopJustAfter) {
-    // Missing, a directory, not a terminal.
-    for (const std::string& device :
-         std::vector<std::string>{"/nonexistent/ttyS0", spool_, "/dev/null"}) {
+    // Missing, a directory, not a terminal, held by another program; the
+    // message that code 30 brings names the device and the reason.
+    UniqueFd holder(::open(terminal_.DevicePath().c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC));
+    ASSERT_EQ(::flock(holder.get(), LOCK_EX | LOCK_NB), 0);
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {"/nonexistent/ttyS0", "No such file or directory"},
+        {spool_, "Is a directory"},
+        {"/dev/null", "not a serial line"},
+        {terminal_.DevicePath(), "held by another program"},
+    };
+    for (const auto& [device, reason] : cases) {
         SCOPED_TRACE(device);
         codes_.clear();
         control_.SetSerialDevice(device);
@@ -145,13 +159,18 @@ TEST_F(SerialNetoCtlTest, ADeviceThatCannotBeOpenedIsReportedFromTheLoopJustAfte
         EXPECT_EQ(control_.IsProtocolRunning(), 0);
         EXPECT_TRUE(RunUntil([&] { return !codes_.empty(); }));
         EXPECT_EQ(codes_, std::vector<std::int16_t>{kComPortCannotBeOpened});
+        EXPECT_EQ(journal_.TakePendingDetail(), device + ": " + reason);
     }
-    // Stopped before the loop turns, the protocol reports nothing.
+    holder.reset();
+    control_.SetSerialDevice(terminal_.DevicePath());
+    // Stopped before the loop turns, the protocol reports nothing, and leaves
+    // no detail for another message.
     codes_.clear();
     Download();
     control_.StopRunning();
     loop_.RunOnce(Clock::now() + milliseconds(50));
     EXPECT_TRUE(codes_.empty());
+    EXPECT_EQ(journal_.TakePendingDetail(), "");
 }
 
 TEST_F(SerialNetoCtlTest, AFileIsInPlaceAsXDatWhen1000IsRaised) {
@@ -215,6 +234,7 @@ TEST_F(SerialNetoCtlTest, ALineThatHangsUpIsReportedAs30) {
     EXPECT_TRUE(RunUntil([&] { return !codes_.empty(); }));
     EXPECT_EQ(codes_, std::vector<std::int16_t>{kComPortCannotBeOpened});
     EXPECT_EQ(control_.IsProtocolRunning(), 0);
+    EXPECT_EQ(journal_.TakePendingDetail(), terminal_.DevicePath() + ": the line hung up");
 }
 
 TEST_F(SerialNetoCtlTest, AFileThatCannotBeWrittenIsCancelledAndNotReported) {

@@ -1,0 +1,70 @@
+#include "app/command_line.h"
+
+#include "app/version.h"
+
+namespace vorlund {
+
+CommandLine ParseCommandLine(int argc, const char* const* argv) {
+    CommandLine line;
+    bool optionsEnded = false;
+    std::optional<std::string> extraOperand;
+    for (int i = 1; i < argc; ++i) {
+        const std::string_view argument = argv[i];
+        const bool isOption = !optionsEnded && argument.size() > 1 && argument[0] == '-';
+        if (isOption && argument == "--") {
+            optionsEnded = true;
+        } else if (isOption && argument == "--help") {
+            return {CommandLine::Action::kShowHelp, std::nullopt, {}};
+        } else if (isOption && argument == "--version") {
+            return {CommandLine::Action::kShowVersion, std::nullopt, {}};
+        } else if (isOption) {
+            if (argument.substr(0, 2) != "--") {
+                return {CommandLine::Action::kUsageError, std::nullopt,
+                        "invalid option -- '" + std::string(argument.substr(1, 1)) + "'"};
+            }
+            const std::string name(argument.substr(0, argument.find('=')));
+            return {CommandLine::Action::kUsageError, std::nullopt,
+                    name == "--help" || name == "--version"
+                        ? "option '" + name + "' doesn't allow an argument"
+                        : "unrecognized option '" + name + "'"};
+        } else if (!line.appDir) {
+            line.appDir = std::string(argument);
+        } else if (!extraOperand) {
+            extraOperand = std::string(argument);
+        }
+    }
+    if (extraOperand) {
+        // Checked only now: a later --help still answers, as GNU programs do.
+        return {CommandLine::Action::kUsageError, std::nullopt,
+                "extra operand '" + *extraOperand + "'"};
+    }
+    if (line.appDir && line.appDir->empty()) {
+        // An empty directory would quietly become the root of the file system.
+        return {CommandLine::Action::kUsageError, std::nullopt,
+                "the application directory must not be empty"};
+    }
+    return line;
+}
+
+std::string VersionLine(std::string_view program) {
+    return std::string(program) + " (Vorlund) " + kVersion;
+}
+
+std::string UsageErrorText(std::string_view program, std::string_view error) {
+    const std::string name(program);
+    return name + ": " + std::string(error) + "\nTry '" + name + " --help' for more information.\n";
+}
+
+std::string ExecutablePathIn(std::string appDir, char separator, std::string_view program) {
+    // A trailing separator is dropped ('/' too, which Windows also accepts),
+    // so "dir/" and "dir" name the same application directory.
+    while (appDir.size() > 1 && (appDir.back() == separator || appDir.back() == '/')) {
+        appDir.pop_back();
+    }
+    if (appDir.size() == 1 && (appDir[0] == separator || appDir[0] == '/')) {
+        appDir.clear();  // the root: its separator comes back below
+    }
+    return appDir + separator + std::string(program);
+}
+
+}  // namespace vorlund

@@ -1,0 +1,40 @@
+// The command line of vorlund and vorlund-convert: `PROGRAM [APPDIR]`, with
+// --help and --version after the GNU conventions. Nothing else is taken, so
+// a mistyped option can never be mistaken for an application directory.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace vorlund {
+
+// The status of a command line that was not understood (BSD's EX_USAGE).
+inline constexpr int kUsageExitCode = 64;
+
+struct CommandLine {
+    enum class Action { kRun, kShowHelp, kShowVersion, kUsageError };
+
+    Action action = Action::kRun;
+    // The application directory when one was given.
+    std::optional<std::string> appDir;
+    // For kUsageError: what was wrong, one line without the program's name.
+    std::string error;
+};
+
+// argv[0] is the program and is not looked at. The first --help or --version
+// decides, as long as no unknown option comes before it; "--" ends the
+// options, so a directory whose name starts with '-' can still be given.
+CommandLine ParseCommandLine(int argc, const char* const* argv);
+
+// "PROGRAM (Vorlund) VERSION", the first line of --version.
+std::string VersionLine(std::string_view program);
+
+// The two lines for standard error after a usage error.
+std::string UsageErrorText(std::string_view program, std::string_view error);
+
+// The path of an executable named `program` inside `appDir`: the start-up
+// works out the application directory from an executable's path.
+std::string ExecutablePathIn(std::string appDir, char separator, std::string_view program);
+
+}  // namespace vorlund
