@@ -23,12 +23,14 @@ using ReceivedFileConverter = std::function<ConversionResult()>;
 
 class TfrmMain {
   public:
-    // Binds ConvertReceivedFile with `platform` and `decimalSeparator`, and
-    // captions failure boxes with the ApplicationTitle of the executable.
+    // Binds ConvertReceivedFile with `platform` and `decimalSeparator`,
+    // captions failure boxes with the ApplicationTitle of the executable, and
+    // names SpoolDir to the control as the platform's wide form of the path.
     TfrmMain(Shell& shell, TNetoCtl& netoCtl, const ServiceSettings& settings,
              const Platform& platform, char decimalSeparator);
+    // `rcvDir` is SpoolDir as the control is to be given it.
     TfrmMain(Shell& shell, TNetoCtl& netoCtl, const ServiceSettings& settings,
-             ReceivedFileConverter convert, std::string applicationTitle);
+             ReceivedFileConverter convert, std::string applicationTitle, std::u16string rcvDir);
     ~TfrmMain();
     TfrmMain(const TfrmMain&) = delete;
     TfrmMain& operator=(const TfrmMain&) = delete;
@@ -59,6 +61,7 @@ class TfrmMain {
 
     Shell& shell_;
     const ServiceSettings settings_;
+    const std::u16string rcvDir_;
     ReceivedFileConverter convert_;
     EventBoundary boundary_;
     bool closeRequested_ = false;

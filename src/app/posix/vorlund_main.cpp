@@ -105,7 +105,7 @@ int RunService(const std::optional<std::string>& appDir) {
     TfrmMain frmMain(
         shell, netoCtl, settings,
         ReportingConverter(settings, platform, UserDecimalSeparator(), netoCtl, journal),
-        ApplicationTitle(executable));
+        ApplicationTitle(executable), platform.WidePath(settings.SpoolDir));
     const EventLoop::Id closeCommand =
         loop.Watch(signals.Descriptor(), POLLIN, [&signals, &frmMain, &manager](short) {
             if (signals.Take()) {
