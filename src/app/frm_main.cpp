@@ -4,7 +4,6 @@
 #include <utility>
 
 #include "app/application_title.h"
-#include "common/cp1252.h"
 #include "conversion/convert_received_file.h"
 
 namespace vorlund {
@@ -37,16 +36,17 @@ TfrmMain::TfrmMain(Shell& shell, TNetoCtl& netoCtl, const ServiceSettings& setti
           [this, &platform, decimalSeparator] {
               return ConvertReceivedFile(settings_, platform, decimalSeparator);
           },
-          ApplicationTitle(platform.ExecutablePath()),
+          ApplicationTitle(platform.ExecutablePath()), platform.WidePath(settings.SpoolDir),
           [this, &platform](std::string_view reason) {
               return KeepFailedDelivery(settings_, platform, reason);
           }) {}
 
 TfrmMain::TfrmMain(Shell& shell, TNetoCtl& netoCtl, const ServiceSettings& settings,
                    ReceivedFileConverter convert, std::string applicationTitle,
-                   FailedDeliveryKeeper keep)
+                   std::u16string rcvDir, FailedDeliveryKeeper keep)
     : shell_(shell),
       settings_(settings),
+      rcvDir_(std::move(rcvDir)),
       convert_(std::move(convert)),
       keep_(std::move(keep)),
       boundary_(shell, std::move(applicationTitle)),
@@ -134,7 +134,7 @@ TickSourceFactory TfrmMain::TicksThroughBoundary() {
 }
 
 std::int16_t TfrmMain::StartReception() {
-    return NetoCtl1.Download(kDownloadId, Cp1252ToUtf16(settings_.SpoolDir), kDownType);
+    return NetoCtl1.Download(kDownloadId, rcvDir_, kDownType);
 }
 
 void TfrmMain::WriteConfiguration() {

@@ -27,13 +27,15 @@ using FailedDeliveryKeeper = std::function<KeepResult(std::string_view reason)>;
 class TfrmMain {
   public:
     // Binds ConvertReceivedFile and KeepFailedDelivery with `platform` and
-    // `decimalSeparator`, and captions failure boxes with the
-    // ApplicationTitle of the executable.
+    // `decimalSeparator`, captions failure boxes with the ApplicationTitle of
+    // the executable, and names SpoolDir to the control as the platform's
+    // wide form of the path.
     TfrmMain(Shell& shell, TNetoCtl& netoCtl, const ServiceSettings& settings,
              const Platform& platform, char decimalSeparator);
-    // Without `keep`, nothing is kept.
+    // `rcvDir` is SpoolDir as the control is to be given it. Without `keep`,
+    // nothing is kept.
     TfrmMain(Shell& shell, TNetoCtl& netoCtl, const ServiceSettings& settings,
-             ReceivedFileConverter convert, std::string applicationTitle,
+             ReceivedFileConverter convert, std::string applicationTitle, std::u16string rcvDir,
              FailedDeliveryKeeper keep = {});
     ~TfrmMain();
     TfrmMain(const TfrmMain&) = delete;
@@ -69,6 +71,7 @@ class TfrmMain {
 
     Shell& shell_;
     const ServiceSettings settings_;
+    const std::u16string rcvDir_;
     ReceivedFileConverter convert_;
     FailedDeliveryKeeper keep_;
     EventBoundary boundary_;

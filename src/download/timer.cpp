@@ -40,7 +40,14 @@ bool TTimer::Counting() const {
 void TTimer::Restart() {
     source_->Stop();
     if (Counting()) {
-        source_->Start(interval_);
+        try {
+            source_->Start(interval_);
+        } catch (...) {
+            // Not counting, so not armed: marked armed, every later arming
+            // would be ignored and the timer could never tick again.
+            enabled_ = false;
+            throw;
+        }
     }
 }
 

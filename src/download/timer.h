@@ -34,7 +34,9 @@ class TTimer {
     // A new interval starts a new countdown if the timer counts.
     void SetInterval(unsigned intervalMs);
     // Setting the value the timer already has changes nothing: arming an
-    // armed timer keeps the tick due when the first arming set it.
+    // armed timer keeps the tick due when the first arming set it. When the
+    // native timer refuses to start, the error escapes and the timer stays
+    // disarmed, so a later arming tries again.
     void SetEnabled(bool enabled);
     void SetOnTimer(std::function<void()> handler);
 

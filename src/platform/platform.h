@@ -64,6 +64,12 @@ class Platform {
     // far as the system lets it.
     virtual bool CopyToNewFile(const std::string& from, const std::string& to) const = 0;
     virtual LocalDateTime LocalTime() const = 0;
+    // A path of this system's narrow functions as UTF-16, for a component
+    // that takes wide paths: converted from the code page in which the
+    // system gave the path out (the ANSI code page on Windows, whatever the
+    // system's language; code page 1252 elsewhere), so that the component
+    // names the very file the service then opens by its narrow path.
+    virtual std::u16string WidePath(const std::string& path) const = 0;
     // The system's text for why this thread's latest failed operation failed
     // (of the ones above, or of a file they returned); ask at once, before
     // anything else can overwrite it.

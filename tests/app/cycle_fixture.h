@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "app/frm_main.h"
+#include "common/cp1252.h"
 #include "sim/sim_event_loop.h"
 #include "sim/sim_neto_ctl.h"
 #include "sim/sim_shell.h"
@@ -61,7 +62,7 @@ class CycleTest : public ::testing::Test {
     // Builds the window at virtual time 0, as the shell does at start-up.
     void Start() {
         frm = std::make_unique<TfrmMain>(
-            shell, ctl, settings, [this] { return Convert(); }, "Datasvc",
+            shell, ctl, settings, [this] { return Convert(); }, "Datasvc", Cp1252ToUtf16(kSpoolDir),
             [this](std::string_view reason) { return Keep(reason); });
     }
 

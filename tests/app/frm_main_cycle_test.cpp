@@ -43,7 +43,7 @@ TEST_F(CycleTest, ComPortAndBaudRateFollowTheirIndices) {
         caseSettings.ComPortIndex = c.comPortIndex;
         caseSettings.BaudRateIndex = c.baudRateIndex;
         TfrmMain window(
-            caseShell, caseCtl, caseSettings, [] { return kConverted; }, "Datasvc");
+            caseShell, caseCtl, caseSettings, [] { return kConverted; }, "Datasvc", u"");
         caseLoop.RunUntil(100);
         ASSERT_GE(caseLoop.Records().size(), 2U);
         EXPECT_EQ(caseLoop.Records()[0].what, c.comPort) << c.comPortIndex;

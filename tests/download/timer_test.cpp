@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <memory>
+#include <stdexcept>
 #include <vector>
 
 #include "sim/sim_event_loop.h"
@@ -94,6 +96,40 @@ TEST_F(TimerTest, TickLateAfterABlockedThreadComesOnceThenKeepsItsPace) {
     loop.At(50, [&] { shell.Sleep(1000); });
     loop.RunUntil(1300);
     EXPECT_EQ(ticks, (std::vector<VirtualTime>{1050, 1150, 1250}));
+}
+
+// A native timer that refuses to start while told to, as SetTimer can.
+class RefusingSource : public TickSource {
+  public:
+    RefusingSource(std::unique_ptr<TickSource> source, const bool& refuse)
+        : source_(std::move(source)), refuse_(refuse) {}
+    void Start(unsigned intervalMs) override {
+        if (refuse_) {
+            throw std::runtime_error("no timer");
+        }
+        source_->Start(intervalMs);
+    }
+    void Stop() override { source_->Stop(); }
+
+  private:
+    std::unique_ptr<TickSource> source_;
+    const bool& refuse_;
+};
+
+TEST_F(TimerTest, ArmingThatTheNativeTimerRefusedCanBeRetried) {
+    bool refuse = true;
+    TTimer timer([&](std::function<void()> onTick) {
+        return std::make_unique<RefusingSource>(shell.CreateTickSource(std::move(onTick)), refuse);
+    });
+    timer.SetInterval(100);
+    CountTicksOf(timer);
+    EXPECT_THROW(timer.SetEnabled(true), std::runtime_error);
+    EXPECT_FALSE(timer.Enabled());
+    refuse = false;
+    loop.RunUntil(50);
+    timer.SetEnabled(true);
+    loop.RunUntil(200);
+    EXPECT_EQ(ticks, (std::vector<VirtualTime>{150}));
 }
 
 }  // namespace

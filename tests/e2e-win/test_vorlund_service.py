@@ -7,9 +7,10 @@ the desktop driver. Run by ctest as:
 import os
 import re
 import sys
+import time
 import unittest
 
-from wine_session import WineSession, windows_path
+from wine_session import WineSession, is_32_bit, windows_path
 
 TRAY_CLASS = "VorlundTrayIcon"
 TRAY_MESSAGE = "0x8001"  # WM_APP + 1
@@ -30,11 +31,20 @@ CANNOT_OPEN_PORT = escaped(b"Kunde inte \xf6ppna COM-port. Kontrollera att ingen
 CANNOT_START = escaped(b"Kunde inte starta protokoll")
 CANNOT_CREATE_EXPORT = escaped(b"Fel vid skapande av destinationsfil!")
 NO_SPOOL = escaped(b"Mapp f\xf6r tempor\xe4ra filer kunde ej skapas. Applikationen avslutas")
+ALREADY_RUNNING = escaped(b"Vorlund k\xf6rs redan.")
 NO_OUTDIR = escaped(b"Utdatamappen finns inte och kunde inte skapas. Applikationen avslutas")
 with open(os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "src", "app",
                        "win32", "dist", "Vorlund.ini"), encoding="utf-8") as example:
     DIST_SETTINGS = example.read().replace("\n", "\r\n").encode("cp1252")
 TEARDOWN = ["Unadvise 1", "SetClientSite null", "Close 1", "release"]
+# Where the tray icon went in the teardown, seen from the control's close:
+# a control that was not detached goes first, before the icon's removal; a
+# detached one goes last, after it.
+WATCH_ICON = "watch-window %s\n" % TRAY_CLASS
+
+
+def teardown(icon):
+    return TEARDOWN[:3] + ["%s %s" % (TRAY_CLASS, icon)] + TEARDOWN[3:]
 
 
 def starts(prefix):
@@ -82,7 +92,8 @@ class VorlundServiceTest(unittest.TestCase):
         source = os.path.join(SESSION.root, "delivery.dat")
         with open(source, "wb") as out:
             out.write(b"b2;2\r\nA1;1.5\r\nb2;0.25\r\n")
-        run = self.service("after-download 1 deliver 300 %s\n" % windows_path(source),
+        # The control passes itself first, as Sender: five event arguments.
+        run = self.service("with-sender\nafter-download 1 deliver 300 %s\n" % windows_path(source),
                            b"COM-Port=2\r\nBaudRate=1\r\nUseQuotes=1\r\nSeparator=1\r\n")
         run.wait_for_log(starts("Download 2 "))
         lines = run.calls()
@@ -158,7 +169,7 @@ class VorlundServiceTest(unittest.TestCase):
     def test_tray_clicks_and_closing_from_the_menu(self):
         # With the example settings of the release zip, which must leave
         # every key at its default.
-        run = self.service(settings=DIST_SETTINGS)
+        run = self.service(WATCH_ICON, settings=DIST_SETTINGS)
         run.wait_for_log(starts("Download 1 "))
         self.assertEqual(run.log()[5:7], ["put 1 vt=2 1", "put 2 vt=3 115200"])
         self.drive("tray-present", TRAY_CLASS, "5000")
@@ -177,12 +188,12 @@ class VorlundServiceTest(unittest.TestCase):
         self.choose_close_item()
         self.assertEqual(run.wait(), 0)
         lines = run.calls()
-        self.assertEqual(lines[-6:], ["IsProtocolRunning -> 1", "StopRunning"] + TEARDOWN)
+        self.assertEqual(lines[-7:], ["IsProtocolRunning -> 1", "StopRunning"] + teardown("absent"))
         self.assertGreaterEqual(run.time_of("Unadvise 1") - run.time_of("StopRunning"), 990)
         self.assertFalse(starts("Download 2")(lines))
 
     def test_close_request_ends_at_once_without_stopping(self):
-        run = self.service()
+        run = self.service(WATCH_ICON)
         run.wait_for_log(starts("Download 1 "))
         posted = int(self.drive("close", APP_CLASS, APP_TITLE).split()[-1])
         self.assertEqual(run.wait(), 0)
@@ -191,10 +202,10 @@ class VorlundServiceTest(unittest.TestCase):
         lines = run.log()
         self.assertNotIn("StopRunning", lines)
         self.assertFalse(starts("IsProtocolRunning")(lines))
-        self.assertEqual(lines[-4:], TEARDOWN)
+        self.assertEqual(lines[-5:], teardown("present"))
 
     def test_spool_taken_by_a_file_ends_with_exit_code_1(self):
-        run = SESSION.new_service()
+        run = SESSION.new_service(WATCH_ICON)
         with open(run.path("Spool"), "w"):
             pass
         self.runs.append(run.start())
@@ -203,7 +214,7 @@ class VorlundServiceTest(unittest.TestCase):
         self.drive("tray-present", TRAY_CLASS, "3000")
         self.assert_info_box(NO_SPOOL)
         self.assertEqual(run.wait(), 1)
-        self.assertEqual(run.log()[-4:], TEARDOWN)
+        self.assertEqual(run.log()[-5:], teardown("present"))
         self.assertFalse(starts("put ")(run.log()))
 
     def test_outdir_two_levels_deep_ends_with_exit_code_2(self):
@@ -218,8 +229,10 @@ class VorlundServiceTest(unittest.TestCase):
         try:
             run = self.service()
             box = self.box("Application Error")
+            # The address has as many hex digits as the program's pointers.
+            digits = 8 if is_32_bit(SESSION.vorlund) else 16
             self.assertRegex(box["text"], r"^Exception ControlError in module Vorlund\.exe at "
-                                          r"[0-9A-F]{16}\.\\x0A.+\.$")
+                                          r"[0-9A-F]{%d}\.\\x0A.+\.$" % digits)
             self.assertEqual(box["owner"], "none")
             self.assertEqual(run.wait(), 0)
         finally:
@@ -262,17 +275,23 @@ class VorlundServiceTest(unittest.TestCase):
         self.assertEqual(run.wait(), 0)
 
     def test_download_failing_outright_halts_the_cycle(self):
-        run = self.service("refuse-download 1\n")
-        box = self.box(APP_TITLE)
-        self.assertTrue(box["text"].endswith("."), box["text"])
-        self.assertEqual(box["owner"], APP_CLASS + "|" + APP_TITLE)
-        self.drive("no-box", "*", "500")
-        self.assertTrue(run.running())
-        self.choose_close_item()
-        self.assertEqual(run.wait(), 0)
-        lines = run.calls()
-        self.assertEqual(len([line for line in lines if line.startswith("Download")]), 1)
-        self.assertEqual(lines[-5:], ["IsProtocolRunning -> 0"] + TEARDOWN)
+        # A call that fails, and one whose answer reads as no number.
+        for scenario in ("refuse-download 1\n", "odd-result 1\n"):
+            with self.subTest(scenario=scenario):
+                run = self.service(scenario)
+                box = self.box(APP_TITLE)
+                self.assertTrue(box["text"].endswith("."), box["text"])
+                self.assertEqual(box["owner"], APP_CLASS + "|" + APP_TITLE)
+                self.drive("no-box", "*", "500")
+                self.assertTrue(run.running())
+                self.choose_close_item()
+                self.assertEqual(run.wait(), 0)
+                lines = run.calls()
+                self.assertEqual(len([line for line in lines if line.startswith("Download")]), 1)
+                self.assertEqual(lines[-5:], ["IsProtocolRunning -> 0"] + TEARDOWN)
+                # The answer that could not be read was released all the same.
+                if scenario.startswith("odd-result"):
+                    self.assertIn("result released", lines)
 
     def test_icon_returns_when_the_notification_area_restarts(self):
         run = self.service()
@@ -283,6 +302,55 @@ class VorlundServiceTest(unittest.TestCase):
         self.drive("tray-present", TRAY_CLASS, "5000")
         self.choose_close_item()
         self.assertEqual(run.wait(), 0)
+
+    def test_spool_path_reaches_the_control_in_the_systems_code_page(self):
+        # A Russian system: its ANSI code page is 1251, where the byte that
+        # the program's path holds for "Д" would be "Ä" in code page 1252.
+        source = os.path.join(SESSION.root, "delivery-ru.dat")
+        with open(source, "wb") as out:
+            out.write(b"A;1\r\n")
+        run = SESSION.new_service("after-download 1 deliver 100 %s\n" % windows_path(source),
+                                  folder="\u0414\u0435\u043f\u043e")
+        run.env.update(SESSION.locale("ru_RU"))
+        self.runs.append(run.start())
+        run.wait_for_log(lambda lines: "event 1000 end hr=0" in lines)
+        self.assertIn("Download 1 id vt=8 &&&&&& dir vt=8 %s type vt=3 1 -> 0"
+                      % windows_path(run.path("Spool")), run.log())
+        self.assertIn("deliver ok", run.log())
+        self.drive("no-box", "*", "500")
+        exports = os.listdir(run.path("Out"))
+        self.assertEqual(len(exports), 1)
+        with open(run.path("Out", exports[0]), "rb") as export:
+            self.assertEqual(export.read(), b"A,1\r\n")
+        self.drive("close", APP_CLASS, APP_TITLE)
+        self.assertEqual(run.wait(), 0)
+
+    def test_one_copy_per_application_directory(self):
+        run = self.service()
+        run.wait_for_log(starts("Download 1 "))
+        copy = run.start_copy()
+        try:
+            self.assert_info_box(ALREADY_RUNNING)
+            self.assertEqual(copy.wait(timeout=20), 0)
+        finally:
+            if copy.poll() is None:
+                copy.kill()
+                copy.wait()
+        # The copy made no control of its own (each creation is logged).
+        self.assertEqual(run.log().count("create"), 1)
+        self.assertTrue(run.running())
+
+        # Another directory is another installation: it runs beside the first.
+        other = self.service()
+        other.wait_for_log(starts("Download 1 "))
+        self.drive("no-box", "*", "500")
+        self.assertTrue(run.running())
+        for _ in range(2):
+            self.drive("close", APP_CLASS, APP_TITLE)
+            deadline = time.monotonic() + 20
+            while run.running() and other.running() and time.monotonic() < deadline:
+                time.sleep(0.05)
+        self.assertEqual((run.wait(), other.wait()), (0, 0))
 
     def test_started_maximized_shows_no_window(self):
         run = self.service(show="maximized")
@@ -297,7 +365,7 @@ def main():
     vorlund, standin, driver = sys.argv[1:4]
     SESSION = WineSession(vorlund, standin, driver)
     try:
-        program = unittest.main(argv=[sys.argv[0], "-v"] + sys.argv[4:], exit=False)
+        program = unittest.main(module=__name__, argv=[sys.argv[0], "-v"] + sys.argv[4:], exit=False)
     finally:
         SESSION.close()
     sys.exit(0 if program.result.wasSuccessful() else 1)

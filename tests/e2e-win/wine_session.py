@@ -5,6 +5,7 @@ The driver program (win-driver.exe) acts as the user and the desktop; the
 stand-in control logs every call it gets, and the tests read that log."""
 
 import os
+import select
 import shutil
 import subprocess
 import tempfile
@@ -23,10 +24,19 @@ def windows_path(path):
     return "Z:" + os.path.abspath(path).replace("/", "\\")
 
 
+def is_32_bit(program):
+    """True for a PE32 (i686) program or library, False for PE32+."""
+    with open(program, "rb") as image:
+        header = image.read(4096)
+    pe = int.from_bytes(header[0x3C:0x40], "little")
+    return header[pe + 24:pe + 26] == b"\x0b\x01"
+
+
 class WineSession:
     def __init__(self, vorlund, standin, driver):
         self.root = tempfile.mkdtemp(prefix="vorlund-e2e-")
         self.tray_keeper = None
+        self.server = None
         try:
             self._start(vorlund, standin, driver)
         except BaseException:
@@ -38,6 +48,7 @@ class WineSession:
         self.standin = os.path.join(self.root, "neto-standin.dll")
         self.driver = os.path.join(self.root, "win-driver.exe")
         shutil.copy(standin, self.standin)
+        self.standin_32 = is_32_bit(standin)
         shutil.copy(driver, self.driver)
         self.env = dict(os.environ)
         self.env["WINEPREFIX"] = os.path.join(self.root, "prefix")
@@ -53,8 +64,20 @@ class WineSession:
         self.tray_keeper = subprocess.Popen([WINE_RUN, self.driver, "keep-tray", str(SESSION_LIMIT)], env=self.env,
                                             stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
         assert self.tray_keeper.stdout.readline().strip() == b"keeping"
+        # One driver answers every command of the session.
+        self.server = subprocess.Popen([WINE_RUN, self.driver, "serve"], env=self.env,
+                                       stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                                       stderr=subprocess.DEVNULL)
+        self.pending = b""
 
     def close(self):
+        if self.server:
+            self.server.stdin.close()
+            try:
+                self.server.wait(timeout=30)
+            except subprocess.TimeoutExpired:
+                self.server.kill()
+                self.server.wait()
         if self.tray_keeper:
             self.tray_keeper.kill()
             self.tray_keeper.wait()
@@ -67,29 +90,67 @@ class WineSession:
                                 timeout=timeout)
         return result.returncode, result.stdout.decode("latin-1").replace("\r\n", "\n")
 
+    def regsvr32(self):
+        """The registration tool of the stand-in's own bitness: a 32-bit
+        server is registered in the 32-bit view of the registry."""
+        return "C:\\windows\\syswow64\\regsvr32.exe" if self.standin_32 else "regsvr32"
+
     def register(self):
-        code, _ = self.wine("regsvr32", "/s", windows_path(self.standin))
+        code, _ = self.wine(self.regsvr32(), "/s", windows_path(self.standin))
         assert code == 0, "the stand-in control could not be registered"
 
     def unregister(self):
-        code, _ = self.wine("regsvr32", "/s", "/u", windows_path(self.standin))
+        code, _ = self.wine(self.regsvr32(), "/s", "/u", windows_path(self.standin))
         assert code == 0, "the stand-in control could not be unregistered"
 
     def drive(self, *args, timeout=30):
         """Runs one win-driver command; returns (exit code, output)."""
-        return self.wine(self.driver, *args, timeout=timeout)
+        self.server.stdin.write(("\t".join(args) + "\n").encode("latin-1"))
+        self.server.stdin.flush()
+        deadline = time.monotonic() + timeout
+        lines = []
+        while True:
+            line = self._answer_line(deadline, args)
+            if line.startswith("=== "):
+                return int(line[4:]), "".join(text + "\n" for text in lines)
+            lines.append(line)
 
-    def new_service(self, scenario="", settings=None):
+    def _answer_line(self, deadline, args):
+        out = self.server.stdout.fileno()
+        while b"\n" not in self.pending:
+            left = deadline - time.monotonic()
+            if left <= 0 or not select.select([out], [], [], left)[0]:
+                raise AssertionError("win-driver %s: no answer in time" % " ".join(args))
+            chunk = os.read(out, 4096)
+            if not chunk:
+                raise AssertionError("win-driver ended during %s" % " ".join(args))
+            self.pending += chunk
+        line, self.pending = self.pending.split(b"\n", 1)
+        return line.decode("latin-1").rstrip("\r")
+
+    def new_service(self, scenario="", settings=None, folder="app"):
         self.runs += 1
-        return ServiceRun(self, os.path.join(self.root, "run%d" % self.runs), scenario, settings)
+        return ServiceRun(self, os.path.join(self.root, "run%d" % self.runs), scenario, settings,
+                          folder)
+
+    def locale(self, name):
+        """The environment of a program that runs on a system of that
+        language (its ANSI code page with it); the locale is made once."""
+        path = os.path.join(self.root, "locales")
+        if not os.path.isdir(os.path.join(path, name + ".UTF-8")):
+            os.makedirs(path, exist_ok=True)
+            subprocess.run(["localedef", "-i", name, "-f", "UTF-8",
+                            os.path.join(path, name + ".UTF-8")], check=True, timeout=60,
+                           stdout=subprocess.DEVNULL)
+        return {"LOCPATH": path, "LC_ALL": name + ".UTF-8"}
 
 
 class ServiceRun:
     """Vorlund.exe copied into an application directory of its own."""
 
-    def __init__(self, session, directory, scenario, settings):
+    def __init__(self, session, directory, scenario, settings, folder):
         self.session = session
-        self.app_dir = os.path.join(directory, "app")
+        self.app_dir = os.path.join(directory, folder)
         os.makedirs(self.app_dir)
         self.exe = os.path.join(self.app_dir, "Vorlund.exe")
         shutil.copy(session.vorlund, self.exe)
@@ -114,6 +175,11 @@ class ServiceRun:
                                         stderr=subprocess.DEVNULL)
         return self
 
+    def start_copy(self):
+        """Starts the same Vorlund.exe once more; returns that process."""
+        return subprocess.Popen([WINE_RUN, self.exe], env=self.env, stdout=subprocess.DEVNULL,
+                                stderr=subprocess.DEVNULL)
+
     def wait(self, timeout=20):
         """The exit code; the process is killed when it does not end in time."""
         try:
@@ -134,7 +200,7 @@ class ServiceRun:
     def timed_log(self):
         """The stand-in's log as (milliseconds, line) pairs."""
         try:
-            with open(self.log_path) as log:
+            with open(self.log_path, encoding="utf-8") as log:
                 records = log.read().splitlines()
         except FileNotFoundError:
             return []

@@ -57,7 +57,9 @@ expected_files='./etc/vorlund/Vorlund.ini
 files=$(dpkg-deb -c "$deb" | grep -v '^d' | awk '{ $1 = $2 = $3 = $4 = $5 = ""; sub(/^ +/, ""); print }' | sort)
 [ "$files" = "$expected_files" ] || fail "installed files differ:
 $(diff <(echo "$expected_files") <(echo "$files"))"
-dpkg-deb -c "$deb" | grep -q '^drwxr-xr-x root/root .* \./var/lib/vorlund/$' ||
+# grep -c reads to the end: grep -q would leave early, and dpkg-deb, killed
+# by the broken pipe, would fail the pipeline.
+[ "$(dpkg-deb -c "$deb" | grep -c '^drwxr-xr-x root/root .* \./var/lib/vorlund/$')" = 1 ] ||
     fail "no state directory"
 
 # The settings survive upgrades: a conffile.

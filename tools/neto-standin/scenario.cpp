@@ -48,11 +48,22 @@ bool ParseLine(const std::string& line, Scenario& scenario) {
         std::int16_t status = 0;
         return (words >> call >> status) && scenario.downloadStatus.emplace(call, status).second;
     }
+    if (directive == "odd-result") {
+        int call = 0;
+        return (words >> call) && scenario.oddResults.insert(call).second;
+    }
     if (directive == "running") {
         return static_cast<bool>(words >> scenario.runningAnswer);
     }
     if (directive == "by-reference") {
         scenario.byReference = true;
+        return true;
+    }
+    if (directive == "watch-window") {
+        return static_cast<bool>(words >> scenario.watchedWindow);
+    }
+    if (directive == "with-sender") {
+        scenario.withSender = true;
         return true;
     }
     if (directive == "after-download") {

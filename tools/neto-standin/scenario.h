@@ -5,10 +5,16 @@
 //   refuse-property K            writing property K fails (DISP_E_EXCEPTION)
 //   refuse-download N            the N-th Download call fails outright (E_FAIL)
 //   download-status N S          the N-th Download call answers status S
+//   odd-result N                 the N-th Download call answers an object that
+//                                reads as no number; its release is logged
 //   running A                    IsProtocolRunning always answers A; without it
 //                                the answer is 1 from a started Download until
 //                                StopRunning or a report of code 30
 //   by-reference                 events pass their arguments as VT_BYREF
+//   watch-window CLASS           when the service closes the control, log whether
+//                                a window of CLASS still exists in its process
+//   with-sender                  events pass the control itself first, as a
+//                                dispatch argument (five arguments, not four)
 //   after-download N deliver MS FILE
 //                                MS ms after the N-th Download returned, copy
 //                                FILE to RcvDir\X.DAT and report code 1000
@@ -38,8 +44,11 @@ struct Scenario {
     std::set<long> refusedProperties;
     std::set<int> refusedDownloads;
     std::map<int, std::int16_t> downloadStatus;
+    std::set<int> oddResults;
     int runningAnswer = -1;  // -1: follow the protocol's own state
     bool byReference = false;
+    bool withSender = false;
+    std::string watchedWindow;
     std::vector<Reaction> reactions;
 };
 

@@ -60,6 +60,61 @@ std::wstring Wide(const std::string& text) {
     return result;
 }
 
+// A result that reads as no number, which says when it is freed: a caller
+// that fails to read it must still release it.
+class OddResult final : public IUnknown {
+  public:
+    explicit OddResult(CallLog log) : log_(std::move(log)) {}
+    STDMETHODIMP QueryInterface(REFIID iid, void** object) override {
+        if (iid == IID_IUnknown) {
+            *object = this;
+            AddRef();
+            return S_OK;
+        }
+        *object = nullptr;
+        return E_NOINTERFACE;
+    }
+    STDMETHODIMP_(ULONG) AddRef() override { return InterlockedIncrement(&references_); }
+    STDMETHODIMP_(ULONG) Release() override {
+        const LONG left = InterlockedDecrement(&references_);
+        if (left == 0) {
+            log_.Write("result released");
+            delete this;
+        }
+        return static_cast<ULONG>(left);
+    }
+
+  private:
+    LONG references_ = 1;
+    CallLog log_;
+};
+
+struct WindowSearch {
+    std::string className;
+    bool found;
+};
+
+BOOL CALLBACK MatchOwnWindow(HWND window, LPARAM state) {
+    auto& search = *reinterpret_cast<WindowSearch*>(state);
+    DWORD process = 0;
+    GetWindowThreadProcessId(window, &process);
+    char name[128] = {};
+    GetClassNameA(window, name, sizeof name);
+    if (process == GetCurrentProcessId() && search.className == name) {
+        search.found = true;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+// Whether the process that hosts the stand-in has a top-level window of
+// that class.
+bool WindowOfThisProcess(const std::string& className) {
+    WindowSearch search{className, false};
+    EnumWindows(MatchOwnWindow, reinterpret_cast<LPARAM>(&search));
+    return search.found;
+}
+
 // The argument as a variant of `type`, whatever form the caller passed it in.
 bool Coerce(const VARIANT& argument, VARTYPE type, VARIANT& converted) {
     VariantInit(&converted);
@@ -268,6 +323,13 @@ HRESULT StandInControl::CallDownload(const DISPPARAMS& params, VARIANT* result) 
     }
     const auto answer = scenario_.downloadStatus.find(call);
     const std::int16_t status = answer == scenario_.downloadStatus.end() ? 0 : answer->second;
+    if (result && scenario_.oddResults.count(call) != 0) {
+        log_.Write(line + " -> object");
+        VariantInit(result);
+        result->vt = VT_UNKNOWN;
+        result->punkVal = new OddResult(log_);
+        return S_OK;
+    }
     log_.Write(line + " -> " + std::to_string(status));
     if (result) {
         VariantInit(result);
@@ -323,11 +385,12 @@ void StandInControl::RaiseProtocolMessage(std::int16_t code, std::int16_t final)
     BSTR message = SysAllocString(L"stand-in message");
     std::int16_t finalValue = final;
     std::int16_t portValue = comPort_;
-    // Arguments last first: COMport, final, strMessage, msgCode.
-    std::array<VARIANT, 4> arguments{};
+    // Arguments last first: COMport, final, strMessage, msgCode[, Sender].
+    std::array<VARIANT, 5> arguments{};
     for (VARIANT& argument : arguments) {
         VariantInit(&argument);
     }
+    IDispatch* sender = this;
     if (scenario_.byReference) {
         arguments[3].vt = VT_I2 | VT_BYREF;
         arguments[3].piVal = &codeValue;
@@ -337,6 +400,8 @@ void StandInControl::RaiseProtocolMessage(std::int16_t code, std::int16_t final)
         arguments[1].piVal = &finalValue;
         arguments[0].vt = VT_I2 | VT_BYREF;
         arguments[0].piVal = &portValue;
+        arguments[4].vt = VT_DISPATCH | VT_BYREF;
+        arguments[4].ppdispVal = &sender;
     } else {
         arguments[3].vt = VT_I2;
         arguments[3].iVal = codeValue;
@@ -346,8 +411,10 @@ void StandInControl::RaiseProtocolMessage(std::int16_t code, std::int16_t final)
         arguments[1].iVal = finalValue;
         arguments[0].vt = VT_I2;
         arguments[0].iVal = portValue;
+        arguments[4].vt = VT_DISPATCH;
+        arguments[4].pdispVal = sender;
     }
-    DISPPARAMS params{arguments.data(), nullptr, 4, 0};
+    DISPPARAMS params{arguments.data(), nullptr, scenario_.withSender ? 5U : 4U, 0};
     for (IDispatch* sink : sinks) {
         const HRESULT hr = sink->Invoke(kOnProtocolMessageId, IID_NULL, LOCALE_USER_DEFAULT,
                                         DISPATCH_METHOD, &params, nullptr, nullptr, nullptr);
@@ -395,6 +462,10 @@ STDMETHODIMP StandInControl::SetHostNames(LPCOLESTR, LPCOLESTR) {
 
 STDMETHODIMP StandInControl::Close(DWORD saveOption) {
     log_.Write("Close " + std::to_string(saveOption));
+    if (!scenario_.watchedWindow.empty()) {
+        log_.Write(scenario_.watchedWindow +
+                   (WindowOfThisProcess(scenario_.watchedWindow) ? " present" : " absent"));
+    }
     return S_OK;
 }
 

@@ -39,6 +39,7 @@ class FaultPlatform : public Platform {
     LocalDateTime LocalTime() const override {
         return faults_.hasClock ? faults_.clock : real_.LocalTime();
     }
+    std::u16string WidePath(const std::string& path) const override { return real_.WidePath(path); }
     std::string LastErrorText() const override {
         const bool injecting = faults_.openExclusive || faults_.createExport ||
                                faults_.failWriteNumber != 0 || faults_.commit;

@@ -9,6 +9,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <iostream>
 #include <map>
 #include <stdexcept>
 #include <string>
@@ -75,7 +76,7 @@ int Absent(const Arguments& args) {
 }
 
 // box CAPTION TIMEOUT [keep]: prints a message box's text, buttons and owner,
-// then presses OK unless told to keep it open.
+// then presses OK and waits for the box to close, unless told to keep it open.
 int Box(const Arguments& args) {
     const HWND box = FindBox(args.at(0), Milliseconds(args.at(1)));
     if (!box) {
@@ -103,6 +104,11 @@ int Box(const Arguments& args) {
         owner ? Escape(Describe(owner).className + "|" + Describe(owner).title).c_str() : "none");
     if (args.size() < 3 || args[2] != "keep") {
         PostMessageA(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), reinterpret_cast<LPARAM>(ok));
+        // Answered once the box is gone, as a user sees it go.
+        const ULONGLONG deadline = GetTickCount64() + 5000;
+        while (IsWindow(box) && IsWindowVisible(box) && GetTickCount64() < deadline) {
+            Sleep(20);
+        }
     }
     return 0;
 }
@@ -319,11 +325,9 @@ int List(const Arguments&) {
     return 0;
 }
 
-}  // namespace
-}  // namespace windriver
-
-int main(int argc, char** argv) {
-    using namespace windriver;
+// One command with its arguments; 2 for an unknown command or a missing
+// argument.
+int Execute(const Arguments& words) {
     static const std::map<std::string, int (*)(const Arguments&)> kCommands = {
         {"find", Find},
         {"absent", Absent},
@@ -342,17 +346,50 @@ int main(int argc, char** argv) {
         {"list", List},
         {"keep-tray", KeepTray},
     };
-    if (argc < 2 || kCommands.count(argv[1]) == 0) {
-        std::fprintf(stderr, "usage: win-driver COMMAND ARGS...\n");
+    if (words.empty() || kCommands.count(words[0]) == 0) {
+        std::printf("usage: win-driver COMMAND ARGS...\n");
         return 2;
     }
-    const Arguments args(argv + 2, argv + argc);
     try {
-        const int result = kCommands.at(argv[1])(args);
-        std::fflush(stdout);
-        return result;
+        return kCommands.at(words[0])(Arguments(words.begin() + 1, words.end()));
     } catch (const std::out_of_range&) {
-        std::fprintf(stderr, "win-driver %s: missing argument\n", argv[1]);
+        std::printf("win-driver %s: missing argument\n", words[0].c_str());
         return 2;
     }
+}
+
+// serve: runs the commands read from standard input, one a line with its
+// arguments separated by tabs, and ends each one's output with a line
+// "=== N", N being its exit code. A test session keeps one driver serving,
+// which spares it a process start per command (seconds each, where the
+// 32-bit programs run under emulation).
+int Serve() {
+    std::string line;
+    while (std::getline(std::cin, line)) {
+        if (!line.empty() && line.back() == '\r') {
+            line.pop_back();
+        }
+        Arguments words;
+        std::size_t start = 0;
+        for (std::size_t tab; (tab = line.find('\t', start)) != std::string::npos;
+             start = tab + 1) {
+            words.push_back(line.substr(start, tab - start));
+        }
+        words.push_back(line.substr(start));
+        const int result = Execute(words);
+        std::printf("=== %d\n", result);
+        std::fflush(stdout);
+    }
+    return 0;
+}
+
+}  // namespace
+}  // namespace windriver
+
+int main(int argc, char** argv) {
+    using namespace windriver;
+    const Arguments words(argv + 1, argv + argc);
+    const int result = words.size() == 1 && words[0] == "serve" ? Serve() : Execute(words);
+    std::fflush(stdout);
+    return result;
 }

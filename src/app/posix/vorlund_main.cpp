@@ -106,7 +106,8 @@ int RunService(const std::optional<std::string>& appDir) {
     TfrmMain frmMain(
         shell, netoCtl, settings,
         ReportingConverter(settings, platform, UserDecimalSeparator(), netoCtl, journal),
-        ApplicationTitle(executable), [&settings, &platform](std::string_view reason) {
+        ApplicationTitle(executable), platform.WidePath(settings.SpoolDir),
+        [&settings, &platform](std::string_view reason) {
             return KeepFailedDelivery(settings, platform, reason);
         });
     const EventLoop::Id closeCommand =

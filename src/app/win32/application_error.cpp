@@ -4,7 +4,6 @@
 
 #include <cxxabi.h>
 #include <cstdint>
-#include <cstdio>
 #include <cstdlib>
 #include <memory>
 #include <typeinfo>
@@ -28,10 +27,13 @@ std::string ModuleNameAt(const void* address) {
 
 std::string ApplicationErrorText(std::string_view className, std::string_view moduleName,
                                  const void* address, std::string_view message) {
-    // The address in as many upper-case hex digits as a pointer has.
-    char hex[2 * sizeof(void*) + 1];
-    std::snprintf(hex, sizeof hex, "%0*llX", static_cast<int>(2 * sizeof(void*)),
-                  static_cast<unsigned long long>(reinterpret_cast<std::uintptr_t>(address)));
+    // The address in as many upper-case hex digits as a pointer has: eight
+    // in the 32-bit release.
+    const auto value = reinterpret_cast<std::uintptr_t>(address);
+    std::string hex;
+    for (int shift = 8 * static_cast<int>(sizeof value) - 4; shift >= 0; shift -= 4) {
+        hex += "0123456789ABCDEF"[(value >> shift) & 0xF];
+    }
     std::string text = "Exception ";
     text.append(className).append(" in module ").append(moduleName).append(" at ");
     text.append(hex).append(".\n").append(message);

@@ -55,6 +55,15 @@ bool ReadArgument(const VARIANT& argument, VARTYPE type, Variant& converted) {
     return SUCCEEDED(VariantChangeType(converted.Get(), direct.Get(), 0, type));
 }
 
+// An event whose first argument is an object: the control itself, as Sender.
+bool PassesSender(const DISPPARAMS& params) {
+    if (params.cArgs < 5) {
+        return false;
+    }
+    const VARTYPE type = params.rgvarg[params.cArgs - 1].vt & VT_TYPEMASK;
+    return type == VT_DISPATCH || type == VT_UNKNOWN;
+}
+
 VARIANT ShortValue(std::int16_t value) {
     VARIANT variant;
     VariantInit(&variant);
@@ -204,7 +213,8 @@ void NetoControlHost::PutProperty(DISPID id, VARIANT value) {
     }
 }
 
-VARIANT NetoControlHost::CallMethod(DISPID& cachedId, const wchar_t* name, DISPPARAMS& params) {
+void NetoControlHost::CallMethod(DISPID& cachedId, const wchar_t* name, DISPPARAMS& params,
+                                 VARIANT* result) {
     IDispatch& dispatch = Dispatch();
     if (cachedId == DISPID_UNKNOWN) {
         LPOLESTR names[] = {const_cast<LPOLESTR>(name)};
@@ -215,16 +225,12 @@ VARIANT NetoControlHost::CallMethod(DISPID& cachedId, const wchar_t* name, DISPP
         }
         cachedId = id;
     }
-    VARIANT result;
-    VariantInit(&result);
     EXCEPINFO exception{};
     const HRESULT hr = dispatch.Invoke(cachedId, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD,
-                                       &params, &result, &exception, nullptr);
+                                       &params, result, &exception, nullptr);
     if (FAILED(hr)) {
-        VariantClear(&result);
         ThrowComError(hr, &exception);
     }
-    return result;
 }
 
 void NetoControlHost::SetCOMport(std::int16_t value) {
@@ -275,24 +281,24 @@ std::int16_t NetoControlHost::Download(const std::u16string& id, const std::u16s
     arguments[1].bstrVal = directory.Get();
     arguments[0] = LongValue(downType);
     DISPPARAMS params{arguments.data(), nullptr, 3, 0};
-    VARIANT result = CallMethod(downloadId_, L"Download", params);
-    const std::int16_t status = ShortResult(result);
-    VariantClear(&result);
-    return status;
+    // Cleared however the reading ends: an answer of the wrong type can
+    // hold a string or an object.
+    Variant result;
+    CallMethod(downloadId_, L"Download", params, result.Get());
+    return ShortResult(*result);
 }
 
 void NetoControlHost::StopRunning() {
     DISPPARAMS params{nullptr, nullptr, 0, 0};
-    VARIANT result = CallMethod(stopRunningId_, L"StopRunning", params);
-    VariantClear(&result);
+    Variant result;
+    CallMethod(stopRunningId_, L"StopRunning", params, result.Get());
 }
 
 std::int16_t NetoControlHost::IsProtocolRunning() {
     DISPPARAMS params{nullptr, nullptr, 0, 0};
-    VARIANT result = CallMethod(isProtocolRunningId_, L"IsProtocolRunning", params);
-    const std::int16_t running = ShortResult(result);
-    VariantClear(&result);
-    return running;
+    Variant result;
+    CallMethod(isProtocolRunningId_, L"IsProtocolRunning", params, result.Get());
+    return ShortResult(*result);
 }
 
 STDMETHODIMP NetoControlHost::ClientSite::QueryInterface(REFIID iid, void** object) {
@@ -334,8 +340,10 @@ STDMETHODIMP NetoControlHost::EventSink::Invoke(DISPID id, REFIID, LCID, WORD, D
     if (id != kOnProtocolMessage || !params || params->cArgs < 1) {
         return S_OK;
     }
-    // Arguments arrive last first: msgCode is the highest index.
-    const UINT count = params->cArgs;
+    // Arguments arrive last first. The control may pass itself first, as
+    // Sender, among them (five arguments) or not (four): msgCode is then the
+    // next-to-highest index or the highest.
+    const UINT count = params->cArgs - (PassesSender(*params) ? 1 : 0);
     const auto argument = [&](UINT position) -> const VARIANT* {
         return position < count ? &params->rgvarg[count - 1 - position] : nullptr;
     };

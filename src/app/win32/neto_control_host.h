@@ -85,8 +85,9 @@ class NetoControlHost final : public TNetoCtl {
 
     void Create();
     void PutProperty(DISPID id, VARIANT value);
-    // Calls a method by name, its dispatch identifier asked for once.
-    VARIANT CallMethod(DISPID& cachedId, const wchar_t* name, DISPPARAMS& params);
+    // Calls a method by name, its dispatch identifier asked for once. The
+    // answer goes into `result`, which the caller owns and clears.
+    void CallMethod(DISPID& cachedId, const wchar_t* name, DISPPARAMS& params, VARIANT* result);
     IDispatch& Dispatch() const;
 
     ClientSite site_;

@@ -13,12 +13,15 @@
 #include "app/win32/application_window.h"
 #include "app/win32/com_apartment.h"
 #include "app/win32/main_form.h"
+#include "app/win32/single_instance.h"
 #include "app/win32/win32_shell.h"
 #include "platform/platform.h"
 #include "settings/load_service_settings.h"
 
 namespace vorlund {
 namespace {
+
+constexpr char kAlreadyRunning[] = "Vorlund k\xF6rs redan.";
 
 int RunEventLoop() {
     MSG message;
@@ -37,6 +40,14 @@ int RunService(HINSTANCE instance) {
     ApplicationWindow application(ApplicationTitle(executablePath));
     Win32Shell shell(application.Handle());
     application.SetOnClose([&shell] { shell.CloseMainWindow(); });
+
+    // Before the control, the icon or the directories are touched: a second
+    // copy of one installation only says so and ends.
+    const SingleInstance thisDirectory;
+    if (thisDirectory.AnotherIsRunning()) {
+        shell.ShowInfoBox(kAlreadyRunning);
+        return 0;
+    }
 
     MainForm frmMain(shell, LoadIconA(instance, "MAINICON"));
     auto settings = LoadServiceSettings(executablePath, platform, shell);

@@ -206,6 +206,9 @@ class PosixPlatform final : public Platform {
                 static_cast<unsigned>(std::min(local.tm_sec, 59))};
     }
 
+    // The serial control turns the text back into exactly these bytes.
+    std::u16string WidePath(const std::string& path) const override { return Cp1252ToUtf16(path); }
+
     std::string LastErrorText() const override { return SystemErrorText(errno); }
 };
 

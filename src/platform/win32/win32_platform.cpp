@@ -178,6 +178,17 @@ class Win32Platform final : public Platform {
         ::GetLocalTime(&now);
         return {now.wYear, now.wMonth, now.wDay, now.wHour, now.wMinute, now.wSecond};
     }
+
+    std::u16string WidePath(const std::string& path) const override {
+        if (path.empty()) {
+            return {};
+        }
+        const int length = static_cast<int>(path.size());
+        const int size = ::MultiByteToWideChar(CP_ACP, 0, path.data(), length, nullptr, 0);
+        std::wstring wide(static_cast<std::size_t>(size), L'\0');
+        ::MultiByteToWideChar(CP_ACP, 0, path.data(), length, wide.data(), size);
+        return std::u16string(wide.begin(), wide.end());
+    }
 };
 
 }  // namespace

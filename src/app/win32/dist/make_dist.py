@@ -1,42 +1,43 @@
 #!/usr/bin/env python3
-"""Packs the release zip: programs as they are, text files turned into what
-Windows users read, code page 1252 with CR LF line ends.
+"""Prepares what ships on Windows.
 
-    make_dist.py OUT.zip FOLDER --binary NAME=PATH... --text NAME=PATH...
+    make_dist.py text SOURCE DEST
+        a text file as Windows users read it: code page 1252, CR LF line ends
+    make_dist.py zip OUT.zip FOLDER FILE...
+        the release zip: each FILE under FOLDER/, as it is
 """
 
-import argparse
+import os
+import sys
 import zipfile
 
 
-def binary(path):
-    with open(path, "rb") as source:
-        return source.read()
+def windows_text(source, dest):
+    with open(source, encoding="utf-8") as text:
+        content = text.read().replace("\n", "\r\n").encode("cp1252")
+    with open(dest, "wb") as out:
+        out.write(content)
 
 
-def windows_text(path):
-    with open(path, encoding="utf-8") as source:
-        return source.read().replace("\n", "\r\n").encode("cp1252")
+def pack(zip_path, folder, files):
+    # A fixed time stamp keeps the zip the same for the same inputs.
+    stamp = (2024, 1, 1, 0, 0, 0)
+    with zipfile.ZipFile(zip_path, "w", zipfile.ZIP_DEFLATED) as archive:
+        for path in files:
+            entry = zipfile.ZipInfo(folder + "/" + os.path.basename(path), stamp)
+            entry.compress_type = zipfile.ZIP_DEFLATED
+            entry.external_attr = 0o644 << 16
+            with open(path, "rb") as source:
+                archive.writestr(entry, source.read())
 
 
 def main():
-    parser = argparse.ArgumentParser()
-    parser.add_argument("zip")
-    parser.add_argument("folder")
-    parser.add_argument("--binary", action="append", default=[])
-    parser.add_argument("--text", action="append", default=[])
-    args = parser.parse_args()
-    # A fixed time stamp keeps the zip the same for the same inputs.
-    stamp = (2024, 1, 1, 0, 0, 0)
-    with zipfile.ZipFile(args.zip, "w", zipfile.ZIP_DEFLATED) as archive:
-        files = [(argument, binary) for argument in args.binary]
-        files += [(argument, windows_text) for argument in args.text]
-        for argument, read in files:
-            name, path = argument.split("=", 1)
-            entry = zipfile.ZipInfo(args.folder + "/" + name, stamp)
-            entry.compress_type = zipfile.ZIP_DEFLATED
-            entry.external_attr = 0o644 << 16
-            archive.writestr(entry, read(path))
+    if len(sys.argv) == 4 and sys.argv[1] == "text":
+        windows_text(sys.argv[2], sys.argv[3])
+    elif len(sys.argv) >= 5 and sys.argv[1] == "zip":
+        pack(sys.argv[2], sys.argv[3], sys.argv[4:])
+    else:
+        sys.exit(__doc__)
 
 
 if __name__ == "__main__":
