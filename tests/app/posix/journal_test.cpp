@@ -2,10 +2,10 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
-#include <memory>
 #include <string>
 #include <vector>
+
+#include "testing/captured_stream.h"
 
 namespace vorlund {
 namespace {
@@ -22,19 +22,6 @@ class JournalTest : public ::testing::Test {
         journal_.SetStatusSink([this](const std::string& status) { statuses_.push_back(status); });
     }
 
-    // The lines written since the last call.
-    std::string Taken() {
-        std::fflush(stream_.get());
-        std::rewind(stream_.get());
-        std::string text;
-        for (int c; (c = std::fgetc(stream_.get())) != EOF;) {
-            text.push_back(static_cast<char>(c));
-        }
-        std::rewind(stream_.get());
-        const int truncated = ::ftruncate(::fileno(stream_.get()), 0);
-        EXPECT_EQ(truncated, 0);
-        return text;
-    }
     // The line is tried every 300 ms for `duration`, as the cycle does.
     void FailFor(std::chrono::milliseconds duration, const std::string& detail) {
         for (auto end = now_ + duration; now_ < end; now_ += milliseconds(300)) {
@@ -44,7 +31,7 @@ class JournalTest : public ::testing::Test {
     }
 
     Journal::Clock::time_point now_{};
-    std::unique_ptr<std::FILE, int (*)(std::FILE*)> stream_{std::tmpfile(), &std::fclose};
+    testing::CapturedStream stream_;
     Journal journal_{stream_.get(), [this] { return now_; }};
     std::vector<std::string> statuses_;
 };
@@ -52,20 +39,20 @@ class JournalTest : public ::testing::Test {
 TEST_F(JournalTest, ARetriedFaultIsWrittenWhenItStartsOnceAMinuteAndWhenItEnds) {
     journal_.SetStatus("V\xE4ntar p\xE5 leverans", "/dev/ttyUSB0");
     FailFor(seconds(30), "/dev/ttyUSB0: No such file or directory");
-    EXPECT_EQ(Taken(),
+    EXPECT_EQ(stream_.Take(),
               "<3>Kunde inte \xC3\xB6ppna COM-port.: /dev/ttyUSB0: No such file or directory\n");
     // A new reason is news, but not worth more than a line a minute either.
     FailFor(seconds(45), "/dev/ttyUSB0: Permission denied");
-    EXPECT_EQ(Taken(),
+    EXPECT_EQ(stream_.Take(),
               "<3>Kunde inte \xC3\xB6ppna COM-port.: /dev/ttyUSB0: Permission denied "
               "(201 f\xC3\xB6rs\xC3\xB6k p\xC3\xA5 60 s)\n");
     now_ += seconds(3);  // the line opened and stayed open
     journal_.EndRecurringFault(kOpenedAgain, "/dev/ttyUSB0");
-    EXPECT_EQ(Taken(),
+    EXPECT_EQ(stream_.Take(),
               "<6>COM-port \xC3\xB6ppnad igen: /dev/ttyUSB0 "
               "(efter 250 f\xC3\xB6rs\xC3\xB6k p\xC3\xA5 78 s)\n");
     journal_.EndRecurringFault(kOpenedAgain, "/dev/ttyUSB0");
-    EXPECT_EQ(Taken(), "");
+    EXPECT_EQ(stream_.Take(), "");
 
     // The state showed the fault while it lasted, then what it replaced.
     EXPECT_EQ(statuses_, (std::vector<std::string>{
@@ -81,7 +68,7 @@ TEST_F(JournalTest, ARetriedFaultIsWrittenWhenItStartsOnceAMinuteAndWhenItEnds) 
 TEST_F(JournalTest, AFlappingLineWritesAtMostALineAMinuteAndEndsOnAnEnd) {
     FailFor(milliseconds(300), "/dev/ttyUSB0: the line hung up");
     journal_.EndRecurringFault(kOpenedAgain, "/dev/ttyUSB0");
-    EXPECT_EQ(Taken(),
+    EXPECT_EQ(stream_.Take(),
               "<3>Kunde inte \xC3\xB6ppna COM-port.: /dev/ttyUSB0: the line hung up\n"
               "<6>COM-port \xC3\xB6ppnad igen: /dev/ttyUSB0 (efter 1 f\xC3\xB6rs\xC3\xB6k "
               "p\xC3\xA5 0 s)\n");
@@ -92,12 +79,12 @@ TEST_F(JournalTest, AFlappingLineWritesAtMostALineAMinuteAndEndsOnAnEnd) {
         FailFor(milliseconds(300), "/dev/ttyUSB0: the line hung up");
         journal_.EndRecurringFault(kOpenedAgain, "/dev/ttyUSB0");
     }
-    EXPECT_EQ(Taken(), "");
+    EXPECT_EQ(stream_.Take(), "");
     // A minute after the last line, the next failure is written again.
     now_ += seconds(30);
     FailFor(milliseconds(600), "/dev/ttyUSB0: the line hung up");
     journal_.EndRecurringFault(kOpenedAgain, "/dev/ttyUSB0");
-    EXPECT_EQ(Taken(),
+    EXPECT_EQ(stream_.Take(),
               "<3>Kunde inte \xC3\xB6ppna COM-port.: /dev/ttyUSB0: the line hung up\n"
               "<6>COM-port \xC3\xB6ppnad igen: /dev/ttyUSB0 (efter 2 f\xC3\xB6rs\xC3\xB6k "
               "p\xC3\xA5 0 s)\n");
@@ -109,7 +96,7 @@ TEST_F(JournalTest, FailuresThatAreNotRetriedAreAlwaysWritten) {
         journal_.WriteMessage("Fel vid skapande av destinationsfil!");
     }
     journal_.WriteMessage("Fel vid skapande av destinationsfil!");
-    EXPECT_EQ(Taken(),
+    EXPECT_EQ(stream_.Take(),
               "<3>Fel vid skapande av destinationsfil!: /srv/Out/x.txt: No space left on device\n"
               "<3>Fel vid skapande av destinationsfil!: /srv/Out/x.txt: No space left on device\n"
               "<3>Fel vid skapande av destinationsfil!\n");

@@ -2,9 +2,10 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <memory>
 #include <string>
+
+#include "testing/captured_stream.h"
 
 namespace vorlund {
 namespace {
@@ -14,18 +15,8 @@ using Clock = EventLoop::Clock;
 
 class PosixShellTest : public ::testing::Test {
   protected:
-    std::string Written() {
-        std::fflush(stream_.get());
-        std::rewind(stream_.get());
-        std::string text;
-        for (int c; (c = std::fgetc(stream_.get())) != EOF;) {
-            text.push_back(static_cast<char>(c));
-        }
-        return text;
-    }
-
     EventLoop loop_;
-    std::unique_ptr<std::FILE, int (*)(std::FILE*)> stream_{std::tmpfile(), &std::fclose};
+    testing::CapturedStream stream_;
     Journal journal_{stream_.get()};
     PosixShell shell_{loop_, journal_};
 };
@@ -35,7 +26,7 @@ TEST_F(PosixShellTest, BoxesAreSingleUtf8ErrorLinesWithThePendingDetail) {
     journal_.SetPendingDetail("/dev/ttyUSB0: No such file or directory");
     shell_.ShowInfoBox("Kunde inte \xF6ppna COM-port.");
     shell_.ShowFailureBox("Vorlund", "Line one\r\nline two.");
-    EXPECT_EQ(Written(),
+    EXPECT_EQ(stream_.Text(),
               "<3>Kunde inte \xC3\xB6ppna COM-port.\n"
               "<3>Kunde inte \xC3\xB6ppna COM-port.: /dev/ttyUSB0: No such file or directory\n"
               "<3>Vorlund: Line one  line two.\n");

@@ -17,6 +17,7 @@
 #include "common/cp1252.h"
 #include "download/ymodem_blocks.h"
 #include "platform/posix/unique_fd.h"
+#include "testing/captured_stream.h"
 #include "testing/temp_dir.h"
 
 namespace vorlund {
@@ -120,15 +121,6 @@ class SerialNetoCtlTest : public ::testing::Test {
                   "\x06"
                   "C");
     }
-    std::string Journaled() {
-        std::fflush(stream_.get());
-        std::rewind(stream_.get());
-        std::string text;
-        for (int c; (c = std::fgetc(stream_.get())) != EOF;) {
-            text.push_back(static_cast<char>(c));
-        }
-        return text;
-    }
     std::vector<std::string> SpoolFiles() const {
         std::vector<std::string> names;
         for (const auto& entry : std::filesystem::directory_iterator(spool_)) {
@@ -141,7 +133,7 @@ class SerialNetoCtlTest : public ::testing::Test {
     const std::string spool_ = (temp_.path() / "Spool").string();
     Terminal terminal_;
     EventLoop loop_;
-    std::unique_ptr<std::FILE, int (*)(std::FILE*)> stream_{std::tmpfile(), &std::fclose};
+    testing::CapturedStream stream_;
     Journal journal_{stream_.get()};
     SerialNetoCtl control_{loop_, journal_};
     std::vector<std::int16_t> codes_;
@@ -257,8 +249,8 @@ TEST_F(SerialNetoCtlTest, AFileThatCannotBeWrittenIsCancelledAndJournaled) {
     ASSERT_EQ(Exchange(Block(1, "ab"), 1), kAck);
     EXPECT_EQ(Exchange(kEot, 8), std::string(8, '\x18'));
     EXPECT_TRUE(codes_.empty());
-    EXPECT_EQ(Journaled(), "<3>Fel vid skapande av destinationsfil!: " + spool_ +
-                               "/missing/X.DAT: No such file or directory\n");
+    EXPECT_EQ(stream_.Text(), "<3>Fel vid skapande av destinationsfil!: " + spool_ +
+                                  "/missing/X.DAT: No such file or directory\n");
 }
 
 // The terminal missed the acknowledgement of its end and sends the whole
@@ -276,7 +268,7 @@ TEST_F(SerialNetoCtlTest, ADeliveryRepeatedSoonAfterIsNotRaisedAgain) {
     AwaitRequest();
     SendFile(header, "A;1\n");
     EXPECT_EQ(codes_, std::vector<std::int16_t>{kFileReceived});
-    EXPECT_EQ(Journaled(),
+    EXPECT_EQ(stream_.Text(),
               "<6>Upprepad leverans konverteras inte igen: " + spool_ + "/X.DAT (T.DAT, 4 byte)\n");
     // The same session takes the next file at once: no restart follows.
     SendFile(
