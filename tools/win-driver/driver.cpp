@@ -220,14 +220,25 @@ int MenuPick(const Arguments& args) {
     return 0;
 }
 
-// menu-dismiss TIMEOUT: closes the open popup menu without a choice.
+// menu-dismiss TIMEOUT: closes the open popup menu without a choice, and
+// answers once it is gone, as a user sees it go (under emulation that can
+// take well over the time a later no-menu waits).
 int MenuDismiss(const Arguments& args) {
-    const HWND menu = FindMenu(Milliseconds(args.at(0)));
+    const DWORD timeout = Milliseconds(args.at(0));
+    const HWND menu = FindMenu(timeout);
     if (!menu) {
         std::printf("no menu\n");
         return 1;
     }
     PostKey(menu, VK_ESCAPE);
+    const ULONGLONG deadline = GetTickCount64() + timeout;
+    while (IsWindow(menu) && IsWindowVisible(menu)) {
+        if (GetTickCount64() >= deadline) {
+            std::printf("menu still open\n");
+            return 1;
+        }
+        Sleep(20);
+    }
     return 0;
 }
 
