@@ -15,7 +15,7 @@ import sys
 import tempfile
 import unittest
 
-from wine_session import WINE_RUN
+from wine_session import WINE_RUN, run_wine
 
 RUN_KEY = r"HKCU\Software\Microsoft\Windows\CurrentVersion\Run"
 UNINSTALL_KEY = r"Software\Microsoft\Windows\CurrentVersion\Uninstall"
@@ -62,9 +62,7 @@ class InstallerTest(unittest.TestCase):
         shutil.rmtree(self.root, ignore_errors=True)
 
     def wine(self, *args, timeout=120):
-        result = subprocess.run([WINE_RUN, *args], env=self.env, capture_output=True,
-                                timeout=timeout)
-        return result.returncode, result.stdout.decode("latin-1").replace("\r\n", "\n")
+        return run_wine(self.env, *args, timeout=timeout)
 
     def msiexec(self, *args):
         code, output = self.wine("msiexec", *args, "/qn")

@@ -19,6 +19,12 @@ WINE_RUN = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", 
 SESSION_LIMIT = 600
 
 
+def run_wine(env, *args, timeout=30):
+    """Runs a Windows program; its exit code and its output with Unix line ends."""
+    result = subprocess.run([WINE_RUN, *args], env=env, capture_output=True, timeout=timeout)
+    return result.returncode, result.stdout.decode("latin-1").replace("\r\n", "\n")
+
+
 def windows_path(path):
     """The Wine drive Z: view of a Linux path."""
     return "Z:" + os.path.abspath(path).replace("/", "\\")
@@ -86,9 +92,7 @@ class WineSession:
         shutil.rmtree(self.root, ignore_errors=True)
 
     def wine(self, *args, timeout=30):
-        result = subprocess.run([WINE_RUN, *args], env=self.env, capture_output=True,
-                                timeout=timeout)
-        return result.returncode, result.stdout.decode("latin-1").replace("\r\n", "\n")
+        return run_wine(self.env, *args, timeout=timeout)
 
     def regsvr32(self):
         """The registration tool of the stand-in's own bitness: a 32-bit

@@ -15,14 +15,11 @@ app=$work/app
 mkdir -p "$app"
 cp "$binary" "$app/vorlund"
 service_pid=
-socat_pid=
 sender_pid=
+source "$(dirname "$0")/harness.sh"
 
 cleanup() {
-    for pid in $sender_pid $service_pid $socat_pid $listener_pid; do
-        kill -KILL "$pid" 2>/dev/null || true
-    done
-    wait 2>/dev/null || true
+    stop_background $sender_pid $service_pid
     rm -rf "$work"
 }
 trap cleanup EXIT
@@ -36,22 +33,8 @@ fail() {
     exit 1
 }
 
-now_ms() { echo $(($(date +%s%N) / 1000000)); }
-
-# Waits up to $1 seconds for the command after it to succeed.
-wait_for() {
-    local limit=$(($(now_ms) + $1 * 1000))
-    shift
-    until "$@"; do
-        [ "$(now_ms)" -lt "$limit" ] || return 1
-        sleep 0.05
-    done
-}
-
 make_pty_pair() {
-    socat "pty,raw,echo=0,link=$work/line" "pty,raw,echo=0,link=$work/terminal" &
-    socat_pid=$!
-    wait_for 5 test -e "$work/line" -a -e "$work/terminal" || fail "no pseudo-terminal pair"
+    start_pty_pair "$work/line" "$work/terminal" || fail "no pseudo-terminal pair"
 }
 
 make_line() {
@@ -64,22 +47,10 @@ start_service() {
     service_pid=$!
 }
 
-# Receives what the service tells a service manager, one message a line, as
-# systemd would at $NOTIFY_SOCKET.
 listen_as_service_manager() {
-    python3 -c '
-import socket, sys
-s = socket.socket(socket.AF_UNIX, socket.SOCK_DGRAM)
-s.bind(sys.argv[1])
-with open(sys.argv[2], "ab", 0) as log:
-    while True:
-        log.write(s.recv(65536) + b"\n")
-' "$work/notify" "$work/notify.log" &
-    listener_pid=$!
-    wait_for 5 test -S "$work/notify" || fail "no notification socket"
+    start_notify_listener "$work/notify" "$work/notify.log" || fail "no notification socket"
     export NOTIFY_SOCKET=$work/notify
 }
-listener_pid=
 
 # Waits for the service to end within $1 seconds; leaves its exit code in
 # $exit_code.

@@ -10,14 +10,11 @@ deb=$(realpath "$1")
 source_dir=$(realpath "$2")
 work=$(mktemp -d "${TMPDIR:-/tmp}/vorlund-package.XXXXXX")
 root=$work/root
-pids=()
 failures=0
+source "$(dirname "$0")/../e2e/harness.sh"
 
 cleanup() {
-    for pid in "${pids[@]}"; do
-        kill -KILL "$pid" 2>/dev/null || true
-    done
-    wait 2>/dev/null || true
+    stop_background
     rm -rf "$work"
 }
 trap cleanup EXIT
@@ -25,17 +22,6 @@ trap cleanup EXIT
 fail() {
     echo "FAIL: $*" >&2
     failures=$((failures + 1))
-}
-
-# Waits up to $1 seconds for the command after it to succeed.
-wait_for() {
-    local tries=$(($1 * 20))
-    shift
-    until "$@"; do
-        tries=$((tries - 1))
-        [ "$tries" -gt 0 ] || return 1
-        sleep 0.05
-    done
 }
 
 echo "--- $(basename "$deb"): $(stat -c %s "$deb") bytes"
@@ -124,23 +110,12 @@ version=$(dpkg-deb -f "$deb" Version)
 read -r -a command <<<"$(sed -n 's/^ExecStart=//p' "$unit")"
 [ "${command[*]}" = "/usr/bin/vorlund /var/lib/vorlund" ] || fail "ExecStart: ${command[*]}"
 ln -sfn "$root/etc/vorlund/Vorlund.ini" "$root/var/lib/vorlund/Vorlund.ini"
-socat "pty,raw,echo=0,link=$work/line" "pty,raw,echo=0,link=$work/terminal" &
-pids+=($!)
-wait_for 5 test -e "$work/line" -a -e "$work/terminal" || fail "no pseudo-terminal pair"
+start_pty_pair "$work/line" "$work/terminal" || fail "no pseudo-terminal pair"
 printf 'SerialDevice=%s\n' "$work/line" >>"$root/etc/vorlund/Vorlund.ini"
-python3 -c '
-import socket, sys
-s = socket.socket(socket.AF_UNIX, socket.SOCK_DGRAM)
-s.bind(sys.argv[1])
-with open(sys.argv[2], "ab", 0) as log:
-    while True:
-        log.write(s.recv(65536) + b"\n")
-' "$work/notify" "$work/notify.log" &
-pids+=($!)
-wait_for 5 test -S "$work/notify" || fail "no notification socket"
+start_notify_listener "$work/notify" "$work/notify.log" || fail "no notification socket"
 NOTIFY_SOCKET=$work/notify "$root${command[0]}" "$root${command[1]}" 2>"$work/stderr" &
 service=$!
-pids+=("$service")
+background_pids+=("$service")
 [ "$notifies" = 0 ] || wait_for 5 grep -qx READY=1 "$work/notify.log" ||
     fail "the service did not report ready"
 example=$source_dir/examples/app/Spool/X.DAT
