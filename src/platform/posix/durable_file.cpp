@@ -8,7 +8,6 @@
 #include "platform/posix/unique_fd.h"
 
 namespace vorlund {
-namespace {
 
 int WriteAll(int fd, std::string_view bytes) {
     while (!bytes.empty()) {
@@ -24,8 +23,6 @@ int WriteAll(int fd, std::string_view bytes) {
     return 0;
 }
 
-}  // namespace
-
 std::string DirectoryOf(const std::string& path) {
     const std::size_t slash = path.rfind('/');
     if (slash == std::string::npos) {
@@ -39,15 +36,25 @@ bool SyncDirectory(const std::string& directory) {
     return fd && ::fsync(fd.get()) == 0;
 }
 
+UniqueFd CreateTemporaryBeside(const std::string& path, std::string& temporary) {
+    const std::string prefix = DirectoryOf(path) + "/." + path.substr(path.rfind('/') + 1) + "." +
+                               std::to_string(::getpid());
+    // A name left by an earlier process of the same number is passed over.
+    for (unsigned attempt = 0; attempt < 100; ++attempt) {
+        temporary = prefix + "-" + std::to_string(attempt) + ".tmp";
+        UniqueFd fd(::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
+        if (fd || errno != EEXIST) {
+            return fd;
+        }
+    }
+    return UniqueFd();
+}
+
 int ReplaceFileDurably(const std::string& path, std::string_view data) {
-    const std::string directory = DirectoryOf(path);
-    const std::string name = path.substr(path.rfind('/') + 1);
-    const std::string temporary =
-        directory + "/." + name + "." + std::to_string(::getpid()) + ".tmp";
-    UniqueFd fd(
-        ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0666));
+    std::string temporary;
+    UniqueFd fd = CreateTemporaryBeside(path, temporary);
     if (!fd) {
-        return errno;
+        return errno != 0 ? errno : EEXIST;
     }
     int error = WriteAll(fd.get(), data);
     if (error == 0 && ::fsync(fd.get()) != 0) {
@@ -65,7 +72,7 @@ int ReplaceFileDurably(const std::string& path, std::string_view data) {
         return error;
     }
     // Renamed but perhaps not yet durable: the caller must not report success.
-    return SyncDirectory(directory) ? 0 : (errno != 0 ? errno : EIO);
+    return SyncDirectory(DirectoryOf(path)) ? 0 : (errno != 0 ? errno : EIO);
 }
 
 }  // namespace vorlund

@@ -40,13 +40,19 @@ class PosixInputFile final : public InputFile {
 
 // POSIX has no share modes, so a consumer could read an export while it is
 // being written. It is written under a hidden temporary name in the same
-// directory and renamed into place whole.
+// directory and moved into place whole: renamed over what is there, or, for
+// a file that must be new, linked to its name, which fails rather than
+// replace a file.
 class PosixOutputFile final : public OutputFile {
   public:
-    PosixOutputFile(UniqueFd fd, std::string temporaryPath, std::string finalPath)
+    enum class Placement { kReplace, kNew };
+
+    PosixOutputFile(UniqueFd fd, std::string temporaryPath, std::string finalPath,
+                    Placement placement)
         : fd_(std::move(fd)),
           temporaryPath_(std::move(temporaryPath)),
-          finalPath_(std::move(finalPath)) {}
+          finalPath_(std::move(finalPath)),
+          placement_(placement) {}
 
     ~PosixOutputFile() override {
         if (!committed_) {
@@ -56,36 +62,33 @@ class PosixOutputFile final : public OutputFile {
     }
 
     bool Write(const void* data, std::size_t size) override {
-        const char* bytes = static_cast<const char*>(data);
-        while (size > 0) {
-            const ssize_t written = ::write(fd_.get(), bytes, size);
-            if (written < 0 && errno == EINTR)
-                continue;
-            if (written <= 0)
-                return false;
-            bytes += written;
-            size -= static_cast<std::size_t>(written);
-        }
-        return true;
+        return WriteAll(fd_.get(), {static_cast<const char*>(data), size}) == 0;
     }
 
     // The consumer may pick the export up and the terminal forget its data
-    // the moment it appears, so it is on disk before it is renamed into
-    // place, and its name is on disk before success is reported. An export
+    // the moment it appears, so it is on disk before it is moved into
+    // place, and its name is on disk before success is reported. A file
     // whose name cannot be made durable is taken away again: a failure
-    // leaves no export behind, whatever the step.
+    // leaves nothing behind, whatever the step.
     bool Commit() override {
         if (::fsync(fd_.get()) != 0 || ::close(fd_.release()) != 0) {
             return false;
         }
-        if (::rename(temporaryPath_.c_str(), finalPath_.c_str()) != 0) {
-            return false;
+        if (placement_ == Placement::kReplace) {
+            if (::rename(temporaryPath_.c_str(), finalPath_.c_str()) != 0) {
+                return false;
+            }
+        } else {
+            if (::link(temporaryPath_.c_str(), finalPath_.c_str()) != 0) {
+                return false;
+            }
+            ::unlink(temporaryPath_.c_str());
         }
+        committed_ = true;
         if (!SyncDirectory(DirectoryOf(finalPath_))) {
             ::unlink(finalPath_.c_str());
             return false;
         }
-        committed_ = true;
         return true;
     }
 
@@ -93,6 +96,7 @@ class PosixOutputFile final : public OutputFile {
     UniqueFd fd_;
     std::string temporaryPath_;
     std::string finalPath_;
+    Placement placement_;
     bool committed_ = false;
 };
 
@@ -141,57 +145,26 @@ class PosixPlatform final : public Platform {
         if (IsDirectory(path)) {
             return nullptr;
         }
-        const std::size_t slash = path.rfind('/');
-        const std::string directory = slash == std::string::npos ? "" : path.substr(0, slash + 1);
-        const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
-        for (unsigned attempt = 0; attempt < 100; ++attempt) {
-            std::string temporary = directory + "." + name + "." + std::to_string(::getpid()) +
-                                    "-" + std::to_string(attempt) + ".tmp";
-            UniqueFd fd(::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
-            if (fd) {
-                return std::make_unique<PosixOutputFile>(std::move(fd), std::move(temporary), path);
-            }
-            if (errno != EEXIST) {
-                return nullptr;
-            }
+        std::string temporary;
+        UniqueFd fd = CreateTemporaryBeside(path, temporary);
+        if (!fd) {
+            return nullptr;
         }
-        return nullptr;
+        return std::make_unique<PosixOutputFile>(std::move(fd), std::move(temporary), path,
+                                                 PosixOutputFile::Placement::kReplace);
     }
 
-    // Written whole under a hidden name, then linked to its own name, which
-    // fails rather than replace a file that is there.
     bool CopyToNewFile(const std::string& from, const std::string& to) const override {
         UniqueFd source(::open(from.c_str(), O_RDONLY | O_CLOEXEC));
-        if (!source) {
-            return false;
-        }
-        const std::string directory = DirectoryOf(to);
-        const std::string temporary = directory + "/." + to.substr(to.rfind('/') + 1) + "." +
-                                      std::to_string(::getpid()) + ".tmp";
-        UniqueFd fd(
-            ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0666));
+        std::string temporary;
+        UniqueFd fd = source ? CreateTemporaryBeside(to, temporary) : UniqueFd();
         if (!fd) {
             return false;
         }
         PosixInputFile input(std::move(source));
-        PosixOutputFile copy(std::move(fd), temporary, temporary);
-        char buffer[64 * 1024];
-        std::int64_t count = 0;
-        while ((count = input.Read(buffer, sizeof buffer)) > 0) {
-            if (!copy.Write(buffer, static_cast<std::size_t>(count))) {
-                return false;  // the copy removes itself
-            }
-        }
-        if (count < 0 || !copy.Commit()) {
-            return false;
-        }
-        const bool linked = ::link(temporary.c_str(), to.c_str()) == 0;
-        ::unlink(temporary.c_str());
-        if (linked && !SyncDirectory(directory)) {
-            ::unlink(to.c_str());
-            return false;
-        }
-        return linked;
+        PosixOutputFile copy(std::move(fd), std::move(temporary), to,
+                             PosixOutputFile::Placement::kNew);
+        return CopyToEnd(input, copy) && copy.Commit();
     }
 
     LocalDateTime LocalTime() const override {

@@ -162,15 +162,8 @@ class Win32Platform final : public Platform {
             return false;
         }
         Win32InputFile input(std::move(source));
-        Win32OutputFile copy(std::move(handle), to);
-        char buffer[64 * 1024];
-        std::int64_t count = 0;
-        while ((count = input.Read(buffer, sizeof buffer)) > 0) {
-            if (!copy.Write(buffer, static_cast<std::size_t>(count))) {
-                return false;  // the copy deletes itself
-            }
-        }
-        return count == 0 && copy.Commit();
+        Win32OutputFile copy(std::move(handle), to);  // deletes itself unless committed
+        return CopyToEnd(input, copy) && copy.Commit();
     }
 
     LocalDateTime LocalTime() const override {
