@@ -1,5 +1,7 @@
 #include "app/command_line.h"
 
+#include <cstdio>
+
 #include "app/version.h"
 
 namespace vorlund {
@@ -46,13 +48,26 @@ CommandLine ParseCommandLine(int argc, const char* const* argv) {
     return line;
 }
 
-std::string VersionLine(std::string_view program) {
-    return std::string(program) + " (Vorlund) " + kVersion;
-}
-
-std::string UsageErrorText(std::string_view program, std::string_view error) {
+std::optional<int> AnswerWithoutRunning(const CommandLine& line, std::string_view program,
+                                        std::string_view help) {
     const std::string name(program);
-    return name + ": " + std::string(error) + "\nTry '" + name + " --help' for more information.\n";
+    switch (line.action) {
+        case CommandLine::Action::kShowHelp:
+            std::fwrite(help.data(), 1, help.size(), stdout);
+            return std::fflush(stdout) == 0 ? 0 : 1;
+        case CommandLine::Action::kShowVersion:
+            std::fputs((name + " (Vorlund) " + kVersion + "\n").c_str(), stdout);
+            return std::fflush(stdout) == 0 ? 0 : 1;
+        case CommandLine::Action::kUsageError:
+            std::fputs(
+                (name + ": " + line.error + "\nTry '" + name + " --help' for more information.\n")
+                    .c_str(),
+                stderr);
+            return kUsageExitCode;
+        case CommandLine::Action::kRun:
+            break;
+    }
+    return std::nullopt;
 }
 
 std::string ExecutablePathIn(std::string appDir, char separator, std::string_view program) {

@@ -27,11 +27,11 @@ struct CommandLine {
 // options, so a directory whose name starts with '-' can still be given.
 CommandLine ParseCommandLine(int argc, const char* const* argv);
 
-// "PROGRAM (Vorlund) VERSION", the first line of --version.
-std::string VersionLine(std::string_view program);
-
-// The two lines for standard error after a usage error.
-std::string UsageErrorText(std::string_view program, std::string_view error);
+// Answers a command line that does not run the program: `help` or
+// "PROGRAM (Vorlund) VERSION" on standard output, or a usage error on
+// standard error. Returns the exit status, or nothing for kRun.
+std::optional<int> AnswerWithoutRunning(const CommandLine& line, std::string_view program,
+                                        std::string_view help);
 
 // The path of an executable named `program` inside `appDir`: the start-up
 // works out the application directory from an executable's path.

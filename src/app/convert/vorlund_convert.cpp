@@ -44,18 +44,8 @@ void PrintLine(std::FILE* stream, const std::string& text) {
 int main(int argc, char** argv) {
     using namespace vorlund;
     const CommandLine command = ParseCommandLine(argc, argv);
-    switch (command.action) {
-        case CommandLine::Action::kShowHelp:
-            std::fputs(kHelp, stdout);
-            return std::fflush(stdout) == 0 ? 0 : 1;
-        case CommandLine::Action::kShowVersion:
-            PrintLine(stdout, VersionLine(kProgram));
-            return std::fflush(stdout) == 0 ? 0 : 1;
-        case CommandLine::Action::kUsageError:
-            std::fputs(UsageErrorText(kProgram, command.error).c_str(), stderr);
-            return kUsageExitCode;
-        case CommandLine::Action::kRun:
-            break;
+    if (const auto status = AnswerWithoutRunning(command, kProgram, kHelp)) {
+        return *status;
     }
     const Platform& platform = NativePlatform();
     const std::string executable =

@@ -141,20 +141,10 @@ void ReportStartupFailure(const std::string& className, std::string message) {
 }  // namespace vorlund
 
 int main(int argc, char** argv) {
-    using vorlund::CommandLine;
-    const CommandLine command = vorlund::ParseCommandLine(argc, argv);
-    switch (command.action) {
-        case CommandLine::Action::kShowHelp:
-            std::fputs(vorlund::kHelp, stdout);
-            return std::fflush(stdout) == 0 ? 0 : 1;
-        case CommandLine::Action::kShowVersion:
-            std::puts(vorlund::VersionLine(vorlund::kProgram).c_str());
-            return std::fflush(stdout) == 0 ? 0 : 1;
-        case CommandLine::Action::kUsageError:
-            std::fputs(vorlund::UsageErrorText(vorlund::kProgram, command.error).c_str(), stderr);
-            return vorlund::kUsageExitCode;
-        case CommandLine::Action::kRun:
-            break;
+    const vorlund::CommandLine command = vorlund::ParseCommandLine(argc, argv);
+    if (const auto status =
+            vorlund::AnswerWithoutRunning(command, vorlund::kProgram, vorlund::kHelp)) {
+        return *status;
     }
     try {
         return vorlund::RunService(command.appDir);
