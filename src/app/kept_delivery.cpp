@@ -1,19 +1,12 @@
 #include "app/kept_delivery.h"
 
+#include "platform/date_time_text.h"
+
 namespace vorlund {
 namespace {
 
 // Enough for every failed delivery of one second many times over.
 constexpr int kMostNamesPerSecond = 1000;
-
-std::string TwoDigits(unsigned value) {
-    return {static_cast<char>('0' + value / 10 % 10), static_cast<char>('0' + value % 10)};
-}
-
-std::string TimeStamp(const LocalDateTime& time) {
-    return std::to_string(time.year) + TwoDigits(time.month) + TwoDigits(time.day) + "-" +
-           TwoDigits(time.hour) + TwoDigits(time.minute) + TwoDigits(time.second);
-}
 
 }  // namespace
 
@@ -31,7 +24,7 @@ KeepResult KeepFailedDelivery(const ServiceSettings& settings, const Platform& p
     }
     std::string stem = folder;
     stem += separator;
-    stem += TimeStamp(platform.LocalTime());
+    stem += DateTimeText(platform.LocalTime(), "", "-", "");
     stem += '-';
     stem += reason;
     for (int number = 1; number <= kMostNamesPerSecond; ++number) {

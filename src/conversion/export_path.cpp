@@ -1,15 +1,9 @@
 #include "conversion/export_path.h"
 
+#include "platform/date_time_text.h"
+
 namespace vorlund {
 namespace {
-
-void AppendPadded(std::string& text, unsigned value, unsigned width) {
-    std::string digits = std::to_string(value);
-    if (digits.size() < width) {
-        text.append(width - digits.size(), '0');
-    }
-    text += digits;
-}
 
 unsigned DaysInMonth(unsigned year, unsigned month) {
     constexpr unsigned kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
@@ -29,13 +23,7 @@ std::string BuildExportPath(const ServiceSettings& settings, const LocalDateTime
     if (settings.UseOutFile) {
         return path + settings.OutFile;
     }
-    AppendPadded(path, time.year, 4);
-    AppendPadded(path, time.month, 2);
-    AppendPadded(path, time.day, 2);
-    AppendPadded(path, time.hour, 2);
-    AppendPadded(path, time.minute, 2);
-    AppendPadded(path, time.second, 2);
-    return path + ".txt";
+    return path + DateTimeText(time, "", "", "") + ".txt";
 }
 
 LocalDateTime NextSecond(LocalDateTime t) {

@@ -4,23 +4,13 @@
 #include <string>
 
 #include "conversion/convert_received_file.h"
+#include "platform/date_time_text.h"
 
 namespace vorlund {
 namespace {
 
 constexpr char kDeliveryConverted[] = "Leverans mottagen";
 constexpr char kLatestDelivery[] = "Senaste leverans";
-
-std::string TwoDigits(unsigned value) {
-    return std::string(1, static_cast<char>('0' + value / 10 % 10)) +
-           static_cast<char>('0' + value % 10);
-}
-
-// "2024-03-01 14:05:09"
-std::string TimeText(const LocalDateTime& time) {
-    return std::to_string(time.year) + "-" + TwoDigits(time.month) + "-" + TwoDigits(time.day) +
-           " " + TwoDigits(time.hour) + ":" + TwoDigits(time.minute) + ":" + TwoDigits(time.second);
-}
 
 }  // namespace
 
@@ -45,8 +35,9 @@ ReceivedFileConverter ReportingConverter(const ServiceSettings& settings, const 
                       std::to_string(arrival.bytes) + " byte, " + records + ", " +
                           std::to_string(report.exportLines) + " rader till " + report.exportPath +
                           ", " + std::to_string(took.count()) + " ms");
-        journal.SetStatus(std::string(kLatestDelivery) + " " + TimeText(platform.LocalTime()),
-                          records + ", " + report.exportPath);
+        journal.SetStatus(
+            std::string(kLatestDelivery) + " " + DateTimeText(platform.LocalTime(), "-", " ", ":"),
+            records + ", " + report.exportPath);
         return result;
     };
 }
