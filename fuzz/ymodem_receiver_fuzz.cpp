@@ -2,21 +2,64 @@
 // steps; a first byte with the high bit set advances the clock by its low
 // seven bits times 100 ms and ticks, any other first byte feeds the next
 // (byte % 64) + 1 bytes. The receiver must answer only with protocol bytes,
-// keep its next deadline in the future after a tick, and deliver no file
-// larger than its limit.
+// keep its next deadline in the future after a tick, keep its sink's calls
+// in order, and deliver no file larger than its limit.
 #include <cstdint>
 #include <cstdlib>
 #include <string_view>
 
 #include "download/ymodem_receiver.h"
 
+namespace {
+
+using vorlund::YmodemReceiver;
+constexpr std::uint64_t kLargest = 4096;
+
+// Checks the order of the calls and refuses now and then, as a full disk
+// would.
+class CheckingSink final : public YmodemReceiver::FileSink {
+  public:
+    vorlund::Status Begin(const vorlund::YmodemHeader&) override {
+        Expect(!open_);
+        open_ = true;
+        size_ = 0;
+        return {};
+    }
+    vorlund::Status Write(std::string_view bytes) override {
+        Expect(open_);
+        size_ += bytes.size();
+        return {};
+    }
+    vorlund::Result<Kept> End() override {
+        Expect(open_ && size_ <= kLargest + 1024);
+        open_ = false;
+        if (size_ % 7 == 3) {
+            return vorlund::Failure{"refused"};
+        }
+        return Kept::kStored;
+    }
+    void Discard() override {
+        Expect(open_);
+        open_ = false;
+    }
+    std::uint64_t Size() const { return size_; }
+
+  private:
+    static void Expect(bool holds) {
+        if (!holds) {
+            std::abort();
+        }
+    }
+    bool open_ = false;
+    std::uint64_t size_ = 0;
+};
+
+}  // namespace
+
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    using vorlund::YmodemReceiver;
-    constexpr std::uint64_t kLargest = 4096;
     std::chrono::milliseconds now(1000);
-    YmodemReceiver receiver(
-        now, [](std::string_view, std::string_view file) { return file.size() % 7 != 3; },
-        kLargest);
+    CheckingSink sink;
+    YmodemReceiver receiver(now, sink, kLargest);
     const std::string_view input(reinterpret_cast<const char*>(data), size);
     for (std::size_t at = 0; at < input.size();) {
         const auto step = static_cast<std::uint8_t>(input[at++]);
@@ -38,9 +81,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             }
         }
         while (const auto outcome = receiver.TakeOutcome()) {
-            if (outcome->data.size() > kLargest + 1024 ||
-                (outcome->kind != YmodemReceiver::Outcome::Kind::kFileReceived &&
-                 !outcome->data.empty())) {
+            if (outcome->kind == YmodemReceiver::Outcome::Kind::kFileReceived &&
+                outcome->bytes != sink.Size()) {
                 std::abort();
             }
         }

@@ -6,7 +6,7 @@
 
 namespace vorlund {
 
-CommandLine ParseCommandLine(int argc, const char* const* argv) {
+CommandLine ParseCommandLine(int argc, const char* const* argv, bool takesFile) {
     CommandLine line;
     bool optionsEnded = false;
     std::optional<std::string> extraOperand;
@@ -16,33 +16,39 @@ CommandLine ParseCommandLine(int argc, const char* const* argv) {
         if (isOption && argument == "--") {
             optionsEnded = true;
         } else if (isOption && argument == "--help") {
-            return {CommandLine::Action::kShowHelp, std::nullopt, {}};
+            return {CommandLine::Action::kShowHelp, std::nullopt, std::nullopt, {}};
         } else if (isOption && argument == "--version") {
-            return {CommandLine::Action::kShowVersion, std::nullopt, {}};
+            return {CommandLine::Action::kShowVersion, std::nullopt, std::nullopt, {}};
         } else if (isOption) {
             if (argument.substr(0, 2) != "--") {
-                return {CommandLine::Action::kUsageError, std::nullopt,
+                return {CommandLine::Action::kUsageError, std::nullopt, std::nullopt,
                         "invalid option -- '" + std::string(argument.substr(1, 1)) + "'"};
             }
             const std::string name(argument.substr(0, argument.find('=')));
-            return {CommandLine::Action::kUsageError, std::nullopt,
+            return {CommandLine::Action::kUsageError, std::nullopt, std::nullopt,
                     name == "--help" || name == "--version"
                         ? "option '" + name + "' doesn't allow an argument"
                         : "unrecognized option '" + name + "'"};
         } else if (!line.appDir) {
             line.appDir = std::string(argument);
+        } else if (takesFile && !line.file) {
+            line.file = std::string(argument);
         } else if (!extraOperand) {
             extraOperand = std::string(argument);
         }
     }
     if (extraOperand) {
         // Checked only now: a later --help still answers, as GNU programs do.
-        return {CommandLine::Action::kUsageError, std::nullopt,
+        return {CommandLine::Action::kUsageError, std::nullopt, std::nullopt,
                 "extra operand '" + *extraOperand + "'"};
+    }
+    if (line.file && line.file->empty()) {
+        return {CommandLine::Action::kUsageError, std::nullopt, std::nullopt,
+                "the file must not be empty"};
     }
     if (line.appDir && line.appDir->empty()) {
         // An empty directory would quietly become the root of the file system.
-        return {CommandLine::Action::kUsageError, std::nullopt,
+        return {CommandLine::Action::kUsageError, std::nullopt, std::nullopt,
                 "the application directory must not be empty"};
     }
     return line;

@@ -1,6 +1,7 @@
-// The command line of vorlund and vorlund-convert: `PROGRAM [APPDIR]`, with
-// --help and --version after the GNU conventions. Nothing else is taken, so
-// a mistyped option can never be mistaken for an application directory.
+// The command line of vorlund and vorlund-convert: `PROGRAM [APPDIR]` (the
+// converter also `[APPDIR [FILE]]`), with --help and --version after the GNU
+// conventions. Nothing else is taken, so a mistyped option can never be
+// mistaken for an application directory.
 #pragma once
 
 #include <optional>
@@ -18,6 +19,8 @@ struct CommandLine {
     Action action = Action::kRun;
     // The application directory when one was given.
     std::optional<std::string> appDir;
+    // The file to convert in place of X.DAT, where the program takes one.
+    std::optional<std::string> file;
     // For kUsageError: what was wrong, one line without the program's name.
     std::string error;
 };
@@ -25,7 +28,8 @@ struct CommandLine {
 // argv[0] is the program and is not looked at. The first --help or --version
 // decides, as long as no unknown option comes before it; "--" ends the
 // options, so a directory whose name starts with '-' can still be given.
-CommandLine ParseCommandLine(int argc, const char* const* argv);
+// `takesFile`: a second operand names a file.
+CommandLine ParseCommandLine(int argc, const char* const* argv, bool takesFile = false);
 
 // Answers a command line that does not run the program: `help` or
 // "PROGRAM (Vorlund) VERSION" on standard output, or a usage error on

@@ -1,10 +1,12 @@
 #include "app/frm_main.h"
 
 #include <cstdint>
+#include <exception>
+#include <optional>
 #include <utility>
 
 #include "app/application_title.h"
-#include "conversion/convert_received_file.h"
+#include "common/cp1252.h"
 
 namespace vorlund {
 namespace {
@@ -30,25 +32,17 @@ constexpr char kCannotRestart[] = "Kunde ej \xE5terstarta NetO. Applikationen av
 }  // namespace
 
 TfrmMain::TfrmMain(Shell& shell, TNetoCtl& netoCtl, const ServiceSettings& settings,
-                   const Platform& platform, char decimalSeparator)
-    : TfrmMain(
-          shell, netoCtl, settings,
-          [this, &platform, decimalSeparator] {
-              return ConvertReceivedFile(settings_, platform, decimalSeparator);
-          },
-          ApplicationTitle(platform.ExecutablePath()), platform.WidePath(settings.SpoolDir),
-          [this, &platform](std::string_view reason) {
-              return KeepFailedDelivery(settings_, platform, reason);
-          }) {}
+                   DeliverySettler& deliveries, const Platform& platform)
+    : TfrmMain(shell, netoCtl, settings, deliveries, ApplicationTitle(platform.ExecutablePath()),
+               platform.WidePath(settings.SpoolDir)) {}
 
 TfrmMain::TfrmMain(Shell& shell, TNetoCtl& netoCtl, const ServiceSettings& settings,
-                   ReceivedFileConverter convert, std::string applicationTitle,
-                   std::u16string rcvDir, FailedDeliveryKeeper keep)
+                   DeliverySettler& deliveries, std::string applicationTitle,
+                   std::u16string rcvDir)
     : shell_(shell),
       settings_(settings),
       rcvDir_(std::move(rcvDir)),
-      convert_(std::move(convert)),
-      keep_(std::move(keep)),
+      deliveries_(deliveries),
       boundary_(shell, std::move(applicationTitle)),
       NetoCtl1(netoCtl),
       Timer1(TicksThroughBoundary()),
@@ -74,6 +68,11 @@ void TfrmMain::OnCloseItemChosen() {
 
 void TfrmMain::Timer1Timer() {
     Timer1.SetEnabled(false);
+    // A delivery that a crash or power cut left unconverted goes first, so
+    // that the first reception cannot turn the next one away for it.
+    if (const std::optional<Settlement> leftOver = deliveries_.SettleLeftOver()) {
+        ShowSettlement(*leftOver);
+    }
     WriteConfiguration();
     if (StartReception() < 0) {
         shell_.ShowInfoBox(kCannotStartProtocol);
@@ -99,17 +98,25 @@ void TfrmMain::Timer2Timer() {
 void TfrmMain::NetoCtl1ProtocolMessage(const ProtocolMessage& message) {
     switch (message.msgCode) {
         case kComPortCannotBeOpened:
-            shell_.ShowInfoBox(kCannotOpenComPort);
+            // The control's own message says which port and why, where it
+            // says anything; the cycle tries again after every report.
+            shell_.ShowDetailedInfoBox(kCannotOpenComPort, Utf16ToCp1252(message.strMessage),
+                                       Recurrence::kRetried);
             Timer2.SetEnabled(true);
             break;
-        case kFileReceived:
-            if (const std::string failure = ConversionFailure(); !failure.empty()) {
-                // Kept before the box: the next delivery replaces X.DAT.
-                shell_.ShowInfoBox(Kept(failure) ? kCannotCreateExport
-                                                 : kCannotCreateExportNorKeep);
+        case kFileReceived: {
+            Settlement settlement;
+            try {
+                settlement = deliveries_.SettleArrival();
+            } catch (const std::exception& error) {
+                // Whatever became of it, the restart must follow, or the
+                // service would sit idle with no reception.
+                settlement = {Settlement::Kind::kNotKept, "E", {}, {}, error.what(), 0, 0};
             }
+            ShowSettlement(settlement);
             Timer2.SetEnabled(true);
             break;
+        }
         default:
             break;
     }
@@ -154,20 +161,18 @@ void TfrmMain::WriteConfiguration() {
     NetoCtl1.SetRxTxDelay(1);
 }
 
-std::string TfrmMain::ConversionFailure() {
-    try {
-        const ConversionResult result = convert_();
-        return result == kConverted ? std::string() : std::to_string(result);
-    } catch (...) {
-        return "E";
-    }
-}
-
-bool TfrmMain::Kept(std::string_view reason) {
-    try {
-        return !keep_ || keep_(reason) != KeepResult::kNotKept;
-    } catch (...) {
-        return false;
+void TfrmMain::ShowSettlement(const Settlement& settlement) {
+    switch (settlement.kind) {
+        case Settlement::Kind::kExported:
+            return;
+        case Settlement::Kind::kKept:
+        case Settlement::Kind::kNothingToKeep:
+            shell_.ShowDetailedInfoBox(kCannotCreateExport, settlement.detail, Recurrence::kOnce);
+            return;
+        case Settlement::Kind::kNotKept:
+            shell_.ShowDetailedInfoBox(kCannotCreateExportNorKeep, settlement.detail,
+                                       Recurrence::kOnce);
+            return;
     }
 }
 

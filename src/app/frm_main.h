@@ -9,9 +9,8 @@
 #include <string>
 
 #include "app/event_boundary.h"
-#include "app/kept_delivery.h"
 #include "app/shell.h"
-#include "conversion/conversion_result.h"
+#include "delivery/delivery_settler.h"
 #include "download/neto_control.h"
 #include "download/timer.h"
 #include "platform/platform.h"
@@ -19,24 +18,15 @@
 
 namespace vorlund {
 
-// One conversion run of X.DAT in SpoolDir.
-using ReceivedFileConverter = std::function<ConversionResult()>;
-// Keeps X.DAT after a failed conversion; `reason` is the run's result.
-using FailedDeliveryKeeper = std::function<KeepResult(std::string_view reason)>;
-
 class TfrmMain {
   public:
-    // Binds ConvertReceivedFile and KeepFailedDelivery with `platform` and
-    // `decimalSeparator`, captions failure boxes with the ApplicationTitle of
-    // the executable, and names SpoolDir to the control as the platform's
-    // wide form of the path.
+    // Captions failure boxes with the ApplicationTitle of the executable and
+    // names SpoolDir to the control as the platform's wide form of the path.
     TfrmMain(Shell& shell, TNetoCtl& netoCtl, const ServiceSettings& settings,
-             const Platform& platform, char decimalSeparator);
-    // `rcvDir` is SpoolDir as the control is to be given it. Without `keep`,
-    // nothing is kept.
+             DeliverySettler& deliveries, const Platform& platform);
+    // `rcvDir` is SpoolDir as the control is to be given it.
     TfrmMain(Shell& shell, TNetoCtl& netoCtl, const ServiceSettings& settings,
-             ReceivedFileConverter convert, std::string applicationTitle, std::u16string rcvDir,
-             FailedDeliveryKeeper keep = {});
+             DeliverySettler& deliveries, std::string applicationTitle, std::u16string rcvDir);
     ~TfrmMain();
     TfrmMain(const TfrmMain&) = delete;
     TfrmMain& operator=(const TfrmMain&) = delete;
@@ -61,19 +51,13 @@ class TfrmMain {
     // Download("&&&&&&", SpoolDir, 1): the same request at start and restart.
     std::int16_t StartReception();
     void WriteConfiguration();
-    // The run's result; an error out of the run counts as a failed
-    // conversion ("E"), so the restart still follows and the service never
-    // sits idle with no reception.
-    std::string ConversionFailure();
-    // Keeps the delivery that failed; false when X.DAT is there but could
-    // not be kept.
-    bool Kept(std::string_view reason);
+    // Shows what became of a delivery when its conversion failed.
+    void ShowSettlement(const Settlement& settlement);
 
     Shell& shell_;
     const ServiceSettings settings_;
     const std::u16string rcvDir_;
-    ReceivedFileConverter convert_;
-    FailedDeliveryKeeper keep_;
+    DeliverySettler& deliveries_;
     EventBoundary boundary_;
     bool closeRequested_ = false;
 

@@ -94,4 +94,23 @@ std::u16string Cp1252ToUtf16(std::string_view text) {
     return out;
 }
 
+std::string Utf16ToCp1252(std::u16string_view text) {
+    std::string bytes;
+    bytes.reserve(text.size());
+    for (const char16_t unit : text) {
+        char byte = '?';
+        if (unit < 0x80 || (unit >= 0xA0 && unit <= 0xFF)) {
+            byte = static_cast<char>(unit);
+        } else {
+            for (unsigned high = 0; high < kHighControls.size(); ++high) {
+                if (kHighControls[high] == unit) {
+                    byte = static_cast<char>(0x80 + high);
+                }
+            }
+        }
+        bytes.push_back(byte);
+    }
+    return bytes;
+}
+
 }  // namespace vorlund

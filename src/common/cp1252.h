@@ -13,5 +13,7 @@ void UpperCaseCp1252(std::string& text);
 
 std::string Cp1252ToUtf8(std::string_view text);
 std::u16string Cp1252ToUtf16(std::string_view text);
+// The way back; a character the code page lacks becomes '?'.
+std::string Utf16ToCp1252(std::u16string_view text);
 
 }  // namespace vorlund

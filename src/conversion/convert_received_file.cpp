@@ -36,69 +36,114 @@ std::optional<std::string> ChooseExportPath(const ServiceSettings& settings,
     return std::nullopt;
 }
 
-bool WriteExport(const ArticleTable& table, const ServiceSettings& settings, char decimalSeparator,
-                 OutputFile& file, std::uint64_t& lines) {
+Status WriteExport(const ArticleTable& table, const ServiceSettings& settings,
+                   char decimalSeparator, StagedFile& file, std::uint64_t& lines) {
     const std::string format = BuildLineFormat(settings.UseQuotes, settings.Separator);
     std::string block;
-    const bool walked = table.ForEachEntry([&](std::string_view code, Extended quantity) {
+    Status written;
+    table.ForEachEntry([&](std::string_view code, Extended quantity) {
         FormatLine(format, code, FormatQuantity(quantity, decimalSeparator), block);
         ++lines;
         if (block.size() < kWriteBlock) {
             return true;
         }
-        const bool written = file.Write(block.data(), block.size());
+        written = file.Write(block);
         block.clear();
-        return written;
+        return written.ok();
     });
-    return walked && (block.empty() || file.Write(block.data(), block.size())) && file.Commit();
+    if (written && !block.empty()) {
+        written = file.Write(block);
+    }
+    return written ? file.Finish() : written;
+}
+
+ConversionResult WriteFailure(const ServiceSettings& settings) {
+    return settings.Aggregation ? kWriteFailedInCodeOrder : kWriteFailedInArrivalOrder;
 }
 
 }  // namespace
 
-ConversionResult ConvertReceivedFile(const ServiceSettings& settings, const Platform& platform,
-                                     char decimalSeparator, ConversionReport* report) {
-    ConversionReport ignored;
-    ConversionReport& out = report ? *report : ignored;
-    out = {};
-    // The system's text is taken at once, before a clean-up can replace it.
-    const auto fail = [&](ConversionResult result, std::string failedPath, bool systemFailed) {
-        out.errorText = systemFailed ? platform.LastErrorText() : std::string();
+std::string ReceivedFilePath(const ServiceSettings& settings, const Platform& platform) {
+    return settings.SpoolDir + platform.PathSeparator() + "X.DAT";
+}
+
+PreparedExport PrepareExport(const ServiceSettings& settings, const Platform& platform,
+                             char decimalSeparator, const std::string& receivedPath) {
+    PreparedExport prepared;
+    ConversionReport& out = prepared.report;
+    const auto fail = [&](ConversionResult result, std::string failedPath, std::string reason) {
+        prepared.result = result;
         out.failedPath = std::move(failedPath);
-        return result;
+        out.errorText = std::move(reason);
+        return std::move(prepared);
     };
 
     ArticleTable table(settings.Aggregation);
     const std::optional<std::string> path = ChooseExportPath(settings, platform);
 
-    const std::string receivedPath = settings.SpoolDir + platform.PathSeparator() + "X.DAT";
     if (!platform.FileExists(receivedPath)) {
-        return fail(kNoReceivedFile, receivedPath, true);
+        // The system's own words for it, where opening it says more.
+        const Result<std::unique_ptr<InputFile>> missing = platform.OpenForReading(receivedPath);
+        return fail(kNoReceivedFile, receivedPath, missing ? std::string() : missing.reason());
     }
     {
-        const std::unique_ptr<InputFile> received = platform.OpenExclusive(receivedPath);
+        Result<std::unique_ptr<InputFile>> received = platform.OpenExclusive(receivedPath);
         if (!received) {
-            return fail(kReceivedFileNotOpened, receivedPath, true);
+            return fail(kReceivedFileNotOpened, receivedPath, received.reason());
         }
-        ReadReceivedFile(*received, decimalSeparator, [&table, &out](entrytype&& record) {
+        ReadReceivedFile(**received, decimalSeparator, [&table, &out](entrytype&& record) {
             ++out.records;
             table.AddEntry(std::move(record));
         });
     }
 
     if (!path) {
-        return fail(kExportNotCreated, settings.OutDir, false);
+        return fail(kExportNotCreated, settings.OutDir, {});
     }
-    const std::unique_ptr<OutputFile> exported = platform.CreateExport(*path);
+    Result<std::unique_ptr<StagedFile>> exported = platform.CreateStaged(*path);
     if (!exported) {
-        return fail(kExportNotCreated, *path, true);
+        return fail(kExportNotCreated, *path, exported.reason());
     }
-    if (!WriteExport(table, settings, decimalSeparator, *exported, out.exportLines)) {
-        // The partial file is removed when `exported` goes out of scope.
-        return fail(settings.Aggregation ? kWriteFailedInCodeOrder : kWriteFailedInArrivalOrder,
-                    *path, true);
+    // A file whose writing failed goes with `exported`, unpublished.
+    if (Status written = WriteExport(table, settings, decimalSeparator, **exported, out.exportLines);
+        !written) {
+        return fail(WriteFailure(settings), *path, written.reason());
     }
     out.exportPath = *path;
-    return kConverted;
+    prepared.file = std::move(*exported);
+    return prepared;
+}
+
+ConversionResult PublishExport(const ServiceSettings& settings, const Platform& platform,
+                               PreparedExport& prepared) {
+    if (Status published = prepared.file->Publish(StagedFile::Placement::kReplace); !published) {
+        if (prepared.file->Moved()) {
+            // Moved but not durably named: taken away again, so that no export
+            // is reported that a power cut could still undo.
+            platform.RemoveFile(prepared.report.exportPath).ok();
+        }
+        prepared.result = WriteFailure(settings);
+        prepared.report.failedPath = prepared.report.exportPath;
+        prepared.report.errorText = published.reason();
+        prepared.report.exportPath.clear();
+    }
+    prepared.file.reset();
+    return prepared.result;
+}
+
+ConversionResult ConvertReceivedFile(const ServiceSettings& settings, const Platform& platform,
+                                     char decimalSeparator, ConversionReport* report,
+                                     const std::string& receivedPath) {
+    PreparedExport prepared =
+        PrepareExport(settings, platform, decimalSeparator,
+                      receivedPath.empty() ? ReceivedFilePath(settings, platform) : receivedPath);
+    if (prepared.result == kConverted) {
+        PublishExport(settings, platform, prepared);
+    }
+    if (report) {
+        *report = std::move(prepared.report);
+    }
+    return prepared.result;
 }
 
 }  // namespace vorlund

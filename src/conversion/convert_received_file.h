@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include "conversion/conversion_result.h"
@@ -21,10 +22,33 @@ struct ConversionReport {
     std::string errorText;
 };
 
-// One conversion run: X.DAT in SpoolDir becomes one export file in OutDir.
-// X.DAT is left as it was, whatever the result. `report`, when given, is
-// filled in on every result.
+// A run whose export is written and on disk under a temporary name beside
+// its place, where the consumer cannot see it yet: the caller records where
+// it goes before it publishes it.
+struct PreparedExport {
+    ConversionResult result = kConverted;
+    ConversionReport report;
+    std::unique_ptr<StagedFile> file;  // finished, for kConverted only
+};
+
+// The path of X.DAT in SpoolDir.
+std::string ReceivedFilePath(const ServiceSettings& settings, const Platform& platform);
+
+// The conversion of `receivedPath` into a prepared export; the export's path
+// is in report.exportPath. The received file is left as it was.
+PreparedExport PrepareExport(const ServiceSettings& settings, const Platform& platform,
+                             char decimalSeparator, const std::string& receivedPath);
+
+// Publishes a prepared export in place; a failure leaves none behind and
+// gives the result of a failed write.
+ConversionResult PublishExport(const ServiceSettings& settings, const Platform& platform,
+                               PreparedExport& prepared);
+
+// One whole conversion run: X.DAT in SpoolDir (or `receivedPath`) becomes
+// one export file in OutDir. `report`, when given, is filled in on every
+// result.
 ConversionResult ConvertReceivedFile(const ServiceSettings& settings, const Platform& platform,
-                                     char decimalSeparator, ConversionReport* report = nullptr);
+                                     char decimalSeparator, ConversionReport* report = nullptr,
+                                     const std::string& receivedPath = {});
 
 }  // namespace vorlund

@@ -18,8 +18,8 @@ constexpr std::string_view kCancelSequence = "\x18\x18\x18\x18\x18\x18\x18\x18";
 
 }  // namespace
 
-YmodemReceiver::YmodemReceiver(Time now, FileSink sink, std::uint64_t largestFile)
-    : sink_(std::move(sink)), largestFile_(largestFile) {
+YmodemReceiver::YmodemReceiver(Time now, FileSink& sink, std::uint64_t largestFile)
+    : sink_(sink), largestFile_(largestFile) {
     Send(kCrcRequest);
     deadline_ = now + kHeaderRequestInterval;
 }
@@ -66,7 +66,7 @@ void YmodemReceiver::Handle(Event event, bool more, Time now) {
         case Event::Kind::kBlock:
             pacing_.Block();
             if (event.number == 0 && !IsDataBlockZero(event.payload)) {
-                HandleBlockZero(event.payload, event.checksum, more, now);
+                HandleBlockZero(event.payload, more, now);
             } else if (event.checksum) {
                 pacing_.Dismiss();  // only a header is taken with the checksum
             } else {
@@ -228,8 +228,7 @@ bool YmodemReceiver::TransferInProgress() const {
 void YmodemReceiver::Cancel(Time now) {
     scanner_.Clear();
     if (TransferInProgress()) {
-        SendCancel();
-        AwaitHeader(now);
+        Abandon(Kind::kStopped, now);
     }
 }
 

@@ -19,13 +19,14 @@
 #include <cstddef>
 #include <cstdint>
 #include <deque>
-#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
 
 #include "download/ymodem_answer_pacing.h"
+#include "common/result.h"
 #include "download/ymodem_frame_scanner.h"
+#include "download/ymodem_header.h"
 
 namespace vorlund {
 
@@ -44,16 +45,32 @@ class YmodemReceiver {
     // Requests repeated for one block before the transfer is given up.
     static constexpr int kMaxRetries = 10;
     // Far beyond any terminal's delivery; a sender that announces or sends
-    // more is refused rather than allowed to fill the memory.
+    // more is refused rather than allowed to fill the disk, or the memory of
+    // the conversion that follows.
     static constexpr std::uint64_t kLargestFile = 64 * 1024 * 1024;
     // How long after a file was delivered (or cancelled at its end) its
     // sender may still repeat the end of transmission and be answered as
     // that file's sender: it missed our answer and repeats until it hears one.
     static constexpr Time kEndRepeatWindow{60000};
 
-    // Keeps a complete file (name from the header, exact bytes) before the
-    // sender is told that it has arrived; false when it could not be kept.
-    using FileSink = std::function<bool(std::string_view name, std::string_view data)>;
+    // Where the file of a transfer goes, as its blocks arrive: never all of it
+    // in memory, whatever its size.
+    class FileSink {
+      public:
+        enum class Kept { kStored, kRepeated };
+        virtual ~FileSink() = default;
+        // A transfer of the file `header` announces begins; a failure refuses
+        // it, with the reason.
+        virtual Status Begin(const YmodemHeader& header) = 0;
+        // Its next bytes, in order.
+        virtual Status Write(std::string_view bytes) = 0;
+        // Every byte is in: the file is kept before the sender is told that
+        // it has arrived. kRepeated: it had arrived before, and is not kept
+        // again.
+        virtual Result<Kept> End() = 0;
+        // The transfer is off: whatever was written goes.
+        virtual void Discard() = 0;
+    };
 
     struct Outcome {
         enum class Kind {
@@ -62,15 +79,20 @@ class YmodemReceiver {
             kProtocolError,    // a block out of sequence or a bad header; cancelled
             kGivenUp,          // no usable block after every retry; cancelled
             kShortFile,        // the sender ended before the size it announced; cancelled
-            kNotStored,        // complete, but the sink could not keep it; cancelled
+            kNotStored,        // the sink could not keep it; cancelled
             kTooLarge,         // larger than the largest file taken; cancelled
+            kLongerThanAnnounced,  // data beyond the announced size; cancelled
+            kRefused,          // the sink refused it at its start; cancelled
             kSenderReplaced,   // a new sender started over while this one had gone silent
+            kStopped,          // the owner cancelled it
         };
         Kind kind;
         std::string name;                   // from the header, when there was one
-        std::string data;                   // the file's exact bytes, for kFileReceived
+        std::uint64_t bytes = 0;            // kFileReceived: the file's size
+        bool repeated = false;              // kFileReceived: arrived before, not kept again
         std::optional<std::uint64_t> size;  // announced in the header
         std::string modified;               // the header's modification time, as sent
+        std::string reason;                 // kNotStored, kRefused: the sink's reason
     };
 
     // How the last transfer on the line ended, for a sender that repeats its
@@ -80,8 +102,8 @@ class YmodemReceiver {
         Time at;
     };
 
-    // Starts the session by asking for a header.
-    YmodemReceiver(Time now, FileSink sink, std::uint64_t largestFile = kLargestFile);
+    // Starts the session by asking for a header. The sink must outlive it.
+    YmodemReceiver(Time now, FileSink& sink, std::uint64_t largestFile = kLargestFile);
 
     void Receive(std::string_view bytes, Time now);
     // Handles whatever has fallen due by `now`; harmless when nothing has.
@@ -97,7 +119,8 @@ class YmodemReceiver {
 
     // Between an accepted header and the acknowledged end of that file.
     bool TransferInProgress() const;
-    // Tells the sender that the transfer is off (CAN) and waits for a new one.
+    // Tells the sender that the transfer is off (CAN) and waits for a new one;
+    // the transfer ends as kStopped.
     void Cancel(Time now);
     // Once the session's file is in: the session takes the next file too.
     // The 'C' that followed our acknowledgement has already asked for it.
@@ -107,8 +130,8 @@ class YmodemReceiver {
     // The previous session on the same line ended this way.
     void RememberEnding(Ending ending) { lastEnding_ = ending; }
 
-    // The memory held for the file in progress.
-    std::size_t HeldBytes() const { return data_.capacity(); }
+    // The memory held for the file in progress: its latest block at most.
+    std::size_t HeldBytes() const { return tail_.capacity(); }
 
   private:
     enum class State {
@@ -121,12 +144,12 @@ class YmodemReceiver {
 
     void Process(Time now, bool quiet);
     void Handle(YmodemFrameScanner::Event event, bool more, Time now);
-    void HandleBlockZero(std::string_view payload, bool checksum, bool more, Time now);
+    void HandleBlockZero(std::string_view payload, bool more, Time now);
     void HandleDataBlock(std::uint8_t number, std::string_view payload, bool more, Time now);
     void HandleEot(bool more, Time now);
     void HandleNoise(bool damagedBlock, Time now);
     // Takes a header: the transfer starts, or the header is refused.
-    void StartTransfer(std::string_view payload, bool checksum, Time now);
+    void StartTransfer(std::string_view payload, Time now);
     void EndOfTransmission(Time now);
 
     // Answers at once when that is safe, or once the line is quiet.
@@ -137,7 +160,7 @@ class YmodemReceiver {
 
     // Stores the complete file and, when `answer`, acknowledges its end.
     bool Deliver(Time now, bool answer);
-    void Abandon(Outcome::Kind kind, Time now);
+    void Abandon(Outcome::Kind kind, Time now, std::string reason = {});
     void AwaitHeader(Time now);
     void ReleaseFile();
     bool DataComplete() const;
@@ -146,7 +169,7 @@ class YmodemReceiver {
     void Send(char byte) { output_.push_back(byte); }
     void SendCancel();
 
-    FileSink sink_;
+    FileSink& sink_;
     std::uint64_t largestFile_;
     State state_ = State::kAwaitingHeader;
     std::string output_;
@@ -161,10 +184,11 @@ class YmodemReceiver {
     std::string name_;
     std::optional<std::uint64_t> announcedSize_;
     std::string modified_;
-    bool checksumHeader_ = false;
-    bool overhangNotPadding_ = false;
-    std::string data_;
-    std::size_t lastBlockStart_ = 0;  // where the latest block's payload begins in data_
+    // The latest block's bytes, held back from the sink: without an announced
+    // size, its padding is known for padding only once the file has ended.
+    std::string tail_;
+    std::uint64_t received_ = 0;  // bytes taken, the tail's included
+    bool sinkOpen_ = false;
     std::uint8_t expectedBlock_ = 1;
     bool dataStarted_ = false;
     Time headerArrived_{};

@@ -20,7 +20,7 @@ bool AllPadding(std::string_view bytes) {
 
 }  // namespace
 
-void YmodemReceiver::HandleBlockZero(std::string_view payload, bool checksum, bool more, Time now) {
+void YmodemReceiver::HandleBlockZero(std::string_view payload, bool more, Time now) {
     const bool endOfBatch = payload[0] == '\0';
     switch (state_) {
         case State::kComplete:
@@ -35,7 +35,7 @@ void YmodemReceiver::HandleBlockZero(std::string_view payload, bool checksum, bo
                 SendReply(Reply::kAck, now, false);
                 deadline_ = now + kHeaderRequestInterval;
             } else {
-                StartTransfer(payload, checksum, now);
+                StartTransfer(payload, now);
             }
             return;
         case State::kReceiving:
@@ -60,14 +60,14 @@ void YmodemReceiver::HandleBlockZero(std::string_view payload, bool checksum, bo
     if (DataComplete() || (!announcedSize_ && (endOfBatch || state_ == State::kEotRefused))) {
         // Every block it sent is in, and it believes the file delivered.
         if (Deliver(now, false)) {
-            HandleBlockZero(payload, checksum, more, now);
+            HandleBlockZero(payload, more, now);
         }
     } else if (announcedSize_ && !endOfBatch && retries_ > 0) {
         // Short of its size, the file cannot be complete: its sender went
         // silent (we have asked again since its last block), and a new one
         // starts over.
         Abandon(Kind::kSenderReplaced, now);
-        StartTransfer(payload, checksum, now);
+        StartTransfer(payload, now);
     } else {
         // The file is incomplete, or without a size we cannot tell: the
         // transfer fails where the sender hears of it.
@@ -75,25 +75,31 @@ void YmodemReceiver::HandleBlockZero(std::string_view payload, bool checksum, bo
     }
 }
 
-void YmodemReceiver::StartTransfer(std::string_view payload, bool checksum, Time now) {
+void YmodemReceiver::StartTransfer(std::string_view payload, Time now) {
     const std::optional<YmodemHeader> header = ParseYmodemHeader(payload);
     if (!header) {
         SendReply(Reply::kNothing, now, false);
         Send(kNak);
         return;
     }
+    // A transfer begins: whatever ended before is no longer the line's last
+    // word, so a lone end of transmission from now on cannot be its repeat.
+    lastEnding_.reset();
     name_ = header->name;
+    announcedSize_ = header->size;
+    modified_ = header->modified;
     if (header->size && *header->size > largestFile_) {
         Abandon(Kind::kTooLarge, now);
         return;
     }
+    if (Status begun = sink_.Begin(*header); !begun) {
+        Abandon(Kind::kRefused, now, begun.reason());
+        return;
+    }
+    sinkOpen_ = true;
     header_.assign(payload);
-    announcedSize_ = header->size;
-    modified_ = header->modified;
-    checksumHeader_ = checksum;
-    overhangNotPadding_ = false;
     ReleaseFile();
-    lastBlockStart_ = 0;
+    received_ = 0;
     expectedBlock_ = 1;
     dataStarted_ = false;
     retries_ = 0;
@@ -121,20 +127,30 @@ void YmodemReceiver::HandleDataBlock(std::uint8_t number, std::string_view paylo
             break;
     }
     if (number == expectedBlock_) {
-        lastBlockStart_ = data_.size();
         std::size_t take = payload.size();
         if (announcedSize_) {
-            // The padding of the last block goes beyond the announced size.
-            const std::uint64_t missing = *announcedSize_ - data_.size();
+            // The padding of the last block goes beyond the announced size;
+            // anything else there is more than the sender announced (a file
+            // that grew while it was sent), and the transfer fails where the
+            // sender hears of it, so that both sides agree it is not delivered.
+            const std::uint64_t missing = *announcedSize_ - received_;
             take = static_cast<std::size_t>(std::min<std::uint64_t>(take, missing));
-            overhangNotPadding_ = overhangNotPadding_ || !AllPadding(payload.substr(take));
-        } else if (data_.size() >= largestFile_) {
+            if (!AllPadding(payload.substr(take))) {
+                Abandon(Kind::kLongerThanAnnounced, now);
+                return;
+            }
+        } else if (received_ >= largestFile_) {
             // Without a size, only the last block's padding may go past the
             // limit; this block comes after a full file.
             Abandon(Kind::kTooLarge, now);
             return;
         }
-        data_.append(payload.substr(0, take));
+        if (Status written = sink_.Write(tail_); !written) {
+            Abandon(Kind::kNotStored, now, written.reason());
+            return;
+        }
+        tail_.assign(payload.substr(0, take));
+        received_ += take;
         ++expectedBlock_;
         dataStarted_ = true;
         retries_ = 0;
@@ -197,28 +213,23 @@ void YmodemReceiver::EndOfTransmission(Time now) {
 }
 
 bool YmodemReceiver::Deliver(Time now, bool answer) {
-    if (announcedSize_ && data_.size() < *announcedSize_) {
+    if (announcedSize_ && received_ < *announcedSize_) {
         Abandon(Kind::kShortFile, now);
-        return false;
-    }
-    if (checksumHeader_ && overhangNotPadding_) {
-        // The header came with the weak checksum, and the blocks do not end
-        // where its size says: the size may be damaged.
-        Abandon(Kind::kProtocolError, now);
         return false;
     }
     if (!announcedSize_) {
         // Without a size, the padding of the last block is all we can remove.
-        std::size_t end = data_.size();
-        while (end > lastBlockStart_ && data_[end - 1] == kPadding) {
-            --end;
-        }
-        data_.resize(end);
+        const std::size_t end = tail_.find_last_not_of(kPadding);
+        received_ -= tail_.size() - (end == std::string::npos ? 0 : end + 1);
+        tail_.resize(end == std::string::npos ? 0 : end + 1);
     }
     // The sender hears of success only once the file is safe: a file that
     // cannot be kept is cancelled, so the terminal still holds its data.
-    if (!sink_(name_, data_)) {
-        Abandon(Kind::kNotStored, now);
+    Status written = sink_.Write(tail_);
+    Result<FileSink::Kept> kept = written ? sink_.End() : Result<FileSink::Kept>(Failure{written.reason()});
+    sinkOpen_ = false;
+    if (!kept) {
+        Abandon(Kind::kNotStored, now, kept.reason());
         return false;
     }
     if (answer) {
@@ -229,19 +240,25 @@ bool YmodemReceiver::Deliver(Time now, bool answer) {
     } else {
         SendReply(Reply::kNothing, now, false);
     }
-    outcomes_.push_back(
-        {Kind::kFileReceived, std::move(name_), std::move(data_), announcedSize_, modified_});
+    Outcome outcome{Kind::kFileReceived, std::move(name_), received_, *kept == FileSink::Kept::kRepeated,
+                    announcedSize_, modified_, {}};
+    outcomes_.push_back(std::move(outcome));
     ReleaseFile();
     state_ = State::kComplete;
     lastEnding_ = Ending{true, now};
     return true;
 }
 
-void YmodemReceiver::Abandon(Kind kind, Time now) {
+void YmodemReceiver::Abandon(Kind kind, Time now, std::string reason) {
     if (kind != Kind::kAbortedBySender && kind != Kind::kSenderReplaced) {
         SendCancel();
     }
-    outcomes_.push_back({kind, std::move(name_), {}, announcedSize_, modified_});
+    if (sinkOpen_) {
+        sink_.Discard();
+        sinkOpen_ = false;
+    }
+    outcomes_.push_back(
+        {kind, std::move(name_), received_, false, announcedSize_, modified_, std::move(reason)});
     if (kind != Kind::kSenderReplaced) {
         lastEnding_ = Ending{false, now};
     }
@@ -254,6 +271,7 @@ void YmodemReceiver::AwaitHeader(Time now) {
     header_.clear();
     ReleaseFile();
     announcedSize_.reset();
+    received_ = 0;
     dataStarted_ = false;
     retries_ = 0;
     pacing_.Reset();
@@ -263,22 +281,19 @@ void YmodemReceiver::AwaitHeader(Time now) {
 }
 
 void YmodemReceiver::ReleaseFile() {
-    // Handing the buffer back at once: a failed transfer of tens of
-    // megabytes must not stay in memory until the next one succeeds.
-    std::string().swap(data_);
+    std::string().swap(tail_);
 }
 
-bool YmodemReceiver::IsDataBlockZero(std::string_view payload) const {
-    // Block numbers wrap, so blocks 256, 512 ... are numbered 0 as well. One
-    // that reads as a header after the line had gone silent is a new
-    // sender's header.
+bool YmodemReceiver::IsDataBlockZero(std::string_view /*payload*/) const {
+    // Block numbers wrap, so blocks 256, 512 ... are numbered 0 as well.
+    // While the file is incomplete and 0 is the number it expects, or the one
+    // it just took, a block 0 is data, whatever its bytes look like.
     return TransferInProgress() && dataStarted_ && !DataComplete() &&
-           (expectedBlock_ == 0 || expectedBlock_ == 1) &&
-           !(retries_ > 0 && LooksLikeYmodemHeader(payload));
+           (expectedBlock_ == 0 || expectedBlock_ == 1);
 }
 
 bool YmodemReceiver::DataComplete() const {
-    return announcedSize_ && data_.size() >= *announcedSize_;
+    return announcedSize_ && received_ >= *announcedSize_;
 }
 
 }  // namespace vorlund

@@ -20,16 +20,4 @@ inline bool ReadToEnd(InputFile& file, std::string& content) {
     }
 }
 
-// The rest of `from` written to `to`; false when a read or a write fails.
-inline bool CopyToEnd(InputFile& from, OutputFile& to) {
-    char block[64 * 1024];
-    for (;;) {
-        const std::int64_t count = from.Read(block, sizeof block);
-        if (count <= 0)
-            return count == 0;
-        if (!to.Write(block, static_cast<std::size_t>(count)))
-            return false;
-    }
-}
-
 }  // namespace vorlund

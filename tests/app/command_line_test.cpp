@@ -13,6 +13,8 @@ struct Case {
     std::vector<const char*> arguments;  // after the program's name
     Action action;
     const char* appDirOrError;  // the directory for kRun (nullptr: none), the error otherwise
+    bool takesFile = false;     // vorlund-convert: a second operand is the file
+    const char* file = nullptr;
 };
 
 TEST(CommandLineTest, TakesOneDirectoryHelpAndVersionAndNothingElse) {
@@ -32,15 +34,20 @@ TEST(CommandLineTest, TakesOneDirectoryHelpAndVersionAndNothingElse) {
         {{"-xyz"}, Action::kUsageError, "invalid option -- 'x'"},
         {{"a", "b", "c"}, Action::kUsageError, "extra operand 'b'"},
         {{""}, Action::kUsageError, "the application directory must not be empty"},
+        {{"app", "kept.DAT"}, Action::kRun, "app", true, "kept.DAT"},
+        {{"app", "kept.DAT", "c"}, Action::kUsageError, "extra operand 'c'", true},
+        {{"app", ""}, Action::kUsageError, "the file must not be empty", true},
     };
     for (const Case& c : cases) {
         std::vector<const char*> argv{"vorlund"};
         argv.insert(argv.end(), c.arguments.begin(), c.arguments.end());
-        const CommandLine line = ParseCommandLine(static_cast<int>(argv.size()), argv.data());
+        const CommandLine line =
+            ParseCommandLine(static_cast<int>(argv.size()), argv.data(), c.takesFile);
         SCOPED_TRACE(testing::PrintToString(c.arguments));
         EXPECT_EQ(line.action, c.action);
         if (c.action == Action::kRun) {
             EXPECT_EQ(line.appDir.value_or("(none)"), c.appDirOrError ? c.appDirOrError : "(none)");
+            EXPECT_EQ(line.file.value_or("(none)"), c.file ? c.file : "(none)");
         } else if (c.action == Action::kUsageError) {
             EXPECT_EQ(line.error, c.appDirOrError);
         }

@@ -1,6 +1,6 @@
-// The main window's logic on the simulated desktop and control, with a
-// conversion that answers scripted results. Every box is dismissed 250 ms
-// after it opens unless a test says otherwise.
+// The main window's logic on the simulated desktop and control, with
+// deliveries whose conversion answers scripted results. Every box is
+// dismissed 250 ms after it opens unless a test says otherwise.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -51,7 +51,9 @@ inline std::vector<Record> Concat(std::vector<Record> first, const std::vector<R
     return first;
 }
 
-class CycleTest : public ::testing::Test {
+enum class KeepResult { kNothingToKeep, kKept, kNotKept };
+
+class CycleTest : public ::testing::Test, public DeliverySettler {
   protected:
     CycleTest() {
         settings.AppDir = "C:\\Vorlund\\";
@@ -61,9 +63,8 @@ class CycleTest : public ::testing::Test {
 
     // Builds the window at virtual time 0, as the shell does at start-up.
     void Start() {
-        frm = std::make_unique<TfrmMain>(
-            shell, ctl, settings, [this] { return Convert(); }, "Datasvc", Cp1252ToUtf16(kSpoolDir),
-            [this](std::string_view reason) { return Keep(reason); });
+        frm = std::make_unique<TfrmMain>(shell, ctl, settings, *this, "Datasvc",
+                                         Cp1252ToUtf16(kSpoolDir));
     }
 
     // Start, then run past the first start at 100 ms and forget its records.
@@ -81,7 +82,9 @@ class CycleTest : public ::testing::Test {
         });
     }
 
-    ConversionResult Convert() {
+    // A delivery settled as the hand-off settles it: converted, and kept
+    // when that fails.
+    Settlement SettleArrival() override {
         if (conversionThrows) {
             loop.Log("ConvertReceivedFile throws");
             throw std::bad_alloc();
@@ -92,14 +95,26 @@ class CycleTest : public ::testing::Test {
             results.pop_front();
         }
         loop.Log("ConvertReceivedFile -> " + std::to_string(result));
-        return result;
+        Settlement settlement;
+        if (result != kConverted) {
+            settlement.result = std::to_string(result);
+            const char* names[] = {"nothing to keep", "kept", "not kept"};
+            loop.Log("KeepFailedDelivery " + settlement.result + " -> " +
+                     names[static_cast<int>(keepResult)]);
+            const Settlement::Kind kinds[] = {Settlement::Kind::kNothingToKeep,
+                                              Settlement::Kind::kKept, Settlement::Kind::kNotKept};
+            settlement.kind = kinds[static_cast<int>(keepResult)];
+        }
+        return settlement;
     }
 
-    KeepResult Keep(std::string_view reason) {
-        const char* names[] = {"nothing to keep", "kept", "not kept"};
-        loop.Log("KeepFailedDelivery " + std::string(reason) + " -> " +
-                 names[static_cast<int>(keepResult)]);
-        return keepResult;
+    std::optional<Settlement> SettleLeftOver() override {
+        if (!leftOver) {
+            return std::nullopt;
+        }
+        leftOver = false;
+        loop.Log("left over");
+        return SettleArrival();
     }
 
     SimEventLoop loop;
@@ -108,6 +123,7 @@ class CycleTest : public ::testing::Test {
     ServiceSettings settings;
     std::deque<ConversionResult> results;  // then kConverted
     bool conversionThrows = false;
+    bool leftOver = false;  // a delivery waits to be settled at start-up
     KeepResult keepResult = KeepResult::kKept;
     std::unique_ptr<TfrmMain> frm;
 };

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "app/frm_main.h"
+#include "delivery/delivery_hand_off.h"
 #include "platform/platform.h"
 #include "sim/sim_event_loop.h"
 #include "sim/sim_neto_ctl.h"
@@ -42,7 +43,9 @@ TEST(DownloadSoakTest, TenThousandCyclesConvertEveryFile) {
     SimEventLoop loop;
     SimShell shell(loop);
     SimNetoCtl ctl(loop);
-    TfrmMain window(shell, ctl, settings, NativePlatform(), '.');
+    auto deliveries = DeliveryHandOff::Open(settings, NativePlatform(), '.', NoDeliveryObserver());
+    ASSERT_TRUE(deliveries) << deliveries.reason();
+    TfrmMain window(shell, ctl, settings, **deliveries, NativePlatform());
 
     int delivered = 0;
     int correct = 0;

@@ -22,6 +22,23 @@ TEST_F(CycleTest, FirstTickConfiguresOnceAndStartsTheReception) {
     EXPECT_FALSE(frm->Timer2.Enabled());
 }
 
+// What a crash left recorded but unconverted goes before the first
+// reception, its message included, so nothing new can arrive before it.
+TEST_F(CycleTest, ADeliveryLeftOverIsSettledBeforeTheFirstReception) {
+    leftOver = true;
+    results = {kExportNotCreated};
+    Start();
+    loop.RunUntil(1000);
+    EXPECT_EQ(loop.Records(),
+              Concat(Concat({{100, "left over"},
+                             {100, "ConvertReceivedFile -> 50"},
+                             {100, "KeepFailedDelivery 50 -> kept"},
+                             {100, kCannotCreateExport},
+                             {350, "InfoBox closed"}},
+                            ConfigurationAt(350)),
+                     {DownloadAt(350)}));
+}
+
 TEST_F(CycleTest, ComPortAndBaudRateFollowTheirIndices) {
     struct Case {
         std::int32_t comPortIndex, baudRateIndex;
@@ -42,8 +59,7 @@ TEST_F(CycleTest, ComPortAndBaudRateFollowTheirIndices) {
         ServiceSettings caseSettings;
         caseSettings.ComPortIndex = c.comPortIndex;
         caseSettings.BaudRateIndex = c.baudRateIndex;
-        TfrmMain window(
-            caseShell, caseCtl, caseSettings, [] { return kConverted; }, "Datasvc", u"");
+        TfrmMain window(caseShell, caseCtl, caseSettings, *this, "Datasvc", u"");
         caseLoop.RunUntil(100);
         ASSERT_GE(caseLoop.Records().size(), 2U);
         EXPECT_EQ(caseLoop.Records()[0].what, c.comPort) << c.comPortIndex;
@@ -125,15 +141,14 @@ TEST_F(CycleTest, ADeliveryThatCannotBeKeptEitherIsSaidToBeInDanger) {
                                                    {750, "InfoBox closed"}}));
 }
 
-TEST_F(CycleTest, ConversionEndingInAnErrorCountsAsAFailedConversion) {
+TEST_F(CycleTest, ASettlementEndingInAnErrorCountsAsAFailedConversion) {
     conversionThrows = true;
     StartReceiving();
     ctl.RaiseAt(500, kFileReceived);
     loop.RunUntil(2000);
     EXPECT_EQ(loop.Records(), (std::vector<Record>{{500, "OnProtocolMessage 1000"},
                                                    {500, "ConvertReceivedFile throws"},
-                                                   {500, "KeepFailedDelivery E -> kept"},
-                                                   {500, kCannotCreateExport},
+                                                   {500, kCannotCreateExportNorKeep},
                                                    {750, "InfoBox closed"},
                                                    {1050, "IsProtocolRunning -> 1"},
                                                    {1050, "StopRunning"},

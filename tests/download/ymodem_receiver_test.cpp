@@ -76,9 +76,38 @@ std::string RecordedFileContent() {
     return content;
 }
 
-bool KeepAll(std::string_view, std::string_view) {
-    return true;
-}
+// Keeps what the receiver stores, as the hand-off would, or refuses it at
+// its end.
+class CollectingSink final : public YmodemReceiver::FileSink {
+  public:
+    Status Begin(const YmodemHeader& header) override {
+        name_ = header.name;
+        data_.clear();
+        return {};
+    }
+    Status Write(std::string_view bytes) override {
+        data_ += bytes;
+        return {};
+    }
+    Result<Kept> End() override {
+        files.emplace_back(name_, data_);
+        if (!keeps) {
+            return Failure{"refused"};
+        }
+        return Kept::kStored;
+    }
+    void Discard() override { data_.clear(); }
+    // The latest file stored.
+    std::string Last() const { return files.empty() ? "(none)" : files.back().second; }
+
+    bool keeps = true;
+    // Every file that reached its end, kept or not.
+    std::vector<std::pair<std::string, std::string>> files;
+
+  private:
+    std::string name_;
+    std::string data_;
+};
 
 // A header as a sender that fell back to the original protocol sends it:
 // 128 bytes and a one-byte sum instead of the CRC.
@@ -95,10 +124,7 @@ std::string ChecksumHeader(std::string_view nameAndFields) {
 class YmodemReceiverTest : public ::testing::Test {
   protected:
     YmodemReceiverTest()
-        : receiver_(now_, [this](std::string_view name, std::string_view data) {
-              stored_.emplace_back(name, data);
-              return sinkKeeps_;
-          }) {
+        : receiver_(now_, sink_) {
         EXPECT_EQ(receiver_.TakeOutput(), "C");
     }
 
@@ -136,12 +162,18 @@ class YmodemReceiverTest : public ::testing::Test {
         auto outcome = receiver_.TakeOutcome();
         EXPECT_TRUE(outcome.has_value());
         EXPECT_FALSE(receiver_.TakeOutcome().has_value()) << "more than one outcome";
-        return outcome.value_or(YmodemReceiver::Outcome{Kind::kProtocolError, {}, {}, {}, {}});
+        return outcome.value_or(YmodemReceiver::Outcome{Kind::kProtocolError, {}, 0, false, {}, {}, {}});
+    }
+    // The one outcome is a file received: the bytes stored.
+    std::string TakeFile() {
+        const auto outcome = TakeOutcome();
+        EXPECT_EQ(outcome.kind, Kind::kFileReceived);
+        EXPECT_EQ(outcome.bytes, sink_.Last().size());
+        return sink_.Last();
     }
 
     milliseconds now_{5000};
-    bool sinkKeeps_ = true;
-    std::vector<std::pair<std::string, std::string>> stored_;
+    CollectingSink sink_;
     YmodemReceiver receiver_;
 };
 
@@ -158,11 +190,11 @@ TEST_F(YmodemReceiverTest, ReceivesTheRecordedSessionAndEndsTheBatch) {
     EXPECT_EQ(outcome.name, "rec.bin");
     EXPECT_EQ(outcome.size, 150u);
     EXPECT_EQ(outcome.modified, "13603256645");
-    EXPECT_EQ(outcome.data, RecordedFileContent());
+    EXPECT_EQ(outcome.bytes, 150u);
     EXPECT_FALSE(receiver_.TransferInProgress());
-    ASSERT_EQ(stored_.size(), 1u);
-    EXPECT_EQ(stored_[0].first, "rec.bin");
-    EXPECT_EQ(stored_[0].second, RecordedFileContent());
+    ASSERT_EQ(sink_.files.size(), 1u);
+    EXPECT_EQ(sink_.files[0].first, "rec.bin");
+    EXPECT_EQ(sink_.files[0].second, RecordedFileContent());
 
     EXPECT_EQ(Feed(kRecordedEndOfBatch), kAck);
     EXPECT_FALSE(receiver_.NextDeadline().has_value());
@@ -177,7 +209,7 @@ TEST_F(YmodemReceiverTest, BytesSplitAcrossReadsMakeNoDifference) {
     }
     EXPECT_EQ(answers, kAckAndAskForData + kAck + kAck);
     FinishFile();
-    EXPECT_EQ(TakeOutcome().data, RecordedFileContent());
+    EXPECT_EQ(TakeFile(), RecordedFileContent());
 }
 
 TEST_F(YmodemReceiverTest, MixedBlockSizesAreTrimmedToTheAnnouncedSize) {
@@ -189,7 +221,7 @@ TEST_F(YmodemReceiverTest, MixedBlockSizesAreTrimmedToTheAnnouncedSize) {
     EXPECT_EQ(Feed(Block(2, "\x1A\x1A\x1A\x1A\x1A\x1A")), kAck);
     EXPECT_EQ(FinishFile(), kAckAndAskForData);
     // Content that looks like padding is kept up to the announced size.
-    EXPECT_EQ(TakeOutcome().data, big + std::string(6, '\x1A'));
+    EXPECT_EQ(TakeFile(), big + std::string(6, '\x1A'));
 }
 
 // Without a size the padding of the last block is all that can be told
@@ -202,7 +234,7 @@ TEST_F(YmodemReceiverTest, WithoutASizeOnlyTheLastBlocksPaddingIsRemoved) {
     EXPECT_EQ(Feed(Block(1, first)), kAck);
     EXPECT_EQ(Feed(Block(2, "")), kAck);  // nothing but padding
     EXPECT_EQ(FinishFile(), kAckAndAskForData);
-    EXPECT_EQ(TakeOutcome().data, first);
+    EXPECT_EQ(TakeFile(), first);
 
     struct Case {
         std::string header, content, stored;
@@ -213,7 +245,8 @@ TEST_F(YmodemReceiverTest, WithoutASizeOnlyTheLastBlocksPaddingIsRemoved) {
                           Case{Header("PAD\0"
                                       "300"sv),
                                padding, padding}}) {
-        YmodemReceiver receiver(now_, KeepAll);
+        CollectingSink sink;
+        YmodemReceiver receiver(now_, sink);
         receiver.Receive(c.header, now_);
         for (std::size_t at = 0, block = 1; at < c.content.size(); at += 128, ++block) {
             receiver.Receive(Block(static_cast<std::uint8_t>(block), c.content.substr(at, 128)),
@@ -227,7 +260,7 @@ TEST_F(YmodemReceiverTest, WithoutASizeOnlyTheLastBlocksPaddingIsRemoved) {
         const auto outcome = receiver.TakeOutcome();
         ASSERT_TRUE(outcome.has_value());
         EXPECT_EQ(outcome->kind, Kind::kFileReceived);
-        EXPECT_EQ(outcome->data, c.stored);
+        EXPECT_EQ(sink.Last(), c.stored);
     }
 }
 
@@ -236,9 +269,7 @@ TEST_F(YmodemReceiverTest, AnEmptyFileIsAFile) {
         "EMPTY\0"
         "0"sv);
     EXPECT_EQ(FinishFile(), kAckAndAskForData);
-    const auto outcome = TakeOutcome();
-    EXPECT_EQ(outcome.kind, Kind::kFileReceived);
-    EXPECT_EQ(outcome.data, "");
+    EXPECT_EQ(TakeFile(), "");
 }
 
 TEST_F(YmodemReceiverTest, ABadCrcIsRefusedAndTheRepeatTaken) {
@@ -251,12 +282,13 @@ TEST_F(YmodemReceiverTest, ABadCrcIsRefusedAndTheRepeatTaken) {
     EXPECT_EQ(FeedAndSettle(kRecordedBlock1), kAck);
     EXPECT_EQ(Feed(kRecordedBlock2), kAck);
     FinishFile();
-    EXPECT_EQ(TakeOutcome().data, RecordedFileContent());
+    EXPECT_EQ(TakeFile(), RecordedFileContent());
 
     // A damaged header is asked for again as well, before any transfer
     // starts, with 'C': a NAK would turn a sender still waiting to start to
     // the checksum.
-    YmodemReceiver other(now_, KeepAll);
+    CollectingSink sink;
+    YmodemReceiver other(now_, sink);
     other.TakeOutput();
     std::string header = kRecordedHeader;
     header[131] ^= 0x01;
@@ -280,7 +312,7 @@ TEST_F(YmodemReceiverTest, ARepeatedBlockIsAcknowledgedAndDropped) {
     EXPECT_EQ(FeedAndSettle(kRecordedBlock2), kAck);
     EXPECT_EQ(FeedAndSettle(kRecordedBlock2), kAck);
     FinishFile();
-    EXPECT_EQ(TakeOutcome().data, RecordedFileContent());
+    EXPECT_EQ(TakeFile(), RecordedFileContent());
 }
 
 // A sender that finds several of our idle 'C's waiting when it starts sends
@@ -293,13 +325,14 @@ TEST_F(YmodemReceiverTest, ABurstOfHeaderCopiesIsAnsweredOnce) {
     EXPECT_EQ(Feed(kRecordedBlock1), kAck);
     EXPECT_EQ(Feed(kRecordedBlock2), kAck);
     FinishFile();
-    EXPECT_EQ(TakeOutcome().data, RecordedFileContent());
+    EXPECT_EQ(TakeFile(), RecordedFileContent());
 }
 
 TEST_F(YmodemReceiverTest, BlocksOutOfSequenceCancelTheTransfer) {
     for (const std::string& wrong : {Block(3, "skips a block"), Block(0, "back to the header")}) {
         SCOPED_TRACE(::testing::PrintToString(wrong.substr(0, 3)));
-        YmodemReceiver receiver(now_, KeepAll);
+        CollectingSink sink;
+        YmodemReceiver receiver(now_, sink);
         receiver.Receive(Header("X.DAT\0"
                                 "300"sv) +
                              Block(1, "first"),
@@ -327,7 +360,7 @@ TEST_F(YmodemReceiverTest, AfterACancelTheNextTransferIsTaken) {
         "2"sv);
     Feed(Block(1, "ok"));
     FinishFile();
-    EXPECT_EQ(TakeOutcome().data, "ok");
+    EXPECT_EQ(TakeFile(), "ok");
 }
 
 TEST_F(YmodemReceiverTest, SilenceIsRetriedThenGivenUp) {
@@ -350,8 +383,7 @@ TEST_F(YmodemReceiverTest, SilenceIsRetriedThenGivenUp) {
     EXPECT_EQ(Advance(YmodemReceiver::kBlockTimeout), kCancel);
     const auto outcome = TakeOutcome();
     EXPECT_EQ(outcome.kind, Kind::kGivenUp);
-    EXPECT_TRUE(stored_.empty());
-    EXPECT_EQ(outcome.data, "");
+    EXPECT_TRUE(sink_.files.empty());
     EXPECT_FALSE(receiver_.TransferInProgress());
 }
 
@@ -365,7 +397,7 @@ TEST_F(YmodemReceiverTest, ABlockThatGoesQuietIsDroppedAndAskedFor) {
     EXPECT_EQ(Advance(YmodemReceiver::kByteTimeout), "C");
     EXPECT_EQ(FeedAndSettle(block), kAck);
     FinishFile();
-    EXPECT_EQ(TakeOutcome().data, "abc");
+    EXPECT_EQ(TakeFile(), "abc");
 }
 
 TEST_F(YmodemReceiverTest, WhileIdleItAsksEveryFewSecondsAndNeverGivesUp) {
@@ -405,12 +437,14 @@ TEST_F(YmodemReceiverTest, ALoneCanIsNoAbort) {
     // a block that fails its check.
     std::string damaged = Block(2, "\x18\x18");
     damaged[100] ^= 0x01;
-    YmodemReceiver other(now_, KeepAll);
+    CollectingSink otherSink;
+    YmodemReceiver other(now_, otherSink);
     other.Receive(Header("X.DAT\0"
                          "2"sv) +
                       damaged + Block(1, "\x18\x18") + kEot,
                   now_);
-    EXPECT_EQ(other.TakeOutcome()->data, "\x18\x18");
+    EXPECT_EQ(other.TakeOutcome()->kind, Kind::kFileReceived);
+    EXPECT_EQ(otherSink.Last(), "\x18\x18");
 }
 
 TEST_F(YmodemReceiverTest, ASenderEndingEarlyIsCancelledNotDelivered) {
@@ -423,16 +457,16 @@ TEST_F(YmodemReceiverTest, ASenderEndingEarlyIsCancelledNotDelivered) {
 }
 
 TEST_F(YmodemReceiverTest, AFileThatCannotBeKeptIsCancelledNotAcknowledged) {
-    sinkKeeps_ = false;
+    sink_.keeps = false;
     StartFile(
         "X.DAT\0"
         "3"sv);
     Feed(Block(1, "abc"));
     EXPECT_EQ(FinishFile(), kCancel);
     EXPECT_EQ(TakeOutcome().kind, Kind::kNotStored);
-    EXPECT_EQ(stored_.size(), 1u);
+    EXPECT_EQ(sink_.files.size(), 1u);
     // The terminal can send it again.
-    sinkKeeps_ = true;
+    sink_.keeps = true;
     Advance(YmodemReceiver::kHeaderRequestInterval);
     StartFile(
         "X.DAT\0"
@@ -444,7 +478,8 @@ TEST_F(YmodemReceiverTest, AFileThatCannotBeKeptIsCancelledNotAcknowledged) {
 
 TEST(YmodemReceiverLimitTest, AFileBeyondTheLargestIsRefused) {
     const milliseconds now(0);
-    YmodemReceiver announced(now, KeepAll, 1000);
+    CollectingSink sink;
+    YmodemReceiver announced(now, sink, 1000);
     announced.TakeOutput();
     announced.Receive(Header("BIG\0"
                              "1001"sv),
@@ -452,7 +487,7 @@ TEST(YmodemReceiverLimitTest, AFileBeyondTheLargestIsRefused) {
     EXPECT_EQ(announced.TakeOutput(), std::string(8, '\x18'));
     EXPECT_EQ(announced.TakeOutcome()->kind, Kind::kTooLarge);
 
-    YmodemReceiver unannounced(now, KeepAll, 256);
+    YmodemReceiver unannounced(now, sink, 256);
     unannounced.Receive(Header("BIG") + Block(1, "a") + Block(2, "b"), now);
     unannounced.TakeOutput();
     EXPECT_TRUE(unannounced.TransferInProgress());
@@ -460,7 +495,7 @@ TEST(YmodemReceiverLimitTest, AFileBeyondTheLargestIsRefused) {
     EXPECT_EQ(unannounced.TakeOutput(), std::string(8, '\x18'));
     EXPECT_EQ(unannounced.TakeOutcome()->kind, Kind::kTooLarge);
 
-    YmodemReceiver exact(now, KeepAll, 256);
+    YmodemReceiver exact(now, sink, 256);
     exact.Receive(Header("EXACT\0"
                          "256"sv) +
                       Block(1, std::string(128, 'x')) + Block(2, std::string(128, 'y')) + kEot +
@@ -479,7 +514,7 @@ TEST_F(YmodemReceiverTest, ALoneEotFollowedByDataIsNoise) {
     // ... which the block hard behind it shows it was.
     EXPECT_EQ(FeedAndSettle(Block(2, std::string(128, 'q'))), kAck);
     EXPECT_EQ(FinishFile(), kAckAndAskForData);
-    EXPECT_EQ(TakeOutcome().data, std::string(128, 'p') + std::string(128, 'q'));
+    EXPECT_EQ(TakeFile(), std::string(128, 'p') + std::string(128, 'q'));
 }
 
 TEST_F(YmodemReceiverTest, BlockNumbersWrapAfter255) {
@@ -492,7 +527,7 @@ TEST_F(YmodemReceiverTest, BlockNumbersWrapAfter255) {
         ASSERT_EQ(Feed(Block(static_cast<std::uint8_t>(i), payload)), kAck) << "block " << i;
     }
     FinishFile();
-    EXPECT_EQ(TakeOutcome().data, expected);
+    EXPECT_EQ(TakeFile(), expected);
 }
 
 TEST_F(YmodemReceiverTest, OnceTheFileIsInAFurtherFileWaitsForTheNextSession) {
@@ -522,7 +557,7 @@ TEST_F(YmodemReceiverTest, CancelTellsTheSenderOnlyWhenATransferRuns) {
     receiver_.Cancel(now_);
     EXPECT_EQ(receiver_.TakeOutput(), kCancel);
     EXPECT_FALSE(receiver_.TransferInProgress());
-    EXPECT_FALSE(receiver_.TakeOutcome().has_value());
+    EXPECT_EQ(TakeOutcome().kind, Kind::kStopped);
     // The half block that was arriving is forgotten, not completed by new bytes.
     EXPECT_EQ(Feed(Header("X.DAT\0"
                           "2"sv)),
@@ -553,7 +588,7 @@ TEST_F(YmodemReceiverTest, CopiesThatAStalledLineDeliversTogetherAreAnsweredOnce
     EXPECT_EQ(Advance(kQuiet), kAck);
     EXPECT_EQ(FeedAndSettle(Block(3, c)), kAck);
     EXPECT_EQ(Feed(kEot), kAckAndAskForData);
-    EXPECT_EQ(TakeOutcome().data, a + b + c);
+    EXPECT_EQ(TakeFile(), a + b + c);
 }
 
 // A noise byte that the sender takes for a NAK makes it repeat a block
@@ -574,7 +609,7 @@ TEST_F(YmodemReceiverTest, ALostOrAnExtraAnswerLeavesTheSenderInStep) {
     EXPECT_EQ(Advance(YmodemReceiver::kBlockTimeout), kNak);
     EXPECT_EQ(FeedAndSettle(Block(3, three)), kAck);
     EXPECT_EQ(Feed(kEot), kAckAndAskForData);
-    EXPECT_EQ(TakeOutcome().data, one + two + three);
+    EXPECT_EQ(TakeFile(), one + two + three);
 }
 
 // A sender that runs one answer ahead sends its last block and its end
@@ -588,9 +623,10 @@ TEST_F(YmodemReceiverTest, ASenderAheadByOneAnswerStillDelivers) {
         "256"sv);
     EXPECT_EQ(Feed(Block(1, std::string(128, 'a'))), kAck);
     EXPECT_EQ(Feed(Block(2, std::string(128, 'b')) + kEot), kAckAndAskForData);
-    EXPECT_EQ(TakeOutcome().data, std::string(128, 'a') + std::string(128, 'b'));
+    EXPECT_EQ(TakeFile(), std::string(128, 'a') + std::string(128, 'b'));
 
-    YmodemReceiver unsized(now_, KeepAll);
+    CollectingSink unsizedSink;
+    YmodemReceiver unsized(now_, unsizedSink);
     unsized.Receive(Header("X.DAT") + Block(1, "ab"), now_);
     unsized.Receive(kEot, now_ + 10ms);
     unsized.Tick(now_ + 10ms + kQuiet);
@@ -600,7 +636,7 @@ TEST_F(YmodemReceiverTest, ASenderAheadByOneAnswerStillDelivers) {
     const auto outcome = unsized.TakeOutcome();
     ASSERT_TRUE(outcome.has_value());
     EXPECT_EQ(outcome->kind, Kind::kFileReceived);
-    EXPECT_EQ(outcome->data, "ab");
+    EXPECT_EQ(unsizedSink.Last(), "ab");
 }
 
 // Noise in the middle of a file without a size may hold EOT bytes: one with
@@ -615,7 +651,7 @@ TEST_F(YmodemReceiverTest, NoiseThatLooksLikeAnEndEndsNothing) {
     EXPECT_FALSE(receiver_.TakeOutcome().has_value());
     EXPECT_EQ(FeedAndSettle(Block(2, "second\r\n")), kAck);
     EXPECT_EQ(FinishFile(), kAckAndAskForData);
-    EXPECT_EQ(TakeOutcome().data, "first\r\n" + std::string(121, '\x1A') + "second\r\n");
+    EXPECT_EQ(TakeFile(), "first\r\n" + std::string(121, '\x1A') + "second\r\n");
 }
 
 // A flipped bit in a block number's complement is line noise: the block is
@@ -632,7 +668,7 @@ TEST_F(YmodemReceiverTest, ADamagedBlockNumberIsAskedForAgain) {
     EXPECT_TRUE(receiver_.TransferInProgress());
     EXPECT_EQ(FeedAndSettle(Block(2, std::string(128, 'b'))), kAck);
     EXPECT_EQ(Feed(kEot), kAckAndAskForData);
-    EXPECT_EQ(TakeOutcome().data, std::string(128, 'a') + std::string(128, 'b'));
+    EXPECT_EQ(TakeFile(), std::string(128, 'a') + std::string(128, 'b'));
 }
 
 // Garbage ahead of a block, even garbage that starts like one, costs only
@@ -654,7 +690,7 @@ TEST_F(YmodemReceiverTest, GarbageIsLeftBehindAsSoonAsTheLineIsQuiet) {
     EXPECT_EQ(Advance(kQuiet), kNak);
     EXPECT_EQ(FeedAndSettle(Block(2, b)), kAck);
     EXPECT_EQ(Feed(kEot), kAckAndAskForData);
-    EXPECT_EQ(TakeOutcome().data, a + b);
+    EXPECT_EQ(TakeFile(), a + b);
 }
 
 // A sender that died leaves our requests on the line, and the next sender,
@@ -676,18 +712,22 @@ TEST_F(YmodemReceiverTest, ANewSenderInChecksumModeReplacesADeadTransfer) {
     EXPECT_EQ(Feed(kEot), kAckAndAskForData);
     const auto outcome = TakeOutcome();
     EXPECT_EQ(outcome.name, "NEW");
-    EXPECT_EQ(outcome.data, "new");
+    EXPECT_EQ(sink_.Last(), "new");
 }
 
-TEST(YmodemReceiverMemoryTest, AFailedTransferHandsItsMemoryBackAtOnce) {
-    YmodemReceiver receiver(0ms, KeepAll);
+// The file goes to the sink as it arrives: however large, a transfer holds
+// one block, and a failed one nothing at all.
+TEST(YmodemReceiverMemoryTest, ATransferHoldsOneBlockAndAFailedOneNothing) {
+    CollectingSink sink;
+    YmodemReceiver receiver(0ms, sink);
     receiver.Receive(Header("BIG\0"
                             "4000000"sv),
                      0ms);
     for (int i = 1; i <= 1000; ++i) {
         receiver.Receive(Block(static_cast<std::uint8_t>(i), std::string(1024, 'x'), 1024), 0ms);
     }
-    EXPECT_GE(receiver.HeldBytes(), 1000u * 1024);
+    EXPECT_LE(receiver.HeldBytes(), 2048u);
+    EXPECT_EQ(sink.Last(), "(none)");
     receiver.Receive("\x18\x18", 0ms);
     ASSERT_TRUE(receiver.TakeOutcome().has_value());
     EXPECT_LT(receiver.HeldBytes(), 64u);
@@ -708,7 +748,8 @@ TEST(YmodemReceiverEndingTest, AnEndRepeatedToTheNextSessionIsAnswered) {
     for (const Case& c : {Case{Ending{true, 0ms}, 2000ms, kAckAndAskForData},
                           Case{Ending{false, 0ms}, 2000ms, kCancel},
                           Case{Ending{true, 0ms}, late, ""}, Case{std::nullopt, 2000ms, ""}}) {
-        YmodemReceiver receiver(c.eotAt - 1ms, KeepAll);
+        CollectingSink sink;
+        YmodemReceiver receiver(c.eotAt - 1ms, sink);
         receiver.TakeOutput();
         if (c.ending) {
             receiver.RememberEnding(*c.ending);

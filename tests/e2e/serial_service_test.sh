@@ -168,10 +168,17 @@ kept)
         fail "the second delivery was not kept beside the first"
     rm -r "$app/Spool/Okonverterade"
     : >"$app/Spool/Okonverterade"
-    deliver "$work/first.dat" || fail "sz reported a failure the third time"
+    printf 'Y;1\r\n' >"$work/third.dat"
+    deliver "$work/third.dat" || fail "sz reported a failure the third time"
     danger='<3>Fel vid skapande av destinationsfil! Leveransen kunde inte heller sparas undan: den finns bara i X.DAT och ersätts av nästa.'
     wait_for 5 grep -qF "$danger" "$work/stderr" || fail "no message of the failed copy"
     export_count_is 0 || fail "an export appeared"
+    # Nothing may replace it now: the next transfer is refused, and the
+    # terminal keeps its data.
+    ! deliver "$work/first.dat" || fail "a transfer was taken over an unsettled delivery"
+    cmp -s "$work/third.dat" "$app/Spool/X.DAT" || fail "the unsettled delivery was replaced"
+    grep -q '^<4>Överföringen misslyckades: first.dat: nekad: .*neither exported nor kept' "$work/stderr" ||
+        fail "the refusal was not journaled"
     ;;
 unopenable)
     # The device appears only later, as an adapter that is plugged in.

@@ -26,34 +26,56 @@ TEST(NativePlatform, ReceivedFileIsHeldExclusively) {
     testing::TempDir dir;
     dir.Write("X.DAT", "A;1\r\n");
     const Platform& p = NativePlatform();
-    auto first = p.OpenExclusive(dir.Prefix() + "X.DAT");
-    ASSERT_TRUE(first);
-    EXPECT_FALSE(p.OpenExclusive(dir.Prefix() + "X.DAT"));
-    first.reset();
+    {
+        auto first = p.OpenExclusive(dir.Prefix() + "X.DAT");
+        ASSERT_TRUE(first);
+        EXPECT_FALSE(p.OpenExclusive(dir.Prefix() + "X.DAT"));
+    }
     EXPECT_TRUE(p.OpenExclusive(dir.Prefix() + "X.DAT"));
-    EXPECT_FALSE(p.OpenExclusive(dir.Prefix() + "missing"));
+    const auto missing = p.OpenExclusive(dir.Prefix() + "missing");
+    ASSERT_FALSE(missing);
+    EXPECT_NE(missing.reason(), "");
 }
 
-TEST(NativePlatform, ExportAppearsWholeOnCommitAndVanishesOtherwise) {
+// A staged file appears whole when published, and not at all otherwise; one
+// that must be new, and a kept copy, never replace a file; a kept copy stays
+// what X.DAT was when X.DAT is replaced by a new file.
+TEST(NativePlatform, FilesAppearWholeAndNeverReplaceWhatMustStay) {
     testing::TempDir dir;
     const Platform& p = NativePlatform();
     dir.Write("export.txt", "old");
     {
-        auto file = p.CreateExport(dir.Prefix() + "export.txt");
+        auto file = p.CreateStaged(dir.Prefix() + "export.txt");
         ASSERT_TRUE(file);
-        EXPECT_TRUE(file->Write("new", 3));
-        EXPECT_TRUE(file->Commit());
+        EXPECT_TRUE((*file)->Write("new"));
+        EXPECT_TRUE((*file)->Finish());
+        EXPECT_EQ(dir.Read("export.txt"), "old");
+        EXPECT_TRUE((*file)->Publish(StagedFile::Placement::kReplace));
     }
     EXPECT_EQ(dir.Read("export.txt"), "new");
     {
-        auto file = p.CreateExport(dir.Prefix() + "partial.txt");
+        auto file = p.CreateStaged(dir.Prefix() + "partial.txt");
         ASSERT_TRUE(file);
-        EXPECT_TRUE(file->Write("half", 4));
+        EXPECT_TRUE((*file)->Write("half"));
     }
     EXPECT_FALSE(dir.Exists("partial.txt"));
+    {
+        auto file = p.CreateStaged(dir.Prefix() + "export.txt");
+        ASSERT_TRUE(file);
+        EXPECT_TRUE((*file)->Finish());
+        EXPECT_FALSE((*file)->Publish(StagedFile::Placement::kNew));
+    }
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()),
                             std::filesystem::directory_iterator()),
               1);
+
+    dir.Write("X.DAT", "first");
+    EXPECT_TRUE(p.KeepAs(dir.Prefix() + "X.DAT", dir.Prefix() + "kept.DAT"));
+    EXPECT_FALSE(p.KeepAs(dir.Prefix() + "X.DAT", dir.Prefix() + "kept.DAT"));
+    auto next = p.CreateStaged(dir.Prefix() + "X.DAT");
+    ASSERT_TRUE(next && (*next)->Write("second") && (*next)->Finish() &&
+                (*next)->Publish(StagedFile::Placement::kReplace));
+    EXPECT_EQ(dir.Read("kept.DAT"), "first");
 }
 
 TEST(NativePlatform, SettingsFileIsReadWhole) {

@@ -18,41 +18,50 @@ class ChunkedInput final : public InputFile {
     std::size_t chunk_;
 };
 
-class FailingOutput final : public OutputFile {
+class FailingStagedFile final : public StagedFile {
   public:
-    FailingOutput(std::unique_ptr<OutputFile> inner, int failWriteNumber, bool failCommit)
-        : inner_(std::move(inner)), failWriteNumber_(failWriteNumber), failCommit_(failCommit) {}
-    bool Write(const void* data, std::size_t size) override {
-        return ++writes_ != failWriteNumber_ && inner_->Write(data, size);
+    FailingStagedFile(std::unique_ptr<StagedFile> inner, int failWriteNumber, bool failPublish)
+        : inner_(std::move(inner)), failWriteNumber_(failWriteNumber), failPublish_(failPublish) {}
+    Status Write(std::string_view bytes) override {
+        return ++writes_ == failWriteNumber_ ? Status(Failure{kInjected}) : inner_->Write(bytes);
     }
-    bool Commit() override { return !failCommit_ && inner_->Commit(); }
+    Status Finish() override { return inner_->Finish(); }
+    Status Publish(Placement placement) override {
+        return failPublish_ ? Status(Failure{kInjected}) : inner_->Publish(placement);
+    }
+    bool Moved() const override { return inner_->Moved(); }
+    const std::string& TemporaryPath() const override { return inner_->TemporaryPath(); }
+    void KeepTemporary() override { inner_->KeepTemporary(); }
 
   private:
-    std::unique_ptr<OutputFile> inner_;
+    std::unique_ptr<StagedFile> inner_;
     int failWriteNumber_;
-    bool failCommit_;
+    bool failPublish_;
     int writes_ = 0;
 };
 
 }  // namespace
 
-std::unique_ptr<InputFile> FaultPlatform::OpenExclusive(const std::string& path) const {
-    if (faults_.openExclusive)
-        return nullptr;
+Result<std::unique_ptr<InputFile>> FaultPlatform::OpenExclusive(const std::string& path) const {
+    if (faults_.openExclusive) {
+        return Failure{kInjected};
+    }
     auto file = real_.OpenExclusive(path);
     if (file && faults_.readChunk != 0) {
-        return std::make_unique<ChunkedInput>(std::move(file), faults_.readChunk);
+        return std::unique_ptr<InputFile>(
+            std::make_unique<ChunkedInput>(std::move(*file), faults_.readChunk));
     }
     return file;
 }
 
-std::unique_ptr<OutputFile> FaultPlatform::CreateExport(const std::string& path) const {
-    if (faults_.createExport)
-        return nullptr;
-    auto file = real_.CreateExport(path);
+Result<std::unique_ptr<StagedFile>> FaultPlatform::CreateStaged(const std::string& path) const {
+    if (faults_.createExport) {
+        return Failure{kInjected};
+    }
+    auto file = real_.CreateStaged(path);
     if (file && (faults_.failWriteNumber != 0 || faults_.commit)) {
-        return std::make_unique<FailingOutput>(std::move(file), faults_.failWriteNumber,
-                                               faults_.commit);
+        return std::unique_ptr<StagedFile>(std::make_unique<FailingStagedFile>(
+            std::move(*file), faults_.failWriteNumber, faults_.commit));
     }
     return file;
 }

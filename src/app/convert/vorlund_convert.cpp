@@ -1,5 +1,6 @@
-// vorlund-convert [APPDIR]: one conversion run, as the service does it when a
-// delivery has arrived, for support staff and scripts.
+// vorlund-convert [APPDIR [FILE]]: one conversion run, as the service does it
+// when a delivery has arrived, for support staff and scripts; with FILE, of a
+// kept delivery, which is how an operator recovers one.
 //
 // Exit status: the ConversionResult (0, 1, 2, 50, 51, 52); 101 or 102 when the
 // spool or output directory can neither be found nor made; 64 on a bad
@@ -20,9 +21,11 @@ constexpr int kStartupFailureBase = 100;
 constexpr char kProgram[] = "vorlund-convert";
 
 constexpr char kHelp[] =
-    "Usage: vorlund-convert [APPDIR]\n"
-    "Converts APPDIR/Spool/X.DAT once into an export file, as the Vorlund service\n"
-    "does when a delivery has arrived, and prints the export file's path.\n"
+    "Usage: vorlund-convert [APPDIR [FILE]]\n"
+    "Converts APPDIR/Spool/X.DAT, or FILE, once into an export file, as the\n"
+    "Vorlund service does when a delivery has arrived, and prints the export\n"
+    "file's path. FILE is a kept delivery from APPDIR/Spool/Okonverterade (delete\n"
+    "it once its export is there); the service may go on running meanwhile.\n"
     "\n"
     "APPDIR is the application directory, holding Vorlund.ini and Spool\n"
     "(default: the directory of this program).\n"
@@ -30,9 +33,10 @@ constexpr char kHelp[] =
     "      --help     display this help and exit\n"
     "      --version  output version information and exit\n"
     "\n"
-    "Exit status: 0 the export was written; 1 no X.DAT; 2 X.DAT cannot be opened;\n"
-    "50 the export cannot be created; 51, 52 a write to it failed; 101, 102 the\n"
-    "spool or output directory can neither be found nor made; 64 bad command line.\n";
+    "Exit status: 0 the export was written; 1 no X.DAT (or FILE); 2 it cannot be\n"
+    "opened; 50 the export cannot be created; 51, 52 a write to it failed; 101, 102\n"
+    "the spool or output directory can neither be found nor made; 64 bad command\n"
+    "line.\n";
 
 void PrintLine(std::FILE* stream, const std::string& text) {
     std::fputs(text.c_str(), stream);
@@ -43,7 +47,7 @@ void PrintLine(std::FILE* stream, const std::string& text) {
 
 int main(int argc, char** argv) {
     using namespace vorlund;
-    const CommandLine command = ParseCommandLine(argc, argv);
+    const CommandLine command = ParseCommandLine(argc, argv, true);
     if (const auto status = AnswerWithoutRunning(command, kProgram, kHelp)) {
         return *status;
     }
@@ -59,8 +63,9 @@ int main(int argc, char** argv) {
     }
 
     ConversionReport report;
-    const ConversionResult result = ConvertReceivedFile(std::get<ServiceSettings>(loaded), platform,
-                                                        UserDecimalSeparator(), &report);
+    const ConversionResult result =
+        ConvertReceivedFile(std::get<ServiceSettings>(loaded), platform, UserDecimalSeparator(),
+                            &report, command.file.value_or(std::string()));
     if (result != kConverted) {
         // Paths and the system's texts are already in the terminal's encoding.
         std::string line = TerminalText("Fel vid skapande av destinationsfil!") + " (" +

@@ -7,30 +7,28 @@
 
 namespace vorlund {
 
-EventLoop::Id EventLoop::ScheduleAt(Clock::time_point due, std::function<void()> callback) {
+EventLoop::Registration EventLoop::ScheduleAt(Clock::time_point due,
+                                              std::function<void()> callback) {
     const Id id = nextId_++;
     timers_.emplace(id, Timer{due, std::move(callback)});
-    return id;
+    return Registration(*this, id);
 }
 
-void EventLoop::CancelTimer(Id id) {
-    timers_.erase(id);
-}
-
-EventLoop::Id EventLoop::Watch(int fd, short events, std::function<void(short)> onReady) {
+EventLoop::Registration EventLoop::Watch(int fd, short events, std::function<void(short)> onReady) {
     const Id id = nextId_++;
     watchers_.emplace(id, Watcher{fd, events, std::move(onReady)});
-    return id;
+    return Registration(*this, id);
+}
+
+void EventLoop::Remove(Id id) {
+    timers_.erase(id);
+    watchers_.erase(id);
 }
 
 void EventLoop::SetWatchEvents(Id id, short events) {
     if (auto found = watchers_.find(id); found != watchers_.end()) {
         found->second.events = events;
     }
-}
-
-void EventLoop::Unwatch(Id id) {
-    watchers_.erase(id);
 }
 
 void EventLoop::Run() {

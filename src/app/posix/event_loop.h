@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <utility>
 
 namespace vorlund {
 
@@ -17,25 +18,58 @@ class EventLoop {
     using Clock = std::chrono::steady_clock;
     using Id = std::uint64_t;
 
+    // A timer or a watch, cancelled when its holder lets it go. An empty one
+    // holds nothing; cancelling a timer that has run does nothing.
+    class Registration {
+      public:
+        Registration() = default;
+        Registration(Registration&& other) noexcept
+            : loop_(std::exchange(other.loop_, nullptr)), id_(other.id_) {}
+        Registration& operator=(Registration&& other) noexcept {
+            if (this != &other) {
+                Cancel();
+                loop_ = std::exchange(other.loop_, nullptr);
+                id_ = other.id_;
+            }
+            return *this;
+        }
+        ~Registration() { Cancel(); }
+
+        explicit operator bool() const { return loop_ != nullptr; }
+        void Cancel() {
+            if (loop_) {
+                std::exchange(loop_, nullptr)->Remove(id_);
+            }
+        }
+        // For a watch: the events it waits for from now on.
+        void SetEvents(short events) {
+            if (loop_) {
+                loop_->SetWatchEvents(id_, events);
+            }
+        }
+
+      private:
+        friend class EventLoop;
+        Registration(EventLoop& loop, Id id) : loop_(&loop), id_(id) {}
+        EventLoop* loop_ = nullptr;
+        Id id_ = 0;
+    };
+
     EventLoop() = default;
     EventLoop(const EventLoop&) = delete;
     EventLoop& operator=(const EventLoop&) = delete;
 
     // Runs `callback` once, on the first turn at or after `due`. Timers due
     // at the same turn run in the order of their due times.
-    Id ScheduleAt(Clock::time_point due, std::function<void()> callback);
+    [[nodiscard]] Registration ScheduleAt(Clock::time_point due, std::function<void()> callback);
     // Runs `callback` on the next turn, after the current callback.
-    Id Post(std::function<void()> callback) {
+    [[nodiscard]] Registration Post(std::function<void()> callback) {
         return ScheduleAt(Clock::now(), std::move(callback));
     }
-    // An unknown or already run timer is ignored.
-    void CancelTimer(Id id);
 
     // Calls `onReady` with poll's revents whenever `fd` shows any of `events`
     // (a hang-up or error is always reported).
-    Id Watch(int fd, short events, std::function<void(short revents)> onReady);
-    void SetWatchEvents(Id id, short events);
-    void Unwatch(Id id);
+    [[nodiscard]] Registration Watch(int fd, short events, std::function<void(short revents)> onReady);
 
     // Runs until Quit.
     void Run();
@@ -61,6 +95,8 @@ class EventLoop {
         std::function<void(short)> onReady;
     };
 
+    void Remove(Id id);
+    void SetWatchEvents(Id id, short events);
     void Turn(const Clock::time_point* limit);
     int PollTimeout(const Clock::time_point* limit) const;
     void RunDueTimers();

@@ -55,19 +55,8 @@ void Journal::Write(Priority priority, std::string_view cp1252Text, std::string_
     }
 }
 
-void Journal::SetPendingDetail(std::string detail, Recurrence recurrence) {
-    pendingDetail_ = std::move(detail);
-    pendingRecurrence_ = recurrence;
-}
-
-std::string Journal::TakePendingDetail() {
-    pendingRecurrence_ = Recurrence::kOnce;
-    return std::exchange(pendingDetail_, {});
-}
-
-void Journal::WriteMessage(std::string_view cp1252Text) {
-    const Recurrence recurrence = pendingRecurrence_;
-    const std::string detail = TakePendingDetail();
+void Journal::WriteMessage(std::string_view cp1252Text, std::string_view detail,
+                           Recurrence recurrence) {
     if (recurrence == Recurrence::kOnce) {
         Write(Priority::kError, cp1252Text, detail);
         return;
@@ -83,6 +72,12 @@ void Journal::WriteMessage(std::string_view cp1252Text) {
         faultIsStatus_ = true;
     }
     ChangeStatus(body);
+}
+
+void Journal::WriteTransferFailure(std::string_view cp1252Text, std::string_view detail) {
+    if (const std::optional<RecurringFault::Line> line = transfers_.Attempt(cp1252Text, now_())) {
+        Emit(Priority::kWarning, Body(cp1252Text, detail) + AttemptsText(*line));
+    }
 }
 
 void Journal::EndRecurringFault(std::string_view cp1252Text, std::string_view detail) {

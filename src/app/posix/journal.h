@@ -15,13 +15,11 @@
 #include <string_view>
 
 #include "app/posix/recurring_fault.h"
+#include "app/shell.h"
 
 namespace vorlund {
 
 enum class Priority { kError = 3, kWarning = 4, kInfo = 6 };
-
-// Whether a failure will be tried again on its own, over and over.
-enum class Recurrence { kOnce, kRetried };
 
 class Journal {
   public:
@@ -33,14 +31,15 @@ class Journal {
     // line becomes the state too.
     void Write(Priority priority, std::string_view cp1252Text, std::string_view detail = {});
 
-    // A component that saw a failure which the main window goes on to report
-    // leaves its detail here; the next message shown takes it.
-    void SetPendingDetail(std::string detail, Recurrence recurrence = Recurrence::kOnce);
-    std::string TakePendingDetail();
-
-    // A message box's text: an error line with the pending detail. A retried
-    // failure is written as RecurringFault allows, with its attempts so far.
-    void WriteMessage(std::string_view cp1252Text);
+    // A message box's text: an error line with its detail. A retried failure
+    // is written as RecurringFault allows, with its attempts so far.
+    void WriteMessage(std::string_view cp1252Text, std::string_view detail = {},
+                      Recurrence recurrence = Recurrence::kOnce);
+    // A transfer that failed or was refused: a warning line, no more often
+    // than RecurringFault allows, since a terminal retries on its own.
+    void WriteTransferFailure(std::string_view cp1252Text, std::string_view detail);
+    // A transfer succeeded: the failures before it are an episode past.
+    void EndTransferFailures() { transfers_.End(now_()); }
     // The retried failure is over: one information line, "text: detail
     // (efter N försök på T)", when the failure had been written; the state
     // goes back to what it was before.
@@ -59,9 +58,8 @@ class Journal {
 
     std::FILE* stream_;
     std::function<Clock::time_point()> now_;
-    std::string pendingDetail_;
-    Recurrence pendingRecurrence_ = Recurrence::kOnce;
     RecurringFault recurring_;
+    RecurringFault transfers_;
 
     std::string status_;
     // While a retried failure is the state: the state it replaced.

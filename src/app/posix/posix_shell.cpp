@@ -16,7 +16,6 @@ class LoopTickSource final : public TickSource {
   public:
     LoopTickSource(EventLoop& loop, std::function<void()> onTick)
         : loop_(loop), onTick_(std::move(onTick)) {}
-    ~LoopTickSource() override { Stop(); }
 
     void Start(unsigned intervalMs) override {
         Stop();
@@ -24,17 +23,11 @@ class LoopTickSource final : public TickSource {
         Book(EventLoop::Clock::now() + interval_);
     }
 
-    void Stop() override {
-        if (booked_) {
-            loop_.CancelTimer(*booked_);
-            booked_.reset();
-        }
-    }
+    void Stop() override { booked_.Cancel(); }
 
   private:
     void Book(EventLoop::Clock::time_point due) {
         booked_ = loop_.ScheduleAt(due, [this, due] {
-            booked_.reset();
             // Ticks that a long handler made us miss are not made up for.
             const auto now = EventLoop::Clock::now();
             Book(due + interval_ > now ? due + interval_ : now + interval_);
@@ -45,13 +38,18 @@ class LoopTickSource final : public TickSource {
     EventLoop& loop_;
     std::function<void()> onTick_;
     std::chrono::milliseconds interval_{0};
-    std::optional<EventLoop::Id> booked_;
+    EventLoop::Registration booked_;
 };
 
 }  // namespace
 
 void PosixShell::ShowInfoBox(std::string_view text) {
     journal_.WriteMessage(text);
+}
+
+void PosixShell::ShowDetailedInfoBox(std::string_view text, std::string_view detail,
+                                     Recurrence recurrence) {
+    journal_.WriteMessage(text, detail, recurrence);
 }
 
 void PosixShell::ShowFailureBox(std::string_view caption, std::string_view text) {

@@ -17,9 +17,11 @@ class PosixShell final : public Shell {
   public:
     PosixShell(EventLoop& loop, Journal& journal) : loop_(loop), journal_(journal) {}
 
-    // The text, followed by the journal's pending detail when there is one; a
-    // failure that is retried on its own is written at most once a minute.
     void ShowInfoBox(std::string_view text) override;
+    // The text and its detail on one line; a failure that is retried on its
+    // own is written at most once a minute.
+    void ShowDetailedInfoBox(std::string_view text, std::string_view detail,
+                             Recurrence recurrence) override;
     // "caption: text".
     void ShowFailureBox(std::string_view caption, std::string_view text) override;
     std::unique_ptr<TickSource> CreateTickSource(std::function<void()> onTick) override;

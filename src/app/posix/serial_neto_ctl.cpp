@@ -1,49 +1,23 @@
 #include "app/posix/serial_neto_ctl.h"
 
-#include <string_view>
 #include <utility>
 
 #include "common/cp1252.h"
-#include "platform/posix/durable_file.h"
-#include "platform/posix/system_error_text.h"
 
 namespace vorlund {
 namespace {
 
-// RcvDir arrives as the UTF-16 form of the spool directory's code-page-1252
-// text; the file system wants those bytes back exactly.
-std::string ToCp1252(std::u16string_view text) {
-    std::string page(256, '\0');
-    for (std::size_t byte = 0; byte < page.size(); ++byte) {
-        page[byte] = static_cast<char>(byte);
-    }
-    const std::u16string codePoints = Cp1252ToUtf16(page);
-    std::string bytes;
-    for (char16_t unit : text) {
-        const std::size_t byte = codePoints.find(unit);
-        bytes.push_back(byte == std::u16string::npos ? '?' : page[byte]);
-    }
-    return bytes;
-}
-
-// Written once a line that had failed has stayed open for kLineSettled.
-constexpr char kLineOpenedAgain[] = "COM-port \xF6ppnad igen";
-
 // A healthy transfer never has more than a few answers waiting.
 constexpr std::size_t kMostUnsent = 1024;
 
-constexpr char kCannotCreateFile[] = "Fel vid skapande av destinationsfil!";
-constexpr char kRepeatedDelivery[] = "Upprepad leverans konverteras inte igen";
-
 }  // namespace
 
-SerialNetoCtl::SerialNetoCtl(EventLoop& loop, Journal& journal) : loop_(loop), journal_(journal) {}
+SerialNetoCtl::SerialNetoCtl(EventLoop& loop, YmodemDownload& download, DownloadObserver& observer,
+                             std::string serialDevice)
+    : loop_(loop), download_(download), observer_(observer), serialDevice_(std::move(serialDevice)) {}
 
 SerialNetoCtl::~SerialNetoCtl() {
     StopRunning();
-    if (forgetPrevious_) {
-        loop_.CancelTimer(*forgetPrevious_);
-    }
 }
 
 std::string SerialNetoCtl::DevicePath() const {
@@ -90,50 +64,32 @@ void SerialNetoCtl::SetStopBits(std::int16_t value) {
     line_.twoStopBits = value == 2;
 }
 
-std::int16_t SerialNetoCtl::Download(const std::u16string& /*id*/, const std::u16string& RcvDir,
-                                     std::int32_t /*downType*/) {
+std::int16_t SerialNetoCtl::Download(const std::u16string& /*id*/,
+                                     const std::u16string& /*RcvDir*/, std::int32_t /*downType*/) {
     // A Download while the protocol runs starts it afresh.
     StopRunning();
-    rcvDir_ = ToCp1252(RcvDir);
     port_ = SerialPort::Open(DevicePath(), line_);
     if (!port_.IsOpen()) {
         ReportLineFailure();
     } else {
         watch_ = loop_.Watch(port_.Descriptor(), POLLIN,
                              [this](short revents) { OnLineReady(revents); });
-        StartReceiver();
-        settled_ = loop_.ScheduleAt(EventLoop::Clock::now() + kLineSettled, [this] {
-            settled_.reset();
-            journal_.EndRecurringFault(kLineOpenedAgain, DevicePath());
-        });
+        download_.Start(Now());
+        settled_ = loop_.ScheduleAt(EventLoop::Clock::now() + kLineSettled,
+                                    [this] { observer_.LineBack(DevicePath()); });
         Service();
     }
-    if (onDownload_) {
-        onDownload_();
-    }
+    observer_.ReceptionStarted();
     return 0;
 }
 
-void SerialNetoCtl::StartReceiver() {
-    receiver_ = std::make_unique<YmodemReceiver>(
-        Now(), [this](std::string_view, std::string_view data) { return StoreReceivedFile(data); });
-    if (lastEnding_) {
-        receiver_->RememberEnding(*lastEnding_);
-    }
-}
-
 void SerialNetoCtl::StopRunning() {
-    if (pendingFailure_) {
-        loop_.CancelTimer(*pendingFailure_);
-        pendingFailure_.reset();
-        // Its message will not come, so neither may its detail, to another.
-        journal_.TakePendingDetail();
-    }
-    if (receiver_ && receiver_->TransferInProgress()) {
-        // The sender is told at once rather than left to time out; if the
-        // line will not take the cancel now, closing it is all that is left.
-        receiver_->Cancel(Now());
-        unsent_ += receiver_->TakeOutput();
+    // A failure reported from here on is no longer this reception's.
+    pendingFailure_.Cancel();
+    download_.Stop(Now());
+    // If the line will not take the cancel now, closing it is all that is left.
+    unsent_ += download_.TakeOutput();
+    if (port_.IsOpen()) {
         port_.Write(unsent_);
     }
     CloseLine();
@@ -151,24 +107,22 @@ void SerialNetoCtl::OnLineReady(short revents) {
             if (count < 0) {
                 // The line is gone (an adapter pulled out, the other side of
                 // a pseudo-terminal closed): reported like a port that cannot
-                // be opened, so the cycle keeps trying to open it again.
+                // be opened, so the cycle keeps trying to open it again. What
+                // was stored stays stored, and its arrival is still raised.
                 ReportLineFailure();
                 return;
             }
             if (count == 0) {
                 break;
             }
-            receiver_->Receive(std::string_view(buffer, static_cast<std::size_t>(count)), Now());
-            if (!transferStarted_ && receiver_->TransferInProgress()) {
-                transferStarted_ = EventLoop::Clock::now();
-            }
+            download_.Receive(std::string_view(buffer, static_cast<std::size_t>(count)), Now());
         }
     }
     Service();
 }
 
 void SerialNetoCtl::Service() {
-    if (!receiver_) {
+    if (!port_.IsOpen()) {
         return;
     }
     if (!Flush()) {
@@ -176,63 +130,14 @@ void SerialNetoCtl::Service() {
         return;
     }
     ArmDeadline();
-    const std::uint64_t session = session_;
-    while (receiver_ && session == session_) {
-        const std::optional<YmodemReceiver::Outcome> outcome = receiver_->TakeOutcome();
-        if (!outcome) {
-            break;
-        }
-        // A failed or aborted transfer has written nothing; the receiver is
-        // already waiting for the next one.
-        const auto started = std::exchange(transferStarted_, std::nullopt);
-        if (outcome->kind != YmodemReceiver::Outcome::Kind::kFileReceived) {
-            continue;
-        }
-        if (IsRepeat(*outcome)) {
-            previous_->at = EventLoop::Clock::now();
-            journal_.Write(Priority::kInfo, kRepeatedDelivery,
-                           rcvDir_ + "/X.DAT (" + outcome->name + ", " +
-                               std::to_string(outcome->data.size()) + " byte)");
-            // No restart follows, so this session takes the next file.
-            receiver_->TakeNextFile(Now());
-            ArmDeadline();
-            continue;
-        }
-        lastArrival_ = {outcome->data.size(), started.value_or(EventLoop::Clock::now())};
-        RememberDelivery(std::move(*outcome));
+    if (download_.TakeArrival()) {
         // The handler runs now, synchronously, and may stop or restart us.
-        RaiseCode(kFileReceived);
+        RaiseProtocolMessage({kFileReceived, u"", 1, comPort_});
     }
-}
-
-bool SerialNetoCtl::IsRepeat(const YmodemReceiver::Outcome& outcome) const {
-    if (!previous_ || EventLoop::Clock::now() - previous_->at > kRepeatWindow) {
-        return false;
-    }
-    const YmodemReceiver::Outcome& before = previous_->file;
-    return outcome.name == before.name && outcome.size == before.size &&
-           outcome.modified == before.modified && outcome.data == before.data;
-}
-
-void SerialNetoCtl::RememberDelivery(YmodemReceiver::Outcome outcome) {
-    previous_ = Delivery{std::move(outcome), EventLoop::Clock::now()};
-    if (forgetPrevious_) {
-        loop_.CancelTimer(*forgetPrevious_);
-    }
-    // Its bytes are let go once no repeat of it can come.
-    forgetPrevious_ = loop_.ScheduleAt(previous_->at + kRepeatWindow, [this] {
-        forgetPrevious_.reset();
-        if (previous_ && EventLoop::Clock::now() - previous_->at >= kRepeatWindow) {
-            previous_.reset();
-        }
-    });
 }
 
 bool SerialNetoCtl::Flush() {
-    if (!receiver_) {
-        return true;
-    }
-    unsent_ += receiver_->TakeOutput();
+    unsent_ += download_.TakeOutput();
     if (unsent_.size() > kMostUnsent) {
         // Only a line that nobody reads backs up this far; what it did not
         // take long ago is of no use to a sender that comes later.
@@ -248,80 +153,51 @@ bool SerialNetoCtl::Flush() {
         }
         unsent_.erase(0, static_cast<std::size_t>(written));
     }
-    loop_.SetWatchEvents(*watch_, unsent_.empty() ? POLLIN : POLLIN | POLLOUT);
+    watch_.SetEvents(unsent_.empty() ? POLLIN : POLLIN | POLLOUT);
     return true;
 }
 
 void SerialNetoCtl::ArmDeadline() {
-    if (deadline_) {
-        loop_.CancelTimer(*deadline_);
-        deadline_.reset();
-    }
-    const std::optional<YmodemReceiver::Time> due = receiver_->NextDeadline();
+    deadline_.Cancel();
+    const std::optional<YmodemDownload::Time> due = download_.NextDeadline();
     if (!due) {
         return;
     }
     const EventLoop::Clock::time_point at(
         std::chrono::duration_cast<EventLoop::Clock::duration>(*due));
     deadline_ = loop_.ScheduleAt(at, [this] {
-        deadline_.reset();
-        receiver_->Tick(Now());
+        download_.Tick(Now());
         Service();
     });
 }
 
-bool SerialNetoCtl::StoreReceivedFile(std::string_view data) const {
-    // Written under a temporary name and renamed, so the conversion never
-    // sees half a file, and an X.DAT from before stays intact on a failure.
-    const std::string path = rcvDir_ + "/X.DAT";
-    const int error = ReplaceFileDurably(path, data);
-    if (error != 0) {
-        journal_.Write(Priority::kError, kCannotCreateFile, path + ": " + SystemErrorText(error));
-        return false;
-    }
-    return true;
-}
-
 void SerialNetoCtl::ReportLineFailure() {
-    journal_.SetPendingDetail(DevicePath() + ": " + port_.Failure(), Recurrence::kRetried);
+    failure_ = Cp1252ToUtf16(DevicePath() + ": " + port_.Failure());
+    // A delivery stored just before the line went is raised all the same.
+    const bool arrived = download_.TakeArrival();
+    download_.Stop(Now());
     CloseLine();
     if (!pendingFailure_) {
         pendingFailure_ = loop_.Post([this] {
-            pendingFailure_.reset();
-            RaiseCode(kComPortCannotBeOpened);
+            pendingFailure_.Cancel();
+            RaiseProtocolMessage({kComPortCannotBeOpened, failure_, 1, comPort_});
         });
+    }
+    if (arrived) {
+        RaiseProtocolMessage({kFileReceived, u"", 1, comPort_});
     }
 }
 
 void SerialNetoCtl::CloseLine() {
-    ++session_;
-    if (watch_) {
-        loop_.Unwatch(*watch_);
-        watch_.reset();
-    }
-    if (deadline_) {
-        loop_.CancelTimer(*deadline_);
-        deadline_.reset();
-    }
-    if (settled_) {
-        loop_.CancelTimer(*settled_);
-        settled_.reset();
-    }
-    transferStarted_.reset();
-    if (receiver_) {
-        lastEnding_ = receiver_->LastEnding();
-    }
-    receiver_.reset();
+    watch_.Cancel();
+    deadline_.Cancel();
+    settled_.Cancel();
     unsent_.clear();
     port_.Close();
 }
 
-void SerialNetoCtl::RaiseCode(std::int16_t code) {
-    RaiseProtocolMessage({code, u"", 1, comPort_});
-}
-
-YmodemReceiver::Time SerialNetoCtl::Now() const {
-    return std::chrono::duration_cast<YmodemReceiver::Time>(
+YmodemDownload::Time SerialNetoCtl::Now() const {
+    return std::chrono::duration_cast<YmodemDownload::Time>(
         EventLoop::Clock::now().time_since_epoch());
 }
 

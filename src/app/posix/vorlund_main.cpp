@@ -20,12 +20,13 @@
 #include "app/application_title.h"
 #include "app/command_line.h"
 #include "app/frm_main.h"
-#include "app/kept_delivery.h"
-#include "app/posix/delivery_report.h"
 #include "app/posix/event_loop.h"
 #include "app/posix/posix_shell.h"
 #include "app/posix/serial_neto_ctl.h"
+#include "app/posix/service_report.h"
 #include "app/posix/termination_signals.h"
+#include "delivery/delivery_hand_off.h"
+#include "download/ymodem_download.h"
 #include "platform/platform.h"
 #include "platform/posix/service_manager.h"
 #include "settings/load_service_settings.h"
@@ -79,9 +80,8 @@ int RunService(const std::optional<std::string>& appDir) {
     ServiceManager manager;
     journal.SetStatusSink([&manager](const std::string& status) { manager.Status(status); });
     PosixShell shell(loop, journal);
-    SerialNetoCtl netoCtl(loop, journal);
 
-    Platform& platform = NativePlatform();
+    const Platform& platform = NativePlatform();
     const std::string executable = platform.ExecutablePath();
     auto loaded = LoadServiceSettings(
         appDir ? ExecutablePathIn(*appDir, platform.PathSeparator(), kProgram) : executable,
@@ -90,27 +90,21 @@ int RunService(const std::optional<std::string>& appDir) {
         return failure->exitCode;
     }
     const ServiceSettings& settings = std::get<ServiceSettings>(loaded);
-    netoCtl.SetSerialDevice(SerialDeviceSetting(platform, settings.AppDir));
+    ServiceReport report(journal, manager, platform);
+    // Before the first reception: what a crash or power cut interrupted is
+    // finished, from the ledger's records.
+    Result<std::unique_ptr<DeliveryHandOff>> handOff =
+        DeliveryHandOff::Open(settings, platform, UserDecimalSeparator(), report);
+    if (!handOff) {
+        throw std::runtime_error("The delivery ledger cannot be opened: " + handOff.reason());
+    }
+    YmodemDownload download(**handOff, report);
+    SerialNetoCtl netoCtl(loop, download, report, SerialDeviceSetting(platform, settings.AppDir));
     journal.SetStatus(kWaitingForDelivery, netoCtl.DevicePath());
 
-    // Ready once the first reception has begun: the line is watched, or its
-    // failure is reported and retried from now on.
-    bool ready = false;
-    netoCtl.SetOnDownload([&manager, &ready] {
-        if (!ready) {
-            ready = true;
-            manager.Ready();
-        }
-    });
-
-    TfrmMain frmMain(
-        shell, netoCtl, settings,
-        ReportingConverter(settings, platform, UserDecimalSeparator(), netoCtl, journal),
-        ApplicationTitle(executable), platform.WidePath(settings.SpoolDir),
-        [&settings, &platform](std::string_view reason) {
-            return KeepFailedDelivery(settings, platform, reason);
-        });
-    const EventLoop::Id closeCommand =
+    TfrmMain frmMain(shell, netoCtl, settings, **handOff, ApplicationTitle(executable),
+                     platform.WidePath(settings.SpoolDir));
+    const EventLoop::Registration closeCommand =
         loop.Watch(signals.Descriptor(), POLLIN, [&signals, &frmMain, &manager](short) {
             if (signals.Take()) {
                 manager.Stopping();
@@ -118,7 +112,6 @@ int RunService(const std::optional<std::string>& appDir) {
             }
         });
     loop.Run();
-    loop.Unwatch(closeCommand);
     return 0;
 }
 

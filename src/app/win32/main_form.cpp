@@ -1,5 +1,7 @@
 #include "app/win32/main_form.h"
 
+#include <stdexcept>
+
 namespace vorlund {
 
 MainForm::MainForm(Win32Shell& shell, HICON picture)
@@ -10,7 +12,13 @@ MainForm::MainForm(Win32Shell& shell, HICON picture)
 
 void MainForm::Start(const ServiceSettings& settings, const Platform& platform,
                      char decimalSeparator, HWND applicationWindow) {
-    logic_ = std::make_unique<TfrmMain>(shell_, *netoCtl_, settings, platform, decimalSeparator);
+    Result<std::unique_ptr<DeliveryHandOff>> deliveries =
+        DeliveryHandOff::Open(settings, platform, decimalSeparator, NoDeliveryObserver());
+    if (!deliveries) {
+        throw std::runtime_error(deliveries.reason());
+    }
+    deliveries_ = std::move(*deliveries);
+    logic_ = std::make_unique<TfrmMain>(shell_, *netoCtl_, settings, *deliveries_, platform);
     popupMenu_->SetOnVorlundCloseClick([this] { logic_->OnCloseItemChosen(); });
     window_ = std::make_unique<MainWindow>(applicationWindow);
     trayIcon_->SetMainWindow(window_->Handle());
@@ -28,6 +36,7 @@ MainForm::~MainForm() {
     popupMenu_.reset();  // mnuVorlundClose, PopupMenu1
     trayIcon_.reset();   // the icon leaves the notification area
     logic_.reset();      // Timer2, Timer1
+    deliveries_.reset();
     netoCtl_->Destroy();
 }
 

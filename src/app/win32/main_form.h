@@ -9,6 +9,7 @@
 #include <memory>
 
 #include "app/frm_main.h"
+#include "delivery/delivery_hand_off.h"
 #include "app/win32/main_window.h"
 #include "app/win32/neto_control_host.h"
 #include "app/win32/popup_menu.h"
@@ -28,8 +29,10 @@ class MainForm {
     MainForm(const MainForm&) = delete;
     MainForm& operator=(const MainForm&) = delete;
 
-    // Once the settings are loaded: the window's logic (Timer1 counts from
-    // here) and the hidden native window, which becomes the main window.
+    // Once the settings are loaded: the deliveries' ledger, with whatever a
+    // crash or power cut left behind finished, the window's logic (Timer1
+    // counts from here) and the hidden native window, which becomes the main
+    // window. Throws when the ledger cannot be opened.
     void Start(const ServiceSettings& settings, const Platform& platform, char decimalSeparator,
                HWND applicationWindow);
 
@@ -38,6 +41,7 @@ class MainForm {
     std::unique_ptr<NetoControlHost> netoCtl_;
     std::unique_ptr<TPopupMenu> popupMenu_;
     std::unique_ptr<TRxTrayIcon> trayIcon_;
+    std::unique_ptr<DeliveryHandOff> deliveries_;
     std::unique_ptr<TfrmMain> logic_;
     std::unique_ptr<MainWindow> window_;
 };

@@ -1,35 +1,43 @@
 // Files that are on the disk when the call returns: a power cut right after
 // it can neither leave them empty nor lose their names. The terminal forgets
 // a delivery once it is acknowledged, and the stock system imports an export
-// once it appears, so both are written this way.
+// once it appears, so X.DAT, the ledger, the exports and the kept files are
+// all written this way, through one table of system calls.
 #pragma once
 
+#include <memory>
 #include <string>
 #include <string_view>
 
-#include "platform/posix/unique_fd.h"
+#include "common/result.h"
+#include "platform/platform.h"
+#include "platform/posix/system_calls.h"
 
 namespace vorlund {
 
 // The directory part of `path`: "." for a bare name, "/" for the root.
 std::string DirectoryOf(const std::string& path);
 
-// Flushes the directory's entries, so a file renamed into it stays renamed.
-bool SyncDirectory(const std::string& directory);
+// The failure of the call that just set errno, with the system's text.
+Failure SystemFailure(int error);
 
-// Creates a new, hidden file beside `path` to be written and then moved to
-// `path`; its name goes to `temporary`. Never opens a file that is there.
-// On a failure the descriptor is invalid and errno says why.
-UniqueFd CreateTemporaryBeside(const std::string& path, std::string& temporary);
+// Flushes the directory's entries, so a name made in it stays made.
+Status SyncDirectory(SystemCalls& calls, const std::string& directory);
 
-// Writes all of `bytes`; 0, or the errno of the write that failed.
-int WriteAll(int fd, std::string_view bytes);
+// A new, hidden file beside `path`, to be written and then published there.
+// Never opens a file that is there already.
+Result<std::unique_ptr<StagedFile>> CreateStagedFile(SystemCalls& calls, const std::string& path);
 
-// Replaces the file at `path` with `data`, whole or not at all: written under
-// a hidden temporary name beside it, flushed, renamed into place, and the
-// directory flushed. Returns 0, or the errno of the step that failed; no
-// temporary file is left behind, and on a failure before the rename the
-// earlier file at `path` is untouched.
-int ReplaceFileDurably(const std::string& path, std::string_view data);
+// Moves `temporary` over `path` and flushes the directory.
+Status PublishDurably(SystemCalls& calls, const std::string& temporary, const std::string& path);
+
+// A second name `to` for the file `from`, flushed to disk; fails when `to`
+// exists.
+Status LinkDurably(SystemCalls& calls, const std::string& from, const std::string& to);
+
+// The log at `path`, made when missing (and its directory flushed), cut to
+// `keep` bytes, with room set aside for records to come.
+Result<std::unique_ptr<AppendFile>> OpenAppendFile(SystemCalls& calls, const std::string& path,
+                                                   std::uint64_t keep);
 
 }  // namespace vorlund

@@ -1,21 +1,25 @@
 // The POSIX implementation of the platform layer: native Linux builds, the
 // headless service and the fast tests.
+#include "platform/posix/posix_platform.h"
+
+#include <dirent.h>
 #include <fcntl.h>
 #include <langinfo.h>
 #include <locale.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
 
 #include <algorithm>
 #include <cerrno>
-#include <cstring>
 #include <ctime>
 
 #include "common/cp1252.h"
-#include "platform/platform.h"
 #include "platform/posix/durable_file.h"
-#include "platform/posix/system_error_text.h"
 #include "platform/posix/unique_fd.h"
 #include "platform/read_to_end.h"
 
@@ -38,70 +42,10 @@ class PosixInputFile final : public InputFile {
     UniqueFd fd_;
 };
 
-// POSIX has no share modes, so a consumer could read an export while it is
-// being written. It is written under a hidden temporary name in the same
-// directory and moved into place whole: renamed over what is there, or, for
-// a file that must be new, linked to its name, which fails rather than
-// replace a file.
-class PosixOutputFile final : public OutputFile {
-  public:
-    enum class Placement { kReplace, kNew };
-
-    PosixOutputFile(UniqueFd fd, std::string temporaryPath, std::string finalPath,
-                    Placement placement)
-        : fd_(std::move(fd)),
-          temporaryPath_(std::move(temporaryPath)),
-          finalPath_(std::move(finalPath)),
-          placement_(placement) {}
-
-    ~PosixOutputFile() override {
-        if (!committed_) {
-            fd_.reset();
-            ::unlink(temporaryPath_.c_str());
-        }
-    }
-
-    bool Write(const void* data, std::size_t size) override {
-        return WriteAll(fd_.get(), {static_cast<const char*>(data), size}) == 0;
-    }
-
-    // The consumer may pick the export up and the terminal forget its data
-    // the moment it appears, so it is on disk before it is moved into
-    // place, and its name is on disk before success is reported. A file
-    // whose name cannot be made durable is taken away again: a failure
-    // leaves nothing behind, whatever the step.
-    bool Commit() override {
-        if (::fsync(fd_.get()) != 0 || ::close(fd_.release()) != 0) {
-            return false;
-        }
-        if (placement_ == Placement::kReplace) {
-            if (::rename(temporaryPath_.c_str(), finalPath_.c_str()) != 0) {
-                return false;
-            }
-        } else {
-            if (::link(temporaryPath_.c_str(), finalPath_.c_str()) != 0) {
-                return false;
-            }
-            ::unlink(temporaryPath_.c_str());
-        }
-        committed_ = true;
-        if (!SyncDirectory(DirectoryOf(finalPath_))) {
-            ::unlink(finalPath_.c_str());
-            return false;
-        }
-        return true;
-    }
-
-  private:
-    UniqueFd fd_;
-    std::string temporaryPath_;
-    std::string finalPath_;
-    Placement placement_;
-    bool committed_ = false;
-};
-
 class PosixPlatform final : public Platform {
   public:
+    explicit PosixPlatform(SystemCalls& calls) : calls_(calls) {}
+
     char PathSeparator() const override { return '/'; }
 
     std::string ExecutablePath() const override {
@@ -133,38 +77,79 @@ class PosixPlatform final : public Platform {
         return ::stat(path.c_str(), &info) == 0 && !S_ISDIR(info.st_mode);
     }
 
-    std::unique_ptr<InputFile> OpenExclusive(const std::string& path) const override {
+    // POSIX has no share modes; an advisory lock keeps out whoever asks for
+    // one, and a lock held by another program counts as the file being held.
+    Result<std::unique_ptr<InputFile>> OpenExclusive(const std::string& path) const override {
         UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
         if (!fd || ::flock(fd.get(), LOCK_EX | LOCK_NB) != 0) {
-            return nullptr;
+            return SystemFailure(errno);
         }
-        return std::make_unique<PosixInputFile>(std::move(fd));
+        return std::unique_ptr<InputFile>(std::make_unique<PosixInputFile>(std::move(fd)));
     }
 
-    std::unique_ptr<OutputFile> CreateExport(const std::string& path) const override {
+    Result<std::unique_ptr<InputFile>> OpenForReading(const std::string& path) const override {
+        UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+        if (!fd) {
+            return SystemFailure(errno);
+        }
+        return std::unique_ptr<InputFile>(std::make_unique<PosixInputFile>(std::move(fd)));
+    }
+
+    Result<std::string> ReadWholeFile(const std::string& path) const override {
+        Result<std::unique_ptr<InputFile>> file = OpenForReading(path);
+        if (!file) {
+            return Failure{file.reason()};
+        }
+        std::string content;
+        if (!ReadToEnd(**file, content)) {
+            return SystemFailure(errno);
+        }
+        return content;
+    }
+
+    Result<std::unique_ptr<StagedFile>> CreateStaged(const std::string& path) const override {
         if (IsDirectory(path)) {
-            return nullptr;
+            return SystemFailure(EISDIR);
         }
-        std::string temporary;
-        UniqueFd fd = CreateTemporaryBeside(path, temporary);
-        if (!fd) {
-            return nullptr;
-        }
-        return std::make_unique<PosixOutputFile>(std::move(fd), std::move(temporary), path,
-                                                 PosixOutputFile::Placement::kReplace);
+        return CreateStagedFile(calls_, path);
     }
 
-    bool CopyToNewFile(const std::string& from, const std::string& to) const override {
-        UniqueFd source(::open(from.c_str(), O_RDONLY | O_CLOEXEC));
-        std::string temporary;
-        UniqueFd fd = source ? CreateTemporaryBeside(to, temporary) : UniqueFd();
-        if (!fd) {
-            return false;
+    Status PublishTemporary(const std::string& temporary, const std::string& path) const override {
+        return PublishDurably(calls_, temporary, path);
+    }
+
+    // A hard link: no data blocks needed, and the kept name keeps these very
+    // bytes when the next delivery renames a new file over X.DAT.
+    Status KeepAs(const std::string& from, const std::string& to) const override {
+        return LinkDurably(calls_, from, to);
+    }
+
+    Result<std::unique_ptr<AppendFile>> OpenAppend(const std::string& path,
+                                                   std::uint64_t keep) const override {
+        return OpenAppendFile(calls_, path, keep);
+    }
+
+    Status RemoveFile(const std::string& path) const override {
+        if (calls_.Unlink(path.c_str()) != 0) {
+            return SystemFailure(errno);
         }
-        PosixInputFile input(std::move(source));
-        PosixOutputFile copy(std::move(fd), std::move(temporary), to,
-                             PosixOutputFile::Placement::kNew);
-        return CopyToEnd(input, copy) && copy.Commit();
+        return {};
+    }
+
+    std::vector<std::string> ListDirectory(const std::string& path) const override {
+        std::vector<std::string> names;
+        DIR* directory = ::opendir(path.c_str());
+        if (directory == nullptr) {
+            return names;
+        }
+        while (const dirent* entry = ::readdir(directory)) {
+            const std::string name = entry->d_name;
+            if (name != "." && name != "..") {
+                names.push_back(name);
+            }
+        }
+        ::closedir(directory);
+        return names;
     }
 
     LocalDateTime LocalTime() const override {
@@ -179,16 +164,35 @@ class PosixPlatform final : public Platform {
                 static_cast<unsigned>(std::min(local.tm_sec, 59))};
     }
 
+    std::int64_t SystemTimeMs() const override {
+        timespec now{};
+        ::clock_gettime(CLOCK_REALTIME, &now);
+        return static_cast<std::int64_t>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
+    }
+
+    void ReleaseFreeMemory() const override {
+#ifdef __GLIBC__
+        // glibc keeps freed heap pages mapped; a summing table of millions of
+        // codes would otherwise stay resident until the service ends.
+        ::malloc_trim(0);
+#endif
+    }
+
     // The serial control turns the text back into exactly these bytes.
     std::u16string WidePath(const std::string& path) const override { return Cp1252ToUtf16(path); }
 
-    std::string LastErrorText() const override { return SystemErrorText(errno); }
+  private:
+    SystemCalls& calls_;
 };
 
 }  // namespace
 
-Platform& NativePlatform() {
-    static PosixPlatform platform;
+std::unique_ptr<Platform> MakePosixPlatform(SystemCalls& calls) {
+    return std::make_unique<PosixPlatform>(calls);
+}
+
+const Platform& NativePlatform() {
+    static const PosixPlatform platform(RealSystemCalls());
     return platform;
 }
 

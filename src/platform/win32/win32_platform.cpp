@@ -2,11 +2,15 @@
 // so every path and text stays in the single-byte code page.
 #include <windows.h>
 
+#include <malloc.h>
+
 #include <string>
+#include <vector>
 
 #include "platform/platform.h"
 #include "platform/read_to_end.h"
 #include "platform/win32/unique_handle.h"
+#include "platform/win32/win32_files.h"
 
 namespace vorlund {
 namespace {
@@ -15,85 +19,8 @@ DWORD Attributes(const std::string& path) {
     return ::GetFileAttributesA(path.c_str());
 }
 
-class Win32InputFile final : public InputFile {
-  public:
-    explicit Win32InputFile(UniqueHandle handle) : handle_(std::move(handle)) {}
-
-    std::int64_t Read(void* buffer, std::size_t size) override {
-        DWORD count = 0;
-        const auto request = static_cast<DWORD>(size > 0x40000000 ? 0x40000000 : size);
-        if (!::ReadFile(handle_.get(), buffer, request, &count, nullptr)) {
-            return -1;
-        }
-        return count;
-    }
-
-  private:
-    UniqueHandle handle_;
-};
-
-// Created with no sharing, so no consumer can open the export before it is
-// complete; a failed one is deleted so that no half delivery is imported.
-class Win32OutputFile final : public OutputFile {
-  public:
-    Win32OutputFile(UniqueHandle handle, std::string path)
-        : handle_(std::move(handle)), path_(std::move(path)) {}
-
-    ~Win32OutputFile() override {
-        if (!committed_) {
-            handle_.reset();
-            ::DeleteFileA(path_.c_str());
-        }
-    }
-
-    bool Write(const void* data, std::size_t size) override {
-        const char* bytes = static_cast<const char*>(data);
-        while (size > 0) {
-            DWORD written = 0;
-            const auto request = static_cast<DWORD>(size > 0x40000000 ? 0x40000000 : size);
-            if (!::WriteFile(handle_.get(), bytes, request, &written, nullptr) || written == 0) {
-                return false;
-            }
-            bytes += written;
-            size -= written;
-        }
-        return true;
-    }
-
-    // The consumer may pick the export up and the terminal forget its data
-    // once it is complete, so it reaches the disk before it is released.
-    bool Commit() override {
-        if (!::FlushFileBuffers(handle_.get())) {
-            return false;
-        }
-        committed_ = ::CloseHandle(handle_.release()) != 0;
-        return committed_;
-    }
-
-  private:
-    UniqueHandle handle_;
-    std::string path_;
-    bool committed_ = false;
-};
-
 class Win32Platform final : public Platform {
   public:
-    std::string LastErrorText() const override {
-        const DWORD error = ::GetLastError();
-        char text[512] = {};
-        DWORD length = ::FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-                                        nullptr, error, 0, text, sizeof text, nullptr);
-        // The system's texts end in a full stop and a line end.
-        while (length > 0 && (text[length - 1] == '\r' || text[length - 1] == '\n' ||
-                              text[length - 1] == '.' || text[length - 1] == ' ')) {
-            --length;
-        }
-        if (length == 0) {
-            return "error " + std::to_string(error);
-        }
-        return std::string(text, length);
-    }
-
     char PathSeparator() const override { return '\\'; }
 
     std::string ExecutablePath() const override {
@@ -132,38 +59,65 @@ class Win32Platform final : public Platform {
         return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
     }
 
-    std::unique_ptr<InputFile> OpenExclusive(const std::string& path) const override {
-        UniqueHandle handle(::CreateFileA(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
-                                          FILE_ATTRIBUTE_NORMAL, nullptr));
-        if (!handle)
-            return nullptr;
-        return std::make_unique<Win32InputFile>(std::move(handle));
+    Result<std::unique_ptr<InputFile>> OpenExclusive(const std::string& path) const override {
+        return Open(path, 0);
     }
 
-    std::unique_ptr<OutputFile> CreateExport(const std::string& path) const override {
-        UniqueHandle handle(::CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                          FILE_ATTRIBUTE_NORMAL, nullptr));
-        if (!handle)
-            return nullptr;
-        return std::make_unique<Win32OutputFile>(std::move(handle), path);
+    Result<std::unique_ptr<InputFile>> OpenForReading(const std::string& path) const override {
+        return Open(path, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE);
     }
 
-    bool CopyToNewFile(const std::string& from, const std::string& to) const override {
-        UniqueHandle source(::CreateFileA(from.c_str(), GENERIC_READ,
-                                          FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                          OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-        if (!source) {
-            return false;
+    Result<std::string> ReadWholeFile(const std::string& path) const override {
+        Result<std::unique_ptr<InputFile>> file = OpenForReading(path);
+        if (!file) {
+            return Failure{file.reason()};
         }
-        // CREATE_NEW fails rather than replace a file of that name.
-        UniqueHandle handle(::CreateFileA(to.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                                          FILE_ATTRIBUTE_NORMAL, nullptr));
-        if (!handle) {
-            return false;
+        std::string content;
+        if (!ReadToEnd(**file, content)) {
+            return LastSystemFailure();
         }
-        Win32InputFile input(std::move(source));
-        Win32OutputFile copy(std::move(handle), to);  // deletes itself unless committed
-        return CopyToEnd(input, copy) && copy.Commit();
+        return content;
+    }
+
+    Result<std::unique_ptr<StagedFile>> CreateStaged(const std::string& path) const override {
+        return CreateStagedFile(path);
+    }
+
+    Status PublishTemporary(const std::string& temporary, const std::string& path) const override {
+        return MoveDurably(temporary, path, true);
+    }
+
+    Status KeepAs(const std::string& from, const std::string& to) const override {
+        return CopyDurably(from, to);
+    }
+
+    Result<std::unique_ptr<AppendFile>> OpenAppend(const std::string& path,
+                                                   std::uint64_t keep) const override {
+        return OpenAppendFile(path, keep);
+    }
+
+    Status RemoveFile(const std::string& path) const override {
+        if (!::DeleteFileA(path.c_str())) {
+            return LastSystemFailure();
+        }
+        return {};
+    }
+
+    std::vector<std::string> ListDirectory(const std::string& path) const override {
+        std::vector<std::string> names;
+        WIN32_FIND_DATAA found{};
+        const HANDLE search = ::FindFirstFileA((path + "\\*").c_str(), &found);
+        if (search == INVALID_HANDLE_VALUE) {
+            return names;
+        }
+        do {
+            const std::string name = found.cFileName;
+            if (name != "." && name != "..") {
+                names.push_back(name);
+            }
+        } while (::FindNextFileA(search, &found));
+        ::FindClose(search);
+        return names;
     }
 
     LocalDateTime LocalTime() const override {
@@ -171,6 +125,17 @@ class Win32Platform final : public Platform {
         ::GetLocalTime(&now);
         return {now.wYear, now.wMonth, now.wDay, now.wHour, now.wMinute, now.wSecond};
     }
+
+    std::int64_t SystemTimeMs() const override {
+        FILETIME now{};
+        ::GetSystemTimeAsFileTime(&now);
+        // Hundreds of nanoseconds since 1601, to milliseconds since 1970.
+        const std::uint64_t ticks =
+            (static_cast<std::uint64_t>(now.dwHighDateTime) << 32) | now.dwLowDateTime;
+        return static_cast<std::int64_t>(ticks / 10000) - 11644473600000LL;
+    }
+
+    void ReleaseFreeMemory() const override { _heapmin(); }
 
     std::u16string WidePath(const std::string& path) const override {
         if (path.empty()) {
@@ -182,12 +147,22 @@ class Win32Platform final : public Platform {
         ::MultiByteToWideChar(CP_ACP, 0, path.data(), length, wide.data(), size);
         return std::u16string(wide.begin(), wide.end());
     }
+
+  private:
+    static Result<std::unique_ptr<InputFile>> Open(const std::string& path, DWORD sharing) {
+        UniqueHandle handle(::CreateFileA(path.c_str(), GENERIC_READ, sharing, nullptr,
+                                          OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (!handle) {
+            return LastSystemFailure();
+        }
+        return std::unique_ptr<InputFile>(std::make_unique<Win32InputFile>(std::move(handle)));
+    }
 };
 
 }  // namespace
 
-Platform& NativePlatform() {
-    static Win32Platform platform;
+const Platform& NativePlatform() {
+    static const Win32Platform platform;
     return platform;
 }
 

@@ -113,18 +113,29 @@ grep -q 'Fel vid skapande av destinationsfil! (50): .*missing/x.txt: .' "$work/s
 new_app options
 run_with --help
 expect_status 0 "--help"
-grep -q '^Usage: vorlund-convert \[APPDIR\]$' "$work/stdout.txt" || fail "--help: no usage"
+grep -q '^Usage: vorlund-convert \[APPDIR \[FILE\]\]$' "$work/stdout.txt" || fail "--help: no usage"
 run_with --version
 expect_status 0 "--version"
 grep -qE '^vorlund-convert \(Vorlund\) [0-9]+\.[0-9]+\.[0-9]+$' "$work/stdout.txt" ||
     fail "--version: $(cat "$work/stdout.txt")"
-for arguments in "--bogus" "-x" "$app $app"; do
+for arguments in "--bogus" "-x" "$app $app $app"; do
     # shellcheck disable=SC2086
     run_with $arguments
     expect_status 64 "arguments '$arguments'"
     [ ! -s "$work/stdout" ] || fail "arguments '$arguments': output on stdout"
 done
 [ -z "$(ls -A "$app/Spool")" ] && [ ! -e "$app/Out" ] || fail "a refused command line made something"
+
+# A kept delivery is converted from where it lies; X.DAT is not touched.
+new_app kept
+mkdir "$app/Spool/Okonverterade"
+printf 'k;2\r\nk;3\r\n' >"$app/Spool/Okonverterade/20261208-141503-50.DAT"
+run_with "$app" "$app/Spool/Okonverterade/20261208-141503-50.DAT"
+expect_status 0 "kept delivery"
+exported=$(head -n 1 "$work/stdout.txt")
+exported=${exported//\\//}
+expect_file "$app/Out/${exported##*/}" 'K,5\r\n' "kept delivery"
+[ ! -e "$app/Spool/X.DAT" ] || fail "kept delivery: X.DAT was made"
 
 new_app spoolfile
 rmdir "$app/Spool"

@@ -30,10 +30,12 @@ TEST(EventLoopTest, TimersRunAtTheirDueTimeInDueOrder) {
     EventLoop loop;
     std::vector<std::string> ran;
     const auto start = Clock::now();
-    loop.ScheduleAt(start + milliseconds(60), [&] { ran.push_back("late"); });
-    loop.ScheduleAt(start + milliseconds(30), [&] { ran.push_back("early"); });
-    const auto cancelled = loop.ScheduleAt(start + milliseconds(40), [&] { ran.push_back("x"); });
-    loop.CancelTimer(cancelled);
+    const auto late = loop.ScheduleAt(start + milliseconds(60), [&] { ran.push_back("late"); });
+    const auto early = loop.ScheduleAt(start + milliseconds(30), [&] { ran.push_back("early"); });
+    {
+        // A timer goes with its registration.
+        const auto dropped = loop.ScheduleAt(start + milliseconds(40), [&] { ran.push_back("x"); });
+    }
 
     loop.RunOnce(start + milliseconds(500));
     EXPECT_EQ(ran, std::vector<std::string>{"early"});
@@ -47,8 +49,8 @@ TEST(EventLoopTest, WaitingWakesOnlyForWhatIsDue) {
     EventLoop loop;
     Pipe pipe;
     int fired = 0;
-    loop.Watch(pipe.read.get(), POLLIN, [](short) {});
-    loop.ScheduleAt(Clock::now() + milliseconds(150), [&] { ++fired; });
+    const auto watch = loop.Watch(pipe.read.get(), POLLIN, [](short) {});
+    const auto timer = loop.ScheduleAt(Clock::now() + milliseconds(150), [&] { ++fired; });
     // A descriptor that stays quiet and one timer: a single wake-up, at the timer.
     loop.RunOnce(Clock::now() + milliseconds(1000));
     EXPECT_EQ(fired, 1);
@@ -59,7 +61,7 @@ TEST(EventLoopTest, ADescriptorCallsItsWatcherWithTheEvents) {
     EventLoop loop;
     Pipe pipe;
     short seen = 0;
-    const auto id = loop.Watch(pipe.read.get(), POLLIN, [&](short revents) {
+    auto watch = loop.Watch(pipe.read.get(), POLLIN, [&](short revents) {
         seen = revents;
         char byte;
         EXPECT_EQ(::read(pipe.read.get(), &byte, 1), 1);
@@ -69,7 +71,7 @@ TEST(EventLoopTest, ADescriptorCallsItsWatcherWithTheEvents) {
     EXPECT_TRUE(seen & POLLIN);
 
     seen = 0;
-    loop.Unwatch(id);
+    watch.Cancel();
     pipe.Put('y');
     loop.RunOnce(Clock::now() + milliseconds(20));
     EXPECT_EQ(seen, 0);
@@ -80,9 +82,10 @@ TEST(EventLoopTest, AWatchRemovedDuringTheTurnIsNotCalled) {
     Pipe first;
     Pipe second;
     int secondCalls = 0;
-    EventLoop::Id secondId = 0;
-    loop.Watch(first.read.get(), POLLIN, [&](short) { loop.Unwatch(secondId); });
-    secondId = loop.Watch(second.read.get(), POLLIN, [&](short) { ++secondCalls; });
+    EventLoop::Registration secondWatch;
+    const auto firstWatch =
+        loop.Watch(first.read.get(), POLLIN, [&](short) { secondWatch.Cancel(); });
+    secondWatch = loop.Watch(second.read.get(), POLLIN, [&](short) { ++secondCalls; });
     first.Put('a');
     second.Put('b');
     loop.RunOnce(Clock::now() + milliseconds(1000));
@@ -92,11 +95,12 @@ TEST(EventLoopTest, AWatchRemovedDuringTheTurnIsNotCalled) {
 TEST(EventLoopTest, APostFromACallbackWaitsForTheNextTurn) {
     EventLoop loop;
     int runs = 0;
+    EventLoop::Registration next;
     std::function<void()> again = [&] {
         ++runs;
-        loop.Post(again);
+        next = loop.Post(again);
     };
-    loop.Post(again);
+    next = loop.Post(again);
     loop.RunOnce(Clock::now() + milliseconds(100));
     EXPECT_EQ(runs, 1);
     loop.RunOnce(Clock::now() + milliseconds(100));
@@ -107,12 +111,12 @@ TEST(EventLoopTest, QuitEndsRunAfterTheCallbackThatAsked) {
     EventLoop loop;
     std::vector<int> ran;
     const auto due = Clock::now() + milliseconds(10);
-    loop.ScheduleAt(due, [&] {
+    const auto first = loop.ScheduleAt(due, [&] {
         ran.push_back(1);
         loop.Quit();
         ran.push_back(2);
     });
-    loop.ScheduleAt(due, [&] { ran.push_back(3); });
+    const auto second = loop.ScheduleAt(due, [&] { ran.push_back(3); });
     loop.Run();
     EXPECT_EQ(ran, (std::vector<int>{1, 2}));
 }

@@ -25,8 +25,7 @@ class JournalTest : public ::testing::Test {
     // The line is tried every 300 ms for `duration`, as the cycle does.
     void FailFor(std::chrono::milliseconds duration, const std::string& detail) {
         for (auto end = now_ + duration; now_ < end; now_ += milliseconds(300)) {
-            journal_.SetPendingDetail(detail, Recurrence::kRetried);
-            journal_.WriteMessage(kComPort);
+            journal_.WriteMessage(kComPort, detail, Recurrence::kRetried);
         }
     }
 
@@ -92,8 +91,8 @@ TEST_F(JournalTest, AFlappingLineWritesAtMostALineAMinuteAndEndsOnAnEnd) {
 
 TEST_F(JournalTest, FailuresThatAreNotRetriedAreAlwaysWritten) {
     for (int delivery = 0; delivery < 2; ++delivery) {
-        journal_.SetPendingDetail("/srv/Out/x.txt: No space left on device");
-        journal_.WriteMessage("Fel vid skapande av destinationsfil!");
+        journal_.WriteMessage("Fel vid skapande av destinationsfil!",
+                              "/srv/Out/x.txt: No space left on device");
     }
     journal_.WriteMessage("Fel vid skapande av destinationsfil!");
     EXPECT_EQ(stream_.Take(),

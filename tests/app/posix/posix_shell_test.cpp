@@ -21,10 +21,10 @@ class PosixShellTest : public ::testing::Test {
     PosixShell shell_{loop_, journal_};
 };
 
-TEST_F(PosixShellTest, BoxesAreSingleUtf8ErrorLinesWithThePendingDetail) {
+TEST_F(PosixShellTest, BoxesAreSingleUtf8ErrorLinesWithTheirDetail) {
     shell_.ShowInfoBox("Kunde inte \xF6ppna COM-port.");
-    journal_.SetPendingDetail("/dev/ttyUSB0: No such file or directory");
-    shell_.ShowInfoBox("Kunde inte \xF6ppna COM-port.");
+    shell_.ShowDetailedInfoBox("Kunde inte \xF6ppna COM-port.",
+                               "/dev/ttyUSB0: No such file or directory", Recurrence::kOnce);
     shell_.ShowFailureBox("Vorlund", "Line one\r\nline two.");
     EXPECT_EQ(stream_.Text(),
               "<3>Kunde inte \xC3\xB6ppna COM-port.\n"
@@ -63,7 +63,7 @@ TEST_F(PosixShellTest, StartingAgainBeginsANewCountdown) {
 }
 
 TEST_F(PosixShellTest, CloseMainWindowEndsTheLoop) {
-    loop_.Post([&] { shell_.CloseMainWindow(); });
+    const auto close = loop_.Post([&] { shell_.CloseMainWindow(); });
     loop_.Run();
     EXPECT_TRUE(loop_.QuitRequested());
 }

@@ -1,6 +1,7 @@
 #include "app/posix/serial_neto_ctl.h"
 
 #include <fcntl.h>
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <stdlib.h>
 #include <sys/file.h>
@@ -14,8 +15,10 @@
 #include <utility>
 #include <vector>
 
+#include "app/posix/service_report.h"
 #include "common/cp1252.h"
 #include "download/ymodem_blocks.h"
+#include "testing/fault_platform.h"
 #include "platform/posix/unique_fd.h"
 #include "testing/captured_stream.h"
 #include "testing/temp_dir.h"
@@ -24,6 +27,7 @@ namespace vorlund {
 namespace {
 
 using std::chrono::milliseconds;
+using ::testing::HasSubstr;
 using testing::Block;
 using testing::Header;
 using namespace std::string_view_literals;
@@ -64,23 +68,45 @@ class Terminal {
     std::string slavePath_;
 };
 
+// The control over a pseudo-terminal, its deliveries settled through the
+// hand-off as the main window does, its reports in a captured journal.
 class SerialNetoCtlTest : public ::testing::Test {
   protected:
-    SerialNetoCtlTest() {
-        std::filesystem::create_directory(temp_.path() / "Spool");
-        control_.SetSerialDevice(terminal_.DevicePath());
-        control_.SetOnProtocolMessage([this](const ProtocolMessage& message) {
+    SerialNetoCtlTest() { Open(NativePlatform(), "Spool"); }
+
+    // (Re)builds the hand-off and the control on the spool folder `spool`.
+    void Open(const Platform& platform, const std::string& spool) {
+        control_.reset();
+        download_.reset();
+        handOff_.reset();
+        spool_ = (temp_.path() / spool).string();
+        std::filesystem::create_directories(spool_);
+        std::filesystem::create_directories(temp_.path() / "Out");
+        settings_.AppDir = temp_.Prefix();
+        settings_.SpoolDir = spool_;
+        settings_.OutDir = temp_.Prefix() + "Out";
+        auto handOff = DeliveryHandOff::Open(settings_, platform, '.', report_);
+        ASSERT_TRUE(handOff) << handOff.reason();
+        handOff_ = std::move(*handOff);
+        download_ = std::make_unique<YmodemDownload>(*handOff_, report_);
+        UseDevice(terminal_.DevicePath());
+    }
+
+    void UseDevice(const std::string& device) {
+        control_ = std::make_unique<SerialNetoCtl>(loop_, *download_, report_, device);
+        control_->SetOnProtocolMessage([this](const ProtocolMessage& message) {
             codes_.push_back(message.msgCode);
+            messages_.push_back(message.strMessage);
+            if (message.msgCode == kFileReceived) {
+                handOff_->SettleArrival();
+            }
             if (onMessage_) {
                 onMessage_();
             }
         });
     }
 
-    std::int16_t Download() { return Download(spool_); }
-    std::int16_t Download(const std::string& rcvDir) {
-        return control_.Download(u"&&&&&&", Cp1252ToUtf16(rcvDir), 1);
-    }
+    std::int16_t Download() { return control_->Download(u"&&&&&&", Cp1252ToUtf16(spool_), 1); }
 
     // Turns the loop until `done` holds, for at most two seconds.
     bool RunUntil(const std::function<bool()>& done) {
@@ -130,13 +156,19 @@ class SerialNetoCtlTest : public ::testing::Test {
     }
 
     testing::TempDir temp_;
-    const std::string spool_ = (temp_.path() / "Spool").string();
+    std::string spool_;
+    ServiceSettings settings_;
     Terminal terminal_;
     EventLoop loop_;
     testing::CapturedStream stream_;
     Journal journal_{stream_.get()};
-    SerialNetoCtl control_{loop_, journal_};
+    ServiceManager manager_;
+    ServiceReport report_{journal_, manager_, NativePlatform()};
+    std::unique_ptr<DeliveryHandOff> handOff_;
+    std::unique_ptr<YmodemDownload> download_;
+    std::unique_ptr<SerialNetoCtl> control_;
     std::vector<std::int16_t> codes_;
+    std::vector<std::u16string> messages_;
     std::function<void()> onMessage_;
 };
 
@@ -154,31 +186,29 @@ TEST_F(SerialNetoCtlTest, ADeviceThatCannotBeOpenedIsReportedFromTheLoopJustAfte
     for (const auto& [device, reason] : cases) {
         SCOPED_TRACE(device);
         codes_.clear();
-        control_.SetSerialDevice(device);
+        UseDevice(device);
         EXPECT_EQ(Download(), 0);
         EXPECT_TRUE(codes_.empty()) << "raised inside Download";
-        EXPECT_EQ(control_.IsProtocolRunning(), 0);
+        EXPECT_EQ(control_->IsProtocolRunning(), 0);
         EXPECT_TRUE(RunUntil([&] { return !codes_.empty(); }));
         EXPECT_EQ(codes_, std::vector<std::int16_t>{kComPortCannotBeOpened});
-        EXPECT_EQ(journal_.TakePendingDetail(), device + ": " + reason);
+        EXPECT_EQ(messages_.back(), Cp1252ToUtf16(device + ": " + reason));
     }
     holder.reset();
-    control_.SetSerialDevice(terminal_.DevicePath());
-    // Stopped before the loop turns, the protocol reports nothing, and leaves
-    // no detail for another message.
+    UseDevice(terminal_.DevicePath());
+    // Stopped before the loop turns, the protocol reports nothing.
     codes_.clear();
     Download();
-    control_.StopRunning();
+    control_->StopRunning();
     loop_.RunOnce(Clock::now() + milliseconds(50));
     EXPECT_TRUE(codes_.empty());
-    EXPECT_EQ(journal_.TakePendingDetail(), "");
 }
 
 TEST_F(SerialNetoCtlTest, AFileIsInPlaceAsXDatWhen1000IsRaised) {
     std::string atEvent;
     onMessage_ = [&] { atEvent = temp_.Read("Spool/X.DAT"); };
     EXPECT_EQ(Download(), 0);
-    EXPECT_NE(control_.IsProtocolRunning(), 0);
+    EXPECT_NE(control_->IsProtocolRunning(), 0);
     AwaitRequest();
     SendFile(
         "T.DAT\0"
@@ -186,11 +216,11 @@ TEST_F(SerialNetoCtlTest, AFileIsInPlaceAsXDatWhen1000IsRaised) {
         "A1;2\r\nB;3");
     EXPECT_EQ(codes_, std::vector<std::int16_t>{kFileReceived});
     EXPECT_EQ(atEvent, "A1;2\r\nB;3");
-    EXPECT_EQ(SpoolFiles(), std::vector<std::string>{"X.DAT"});
+    EXPECT_EQ(SpoolFiles(), (std::vector<std::string>{"Leveranser.log", "X.DAT"}));
     // The protocol runs until it is stopped.
-    EXPECT_NE(control_.IsProtocolRunning(), 0);
-    control_.StopRunning();
-    EXPECT_EQ(control_.IsProtocolRunning(), 0);
+    EXPECT_NE(control_->IsProtocolRunning(), 0);
+    control_->StopRunning();
+    EXPECT_EQ(control_->IsProtocolRunning(), 0);
 }
 
 TEST_F(SerialNetoCtlTest, AnAbortedTransferLeavesXDatAloneAndTheNextOneArrives) {
@@ -220,9 +250,9 @@ TEST_F(SerialNetoCtlTest, StopRunningCancelsATransferInProgress) {
     ASSERT_NO_FATAL_FAILURE(
         AnnounceFile("T.DAT\0"
                      "300"sv));
-    control_.StopRunning();
+    control_->StopRunning();
     EXPECT_EQ(terminal_.Take(), std::string(8, '\x18'));
-    EXPECT_EQ(control_.IsProtocolRunning(), 0);
+    EXPECT_EQ(control_->IsProtocolRunning(), 0);
     loop_.RunOnce(Clock::now() + milliseconds(50));
     EXPECT_TRUE(codes_.empty());
     EXPECT_FALSE(temp_.Exists("Spool/X.DAT"));
@@ -234,23 +264,27 @@ TEST_F(SerialNetoCtlTest, ALineThatHangsUpIsReportedAs30) {
     terminal_.HangUp();
     EXPECT_TRUE(RunUntil([&] { return !codes_.empty(); }));
     EXPECT_EQ(codes_, std::vector<std::int16_t>{kComPortCannotBeOpened});
-    EXPECT_EQ(control_.IsProtocolRunning(), 0);
-    EXPECT_EQ(journal_.TakePendingDetail(), terminal_.DevicePath() + ": the line hung up");
+    EXPECT_EQ(control_->IsProtocolRunning(), 0);
+    EXPECT_EQ(messages_.back(), Cp1252ToUtf16(terminal_.DevicePath() + ": the line hung up"));
 }
 
 TEST_F(SerialNetoCtlTest, AFileThatCannotBeWrittenIsCancelledAndJournaled) {
-    Download(spool_ + "/missing");
+    testing::Faults faults;
+    faults.failWriteNumber = 1;
+    const testing::FaultPlatform failing(NativePlatform(), faults);
+    Open(failing, "Spool");
+    Download();
     AwaitRequest();
     ASSERT_EQ(Exchange(Header("T.DAT\0"
                               "2"sv),
                        2),
               "\x06"
               "C");
-    ASSERT_EQ(Exchange(Block(1, "ab"), 1), kAck);
-    EXPECT_EQ(Exchange(kEot, 8), std::string(8, '\x18'));
+    EXPECT_EQ(Exchange(Block(1, "ab"), 8), std::string(8, '\x18'));
     EXPECT_TRUE(codes_.empty());
+    EXPECT_FALSE(temp_.Exists("Spool/X.DAT"));
     EXPECT_EQ(stream_.Text(), "<3>Fel vid skapande av destinationsfil!: " + spool_ +
-                                  "/missing/X.DAT: No such file or directory\n");
+                                  "/X.DAT: " + testing::kInjected + "\n");
 }
 
 // The terminal missed the acknowledgement of its end and sends the whole
@@ -263,13 +297,13 @@ TEST_F(SerialNetoCtlTest, ADeliveryRepeatedSoonAfterIsNotRaisedAgain) {
     Download();
     AwaitRequest();
     SendFile(header, "A;1\n");
-    control_.StopRunning();
+    control_->StopRunning();
     Download();
     AwaitRequest();
     SendFile(header, "A;1\n");
     EXPECT_EQ(codes_, std::vector<std::int16_t>{kFileReceived});
-    EXPECT_EQ(stream_.Text(),
-              "<6>Upprepad leverans konverteras inte igen: " + spool_ + "/X.DAT (T.DAT, 4 byte)\n");
+    EXPECT_THAT(stream_.Text(),
+                HasSubstr("<6>Upprepad leverans konverteras inte igen: leverans 1 (T.DAT), 4 byte\n"));
     // The same session takes the next file at once: no restart follows.
     SendFile(
         "T.DAT\0"
@@ -288,7 +322,7 @@ TEST_F(SerialNetoCtlTest, AnEndRepeatedAfterTheRestartIsAcknowledged) {
         "T.DAT\0"
         "1"sv,
         "x");
-    control_.StopRunning();
+    control_->StopRunning();
     Download();
     AwaitRequest();
     EXPECT_EQ(Exchange(kEot, 2),
@@ -297,10 +331,9 @@ TEST_F(SerialNetoCtlTest, AnEndRepeatedAfterTheRestartIsAcknowledged) {
     EXPECT_EQ(codes_, std::vector<std::int16_t>{kFileReceived});
 }
 
-TEST_F(SerialNetoCtlTest, TheSpoolDirectoryNameComesBackByteForByte) {
-    const std::string spool = temp_.path().string() + "/Sp\xE5ol\x80";
-    std::filesystem::create_directory(spool);
-    Download(spool);
+TEST_F(SerialNetoCtlTest, ASpoolDirectoryNameOfAnyBytesWorks) {
+    Open(NativePlatform(), "Sp\xE5ol\x80");
+    Download();
     AwaitRequest();
     SendFile(
         "T.DAT\0"
@@ -325,7 +358,7 @@ TEST_F(SerialNetoCtlTest, AFurtherFileOfTheBatchWaitsForTheNextDownload) {
     EXPECT_EQ(codes_.size(), 1u);
 
     // The restart asks again, and the sender repeats that header.
-    control_.StopRunning();
+    control_->StopRunning();
     Download();
     AwaitRequest();
     SendFile(
@@ -337,19 +370,19 @@ TEST_F(SerialNetoCtlTest, AFurtherFileOfTheBatchWaitsForTheNextDownload) {
 }
 
 TEST_F(SerialNetoCtlTest, ValuesTheLineCannotTakeAreRefused) {
-    EXPECT_THROW(control_.SetBaudrate(12345), ControlError);
-    EXPECT_THROW(control_.SetParity(3), ControlError);
-    EXPECT_THROW(control_.SetByteSize(9), ControlError);
-    EXPECT_THROW(control_.SetStopBits(1), ControlError);
-    EXPECT_NO_THROW(control_.SetBaudrate(4800));
-    EXPECT_NO_THROW(control_.SetStopBits(2));
-    EXPECT_NO_THROW(control_.SetIrDADevice(7));
+    EXPECT_THROW(control_->SetBaudrate(12345), ControlError);
+    EXPECT_THROW(control_->SetParity(3), ControlError);
+    EXPECT_THROW(control_->SetByteSize(9), ControlError);
+    EXPECT_THROW(control_->SetStopBits(1), ControlError);
+    EXPECT_NO_THROW(control_->SetBaudrate(4800));
+    EXPECT_NO_THROW(control_->SetStopBits(2));
+    EXPECT_NO_THROW(control_->SetIrDADevice(7));
 
-    control_.SetSerialDevice("");
-    control_.SetCOMport(1);
-    EXPECT_EQ(control_.DevicePath(), "/dev/ttyS0");
-    control_.SetCOMport(4);
-    EXPECT_EQ(control_.DevicePath(), "/dev/ttyS3");
+    SerialNetoCtl byNumber(loop_, *download_, report_, "");
+    byNumber.SetCOMport(1);
+    EXPECT_EQ(byNumber.DevicePath(), "/dev/ttyS0");
+    byNumber.SetCOMport(4);
+    EXPECT_EQ(byNumber.DevicePath(), "/dev/ttyS3");
 }
 
 }  // namespace

@@ -1,0 +1,295 @@
+#include "delivery/delivery_hand_off.h"
+
+#include <exception>
+#include <tuple>
+#include <utility>
+
+#include "delivery/kept_delivery.h"
+
+namespace vorlund {
+namespace {
+
+// Why an X.DAT that was never recorded arriving is kept: it was not
+// converted, since it may be a write that did not finish.
+constexpr char kUnrecorded[] = "U";
+
+std::string Detail(const std::string& path, const std::string& reason) {
+    return reason.empty() ? path : path + ": " + reason;
+}
+
+}  // namespace
+
+DeliveryHandOff::DeliveryHandOff(const ServiceSettings& settings, const Platform& platform,
+                                 char decimalSeparator, DeliveryObserver& observer,
+                                 DeliveryLedger ledger)
+    : settings_(settings),
+      platform_(platform),
+      decimalSeparator_(decimalSeparator),
+      observer_(observer),
+      ledger_(std::move(ledger)) {}
+
+Settlement DeliveryHandOff::SettleArrival() {
+    const DeliveryRecord* latest = ledger_.Latest();
+    if (latest && committed_ == latest->number && !latest->Settled()) {
+        committed_.reset();
+        return Settle(*latest);
+    }
+    // The control wrote X.DAT itself: recorded now, before anything depends on
+    // it. One it wrote over an unsettled delivery has taken that one's place.
+    if (latest && !latest->Settled()) {
+        DeliveryRecord superseded = *latest;
+        superseded.state = DeliveryState::kSuperseded;
+        static_cast<void>(Record(superseded));
+    }
+    DeliveryRecord record;
+    record.number = ledger_.NextNumber();
+    record.arrived = record.lastSeen = platform_.SystemTimeMs();
+    if (const auto digest = Digest(ReceivedPath())) {
+        std::tie(record.digest, record.bytes) = *digest;
+        // Unrecorded, it is converted all the same: the record only guards it.
+        static_cast<void>(Record(record));
+    }
+    return Settle(record);
+}
+
+std::optional<Settlement> DeliveryHandOff::SettleLeftOver() {
+    const DeliveryRecord* latest = ledger_.Latest();
+    if (!latest || latest->Settled()) {
+        return std::nullopt;
+    }
+    return Settle(*latest);
+}
+
+Result<IncomingDelivery> DeliveryHandOff::BeginReceiving() {
+    if (const DeliveryRecord* latest = ledger_.Latest(); latest && !latest->Settled()) {
+        // The fault may have been put right since: one more try, before the
+        // next delivery is turned away for it.
+        Settle(*latest);
+        latest = ledger_.Latest();
+        if (!latest->Settled()) {
+            return Failure{ReceivedPath() + " holds delivery " + std::to_string(latest->number) +
+                           ", which is neither exported nor kept"};
+        }
+    }
+    Result<std::unique_ptr<StagedFile>> file = platform_.CreateStaged(ReceivedPath());
+    if (!file) {
+        return Failure{Detail(ReceivedPath(), file.reason())};
+    }
+    return IncomingDelivery(std::move(*file), ReceivedPath());
+}
+
+Result<DeliveryHandOff::Verdict> DeliveryHandOff::Commit(
+    IncomingDelivery incoming, const std::optional<DeliveryHeader>& header) {
+    StagedFile& file = *incoming.file_;
+    if (Status finished = file.Finish(); !finished) {
+        return Failure{Detail(ReceivedPath(), finished.reason())};
+    }
+    const std::string digest = incoming.digest_.HexDigest();
+    const std::int64_t now = platform_.SystemTimeMs();
+    if (header) {
+        if (const DeliveryRecord* earlier = FindRepeat(*header, digest, incoming.bytes_, now)) {
+            DeliveryRecord repeated = *earlier;
+            repeated.lastSeen = now;
+            // It is exported or kept already: the sender may be told so
+            // whether or not its renewed window is recorded.
+            static_cast<void>(Record(repeated));
+            observer_.Repeated(repeated);
+            return Verdict::kRepeated;
+        }
+    }
+    DeliveryRecord record;
+    record.number = ledger_.NextNumber();
+    record.arrived = record.lastSeen = now;
+    record.digest = digest;
+    record.bytes = incoming.bytes_;
+    record.header = header;
+    record.staged = file.TemporaryPath();
+    if (Status recorded = Record(record); !recorded) {
+        return Failure{recorded.reason()};
+    }
+    // From here the delivery is the ledger's: should the move fail, or the
+    // process end, the staged file it names is moved at the next chance.
+    file.KeepTemporary();
+    static_cast<void>(file.Publish(StagedFile::Placement::kReplace));
+    committed_ = record.number;
+    return Verdict::kStored;
+}
+
+Settlement DeliveryHandOff::Settle(DeliveryRecord record) {
+    Settlement settlement;
+    settlement.bytes = record.bytes;
+    if (record.state == DeliveryState::kFound) {
+        settlement.result = kUnrecorded;
+        Keep(record, settlement);
+    } else if (!record.staged.empty() && platform_.FileExists(record.staged) &&
+               !platform_.PublishTemporary(record.staged, ReceivedPath())) {
+        // The delivery is safe in its staged file, but cannot be converted or
+        // kept until it is X.DAT.
+        settlement.kind = Settlement::Kind::kNotKept;
+        settlement.result = std::to_string(kReceivedFileNotOpened);
+        settlement.detail = record.staged;
+    } else {
+        try {
+            settlement.result = Export(record, settlement.report);
+        } catch (const std::exception& error) {
+            settlement.result = "E";
+            settlement.detail = error.what();
+        }
+        if (settlement.result.empty()) {
+            settlement.result = "0";
+            settlement.tookMs = platform_.SystemTimeMs() - record.arrived;
+        } else {
+            if (settlement.detail.empty()) {
+                settlement.detail =
+                    Detail(settlement.report.failedPath, settlement.report.errorText);
+            }
+            Keep(record, settlement);
+        }
+    }
+    observer_.Settled(record, settlement);
+    // A summing table of millions of codes is gone now; so is its memory.
+    platform_.ReleaseFreeMemory();
+    if (ledger_.Appended() >= kPruneAfter) {
+        PruneLedger();
+    }
+    return settlement;
+}
+
+std::string DeliveryHandOff::Export(DeliveryRecord& record, ConversionReport& report) {
+    PreparedExport prepared =
+        PrepareExport(settings_, platform_, decimalSeparator_, ReceivedPath());
+    report = prepared.report;
+    const auto failed = [&report](ConversionResult result, std::string path, std::string reason) {
+        report.exportPath.clear();
+        report.failedPath = std::move(path);
+        report.errorText = std::move(reason);
+        return std::to_string(result);
+    };
+    if (prepared.result != kConverted) {
+        return std::to_string(prepared.result);
+    }
+    // Where the export goes is on disk before it goes there, so that a
+    // restart finishes the move, or knows it was made, and never exports the
+    // delivery a second time.
+    record.state = DeliveryState::kExporting;
+    record.temporary = prepared.file->TemporaryPath();
+    record.file = report.exportPath;
+    if (Status recorded = Record(record); !recorded) {
+        record.state = DeliveryState::kReceived;
+        return failed(kExportNotCreated, LedgerPath(), recorded.reason());
+    }
+    const Status published = prepared.file->Publish(StagedFile::Placement::kReplace);
+    if (!published && !prepared.file->Moved()) {
+        record.state = DeliveryState::kReceived;
+        record.temporary.clear();
+        record.file.clear();
+        if (!Record(record)) {
+            // The ledger still says the export is on its way: the next start
+            // finishes the move, so it must not be kept meanwhile.
+            prepared.file->KeepTemporary();
+        }
+        const ConversionResult result =
+            settings_.Aggregation ? kWriteFailedInCodeOrder : kWriteFailedInArrivalOrder;
+        return failed(result, report.exportPath, published.reason());
+    }
+    // Once in place a consumer may take it, whether its name is durable yet
+    // or not: it counts as exported.
+    record.state = DeliveryState::kExported;
+    record.temporary.clear();
+    static_cast<void>(Record(record));
+    return {};
+}
+
+void DeliveryHandOff::Keep(DeliveryRecord& record, Settlement& settlement) {
+    settlement.kind = Settlement::Kind::kNotKept;
+    if (!platform_.FileExists(ReceivedPath())) {
+        // Its bytes are gone; waiting for it would only turn the next
+        // delivery away.
+        settlement.kind = Settlement::Kind::kNothingToKeep;
+        if (record.number != 0 && ledger_.Latest() && ledger_.Latest()->number == record.number) {
+            record.state = DeliveryState::kSuperseded;
+            static_cast<void>(Record(record));
+        }
+        return;
+    }
+    const Result<std::string> path = ChooseKeptPath(settings_, platform_, settlement.result);
+    if (!path) {
+        settlement.detail += "; " + path.reason();
+        return;
+    }
+    // Recorded first, like an export: a restart that finds the kept file
+    // knows it is made, and one that does not, that it is still to be made.
+    const DeliveryRecord before = record;
+    record.state = DeliveryState::kKeeping;
+    record.file = *path;
+    record.result = settlement.result;
+    if (Status recorded = Record(record); !recorded) {
+        record = before;
+        settlement.detail += "; " + Detail(LedgerPath(), recorded.reason());
+        return;
+    }
+    if (Status kept = platform_.KeepAs(ReceivedPath(), *path); !kept) {
+        record = before;
+        static_cast<void>(Record(record));
+        settlement.detail += "; " + Detail(*path, kept.reason());
+        return;
+    }
+    record.state = DeliveryState::kKept;
+    static_cast<void>(Record(record));
+    settlement.kind = Settlement::Kind::kKept;
+    settlement.keptPath = *path;
+}
+
+Status DeliveryHandOff::Record(const DeliveryRecord& record) {
+    Status written = ledger_.Write(record);
+    if (!written) {
+        observer_.LedgerFailed(Detail(LedgerPath(), written.reason()));
+    }
+    return written;
+}
+
+const DeliveryRecord* DeliveryHandOff::FindRepeat(const DeliveryHeader& header,
+                                                  const std::string& digest, std::uint64_t bytes,
+                                                  std::int64_t now) const {
+    for (const DeliveryRecord& record : ledger_.Records()) {
+        if (record.header == header && record.digest == digest && record.bytes == bytes &&
+            WithinWindow(record, now)) {
+            return &record;
+        }
+    }
+    return nullptr;
+}
+
+bool DeliveryHandOff::WithinWindow(const DeliveryRecord& record, std::int64_t now) const {
+    // Either way: a clock set back must not make a recent delivery old.
+    const std::int64_t apart = now > record.lastSeen ? now - record.lastSeen : record.lastSeen - now;
+    return apart <= std::chrono::duration_cast<std::chrono::milliseconds>(kRepeatWindow).count();
+}
+
+Result<std::pair<std::string, std::uint64_t>> DeliveryHandOff::Digest(
+    const std::string& path) const {
+    Result<std::unique_ptr<InputFile>> file = platform_.OpenForReading(path);
+    if (!file) {
+        return Failure{file.reason()};
+    }
+    Sha256 digest;
+    std::uint64_t bytes = 0;
+    char block[64 * 1024];
+    for (;;) {
+        const std::int64_t count = (*file)->Read(block, sizeof block);
+        if (count < 0) {
+            return Failure{path + ": cannot be read"};
+        }
+        if (count == 0) {
+            return std::pair(digest.HexDigest(), bytes);
+        }
+        digest.Update(std::string_view(block, static_cast<std::size_t>(count)));
+        bytes += static_cast<std::uint64_t>(count);
+    }
+}
+
+std::string DeliveryHandOff::LedgerPath() const {
+    return settings_.SpoolDir + platform_.PathSeparator() + DeliveryLedger::kFileName;
+}
+
+}  // namespace vorlund

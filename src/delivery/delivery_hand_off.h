@@ -1,0 +1,110 @@
+// The hand-off of a delivery from the line to the stock system, on both
+// programs: what arrives is recorded in the ledger before anything depends
+// on it, converted once, and either exported or kept; a crash or power cut at
+// any instant is picked up at the next start from what the ledger says.
+//
+// On Linux the service receives the file itself: its bytes go to a staged
+// file as they arrive, and at the end of the transfer the delivery is
+// recorded (the commit), then moved into place as X.DAT, and only then is
+// the sender told it has arrived. On Windows the control writes X.DAT, and
+// the delivery is recorded when the control announces it.
+//
+// One delivery at a time: while X.DAT holds one that is neither exported nor
+// kept, no new transfer is taken (Linux), so nothing can replace it.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "common/result.h"
+#include "conversion/convert_received_file.h"
+#include "delivery/delivery_ledger.h"
+#include "delivery/delivery_observer.h"
+#include "delivery/delivery_settler.h"
+#include "delivery/incoming_delivery.h"
+#include "platform/platform.h"
+#include "settings/service_settings.h"
+
+namespace vorlund {
+
+class DeliveryHandOff final : public DeliverySettler {
+  public:
+    // How long after a delivery (or its latest repeat) the same header and
+    // bytes count as its repeat: longer than a terminal spends retrying the
+    // end of a transfer and an operator takes to send it again, and no real
+    // new delivery of a terminal has the same modification time.
+    static constexpr std::chrono::minutes kRepeatWindow{10};
+    // A ledger grown by this many lines is written anew without what it no
+    // longer needs.
+    static constexpr std::size_t kPruneAfter = 256;
+
+    // Opens the ledger in SpoolDir and finishes whatever a crash or power cut
+    // interrupted: a staged file is moved into place, an export or a kept
+    // file whose record was written is completed. An X.DAT the ledger never
+    // saw (a write that did not finish) is kept, never converted; at the
+    // first start with a ledger, X.DAT is taken as handled before. What is
+    // still to be converted waits for SettleLeftOver.
+    static Result<std::unique_ptr<DeliveryHandOff>> Open(const ServiceSettings& settings,
+                                                         const Platform& platform,
+                                                         char decimalSeparator,
+                                                         DeliveryObserver& observer);
+
+    // DeliverySettler.
+    Settlement SettleArrival() override;
+    std::optional<Settlement> SettleLeftOver() override;
+
+    // Linux: a transfer is starting. Refused (with the reason) while X.DAT
+    // holds a delivery that neither export nor keep has taken, after one more
+    // try at settling it.
+    Result<IncomingDelivery> BeginReceiving();
+
+    enum class Verdict {
+        kStored,    // recorded and in place as X.DAT: the sender may be told
+        kRepeated,  // the same as a recent delivery: told, not converted again
+    };
+    // Linux: the transfer has ended with every byte in. A failure means that
+    // nothing was recorded, and the sender must not be told it arrived.
+    Result<Verdict> Commit(IncomingDelivery incoming, const std::optional<DeliveryHeader>& header);
+
+    const DeliveryLedger& Ledger() const { return ledger_; }
+
+  private:
+    DeliveryHandOff(const ServiceSettings& settings, const Platform& platform,
+                    char decimalSeparator, DeliveryObserver& observer, DeliveryLedger ledger);
+
+    // Start-up: brings each unsettled delivery as far as its record allows.
+    void Recover();
+    void RecoverUnknownReceivedFile();
+    void RemoveStaleStagedFiles();
+    void PruneLedger();
+
+    Settlement Settle(DeliveryRecord record);
+    // Exports the delivery in X.DAT and records where; empty, or why it
+    // failed: the conversion's result.
+    std::string Export(DeliveryRecord& record, ConversionReport& report);
+    // Keeps the delivery in X.DAT after a failure (`settlement` says which)
+    // and records where.
+    void Keep(DeliveryRecord& record, Settlement& settlement);
+    // Writes the record; a failure is reported to the observer and returned.
+    Status Record(const DeliveryRecord& record);
+    const DeliveryRecord* FindRepeat(const DeliveryHeader& header, const std::string& digest,
+                                     std::uint64_t bytes, std::int64_t now) const;
+    // The SHA-256 and size of a file, read through.
+    Result<std::pair<std::string, std::uint64_t>> Digest(const std::string& path) const;
+    std::string ReceivedPath() const { return ReceivedFilePath(settings_, platform_); }
+    std::string LedgerPath() const;
+    bool WithinWindow(const DeliveryRecord& record, std::int64_t now) const;
+
+    const ServiceSettings settings_;
+    const Platform& platform_;
+    const char decimalSeparator_;
+    DeliveryObserver& observer_;
+    DeliveryLedger ledger_;
+    // The delivery this process committed last, whose arrival comes next.
+    std::optional<std::uint64_t> committed_;
+};
+
+}  // namespace vorlund

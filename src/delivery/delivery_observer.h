@@ -1,0 +1,33 @@
+// What an operator may want to hear of the deliveries beyond the cycle's own
+// messages. The Linux service writes it to its journal; the Windows program,
+// whose only voice is its boxes, listens to none of it.
+#pragma once
+
+#include <string_view>
+
+#include "delivery/delivery_record.h"
+#include "delivery/delivery_settler.h"
+
+namespace vorlund {
+
+class DeliveryObserver {
+  public:
+    virtual ~DeliveryObserver() = default;
+    virtual void Settled(const DeliveryRecord&, const Settlement&) {}
+    // A delivery arrived again soon after it was delivered: acknowledged,
+    // not converted again.
+    virtual void Repeated(const DeliveryRecord&) {}
+    // Start-up finished something a crash interrupted, or kept an X.DAT that
+    // was never recorded; `what` says which.
+    virtual void Recovered(const DeliveryRecord&, std::string_view /*what*/) {}
+    // The ledger could not be written or read; `what` says which file and why.
+    virtual void LedgerFailed(std::string_view /*what*/) {}
+};
+
+// Listens to nothing.
+inline DeliveryObserver& NoDeliveryObserver() {
+    static DeliveryObserver none;
+    return none;
+}
+
+}  // namespace vorlund

@@ -1,0 +1,143 @@
+// Start-up: whatever a crash or power cut interrupted is brought as far as
+// the ledger's records allow, before the first reception.
+#include <algorithm>
+#include <tuple>
+
+#include "delivery/delivery_hand_off.h"
+
+namespace vorlund {
+namespace {
+
+// The hidden temporary names the platform gives staged files:
+// ".NAME.<pid>-<n>.tmp".
+bool IsStagedName(const std::string& name) {
+    const std::string prefix = ".X.DAT.";
+    const std::string suffix = ".tmp";
+    if (name.size() <= prefix.size() + suffix.size() || name.compare(0, prefix.size(), prefix) != 0 ||
+        name.compare(name.size() - suffix.size(), suffix.size(), suffix) != 0) {
+        return false;
+    }
+    const std::string middle =
+        name.substr(prefix.size(), name.size() - prefix.size() - suffix.size());
+    return middle.find_first_not_of("0123456789-") == std::string::npos;
+}
+
+}  // namespace
+
+Result<std::unique_ptr<DeliveryHandOff>> DeliveryHandOff::Open(const ServiceSettings& settings,
+                                                               const Platform& platform,
+                                                               char decimalSeparator,
+                                                               DeliveryObserver& observer) {
+    const std::string path = settings.SpoolDir + platform.PathSeparator() + DeliveryLedger::kFileName;
+    Result<DeliveryLedger> ledger = DeliveryLedger::Open(platform, path);
+    if (!ledger) {
+        return Failure{path + ": " + ledger.reason()};
+    }
+    std::unique_ptr<DeliveryHandOff> handOff(
+        new DeliveryHandOff(settings, platform, decimalSeparator, observer, std::move(*ledger)));
+    handOff->Recover();
+    handOff->RecoverUnknownReceivedFile();
+    handOff->RemoveStaleStagedFiles();
+    handOff->PruneLedger();
+    return handOff;
+}
+
+void DeliveryHandOff::Recover() {
+    const std::vector<DeliveryRecord> records = ledger_.Records();
+    for (DeliveryRecord record : records) {
+        switch (record.state) {
+            case DeliveryState::kReceived:
+                // Recorded, but perhaps not yet moved into place.
+                if (!record.staged.empty() && platform_.FileExists(record.staged) &&
+                    platform_.PublishTemporary(record.staged, ReceivedPath())) {
+                    observer_.Recovered(record, "moved into place as X.DAT");
+                }
+                break;
+            case DeliveryState::kExporting:
+                // Written and recorded: moved into place now, or it was before
+                // the interruption (and a consumer may have taken it since).
+                if (platform_.FileExists(record.temporary) &&
+                    !platform_.PublishTemporary(record.temporary, record.file)) {
+                    record.state = DeliveryState::kReceived;
+                } else {
+                    record.state = DeliveryState::kExported;
+                    observer_.Recovered(record, "export completed: " + record.file);
+                }
+                record.temporary.clear();
+                static_cast<void>(Record(record));
+                break;
+            case DeliveryState::kKeeping:
+                record.state = platform_.FileExists(record.file) ? DeliveryState::kKept
+                                                                 : DeliveryState::kReceived;
+                if (record.state == DeliveryState::kReceived) {
+                    record.file.clear();
+                    record.result.clear();
+                }
+                static_cast<void>(Record(record));
+                break;
+            default:
+                break;
+        }
+    }
+}
+
+void DeliveryHandOff::RecoverUnknownReceivedFile() {
+    if (!platform_.FileExists(ReceivedPath())) {
+        return;
+    }
+    const DeliveryRecord* latest = ledger_.Latest();
+    const auto digest = Digest(ReceivedPath());
+    if (!digest || (latest && latest->digest == digest->first)) {
+        return;
+    }
+    DeliveryRecord record;
+    record.number = ledger_.NextNumber();
+    record.arrived = record.lastSeen = platform_.SystemTimeMs();
+    std::tie(record.digest, record.bytes) = *digest;
+    if (latest && !latest->Settled()) {
+        // X.DAT is not the delivery the ledger says is waiting in it.
+        DeliveryRecord superseded = *latest;
+        superseded.state = DeliveryState::kSuperseded;
+        static_cast<void>(Record(superseded));
+        observer_.Recovered(superseded, "no longer in X.DAT");
+    }
+    if (!ledger_.Existed()) {
+        // The first start with a ledger: X.DAT is the delivery that the
+        // program before it had converted when it arrived.
+        record.state = DeliveryState::kAdopted;
+        static_cast<void>(Record(record));
+        return;
+    }
+    // Never recorded arriving: a write that may not have finished, so it is
+    // kept, not converted.
+    record.state = DeliveryState::kFound;
+    if (Record(record)) {
+        Settle(record);
+    }
+}
+
+void DeliveryHandOff::RemoveStaleStagedFiles() {
+    const DeliveryRecord* latest = ledger_.Latest();
+    for (const std::string& name : platform_.ListDirectory(settings_.SpoolDir)) {
+        const std::string path = settings_.SpoolDir + platform_.PathSeparator() + name;
+        if (IsStagedName(name) && !(latest && !latest->Settled() && latest->staged == path)) {
+            static_cast<void>(platform_.RemoveFile(path));
+        }
+    }
+}
+
+void DeliveryHandOff::PruneLedger() {
+    const std::int64_t now = platform_.SystemTimeMs();
+    const auto needed = [this, now](const DeliveryRecord& record) {
+        return !record.Settled() || WithinWindow(record, now);
+    };
+    const auto& records = ledger_.Records();
+    if (ledger_.Appended() == 0 && std::all_of(records.begin(), records.end(), needed)) {
+        return;
+    }
+    if (Status pruned = ledger_.Prune(needed); !pruned) {
+        observer_.LedgerFailed(LedgerPath() + ": " + pruned.reason());
+    }
+}
+
+}  // namespace vorlund

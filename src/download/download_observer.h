@@ -1,0 +1,24 @@
+// What the Linux service's control has to tell an operator beyond its
+// events: how each transfer ended, and how the line is doing. The service
+// writes it to its journal and its service manager; tests listen in.
+#pragma once
+
+#include <string_view>
+
+#include "download/ymodem_receiver.h"
+
+namespace vorlund {
+
+class DownloadObserver {
+  public:
+    virtual ~DownloadObserver() = default;
+    // Every transfer that ended, delivered or not.
+    virtual void TransferEnded(const YmodemReceiver::Outcome&) {}
+    // A reception has begun: the line is open and watched, or its failure is
+    // reported and will be retried.
+    virtual void ReceptionStarted() {}
+    // The line that had failed has stayed open long enough to count as back.
+    virtual void LineBack(std::string_view /*device*/) {}
+};
+
+}  // namespace vorlund
