@@ -252,8 +252,12 @@ const DeliveryRecord* DeliveryHandOff::FindRepeat(const DeliveryHeader& header,
                                                   const std::string& digest, std::uint64_t bytes,
                                                   std::int64_t now) const {
     for (const DeliveryRecord& record : ledger_.Records()) {
-        if (record.header == header && record.digest == digest && record.bytes == bytes &&
-            WithinWindow(record, now)) {
+        // Only a delivery whose bytes were exported or kept: one that was
+        // lost must be taken again.
+        const bool handled =
+            record.state == DeliveryState::kExported || record.state == DeliveryState::kKept;
+        if (handled && record.header == header && record.digest == digest &&
+            record.bytes == bytes && WithinWindow(record, now)) {
             return &record;
         }
     }

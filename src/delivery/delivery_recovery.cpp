@@ -90,16 +90,24 @@ void DeliveryHandOff::RecoverUnknownReceivedFile() {
     if (!digest || (latest && latest->digest == digest->first)) {
         return;
     }
+    const auto& records = ledger_.Records();
+    const bool known = std::any_of(records.begin(), records.end(), [&](const DeliveryRecord& record) {
+        return record.Settled() && record.digest == digest->first;
+    });
     DeliveryRecord record;
     record.number = ledger_.NextNumber();
     record.arrived = record.lastSeen = platform_.SystemTimeMs();
     std::tie(record.digest, record.bytes) = *digest;
     if (latest && !latest->Settled()) {
-        // X.DAT is not the delivery the ledger says is waiting in it.
+        // X.DAT is not the delivery the ledger says is waiting in it, nor in
+        // the file staged for it: its bytes are gone.
         DeliveryRecord superseded = *latest;
         superseded.state = DeliveryState::kSuperseded;
         static_cast<void>(Record(superseded));
-        observer_.Recovered(superseded, "no longer in X.DAT");
+        observer_.Recovered(superseded, "lost: neither X.DAT nor its staged file holds it");
+    }
+    if (known) {
+        return;  // an earlier delivery, already settled
     }
     if (!ledger_.Existed()) {
         // The first start with a ledger: X.DAT is the delivery that the

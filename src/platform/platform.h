@@ -45,8 +45,9 @@ class StagedFile {
 
     virtual ~StagedFile() = default;
     virtual Status Write(std::string_view bytes) = 0;
-    // Puts what was written on disk and closes the file; nothing can be
-    // written after it.
+    // Puts what was written, and the temporary name, on disk and closes the
+    // file; nothing can be written after it. A record may then name the
+    // temporary file: a power cut cannot take it away.
     virtual Status Finish() = 0;
     // Moves the finished file to its path; returns once the name is on disk.
     // When it fails after the move (the name could not be made durable), the

@@ -4,7 +4,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <limits>
 
 #include "platform/posix/system_error_text.h"
 #include "platform/posix/unique_fd.h"
@@ -51,7 +53,7 @@ class PosixStagedFile final : public StagedFile {
         if (::close(fd_.release()) != 0) {
             return SystemFailure(errno);
         }
-        return {};
+        return SyncDirectory(calls_, DirectoryOf(temporary_));
     }
 
     Status Publish(Placement placement) override {
@@ -85,21 +87,34 @@ class PosixStagedFile final : public StagedFile {
 
 class PosixAppendFile final : public AppendFile {
   public:
-    PosixAppendFile(SystemCalls& calls, UniqueFd fd) : calls_(calls), fd_(std::move(fd)) {}
+    PosixAppendFile(SystemCalls& calls, UniqueFd fd, off_t size)
+        : calls_(calls), fd_(std::move(fd)), size_(size) {}
 
+    // A record that failed on its way may stand in the file in part, or
+    // whole but unflushed; it is cut off again, or a reader would take it
+    // for a record, or stop at it and miss every record after it. A log
+    // that cannot be cut back takes no further records.
     Status Append(std::string_view record) override {
-        if (Status written = WriteAll(calls_, fd_.get(), record); !written) {
-            return written;
+        if (broken_) {
+            return Failure{"an earlier record could not be taken back"};
         }
-        if (calls_.Fsync(fd_.get()) != 0) {
-            return SystemFailure(errno);
+        Status appended = WriteAll(calls_, fd_.get(), record);
+        if (appended && calls_.Fsync(fd_.get()) != 0) {
+            appended = SystemFailure(errno);
         }
+        if (!appended) {
+            broken_ = calls_.Ftruncate(fd_.get(), size_) != 0 || calls_.Fsync(fd_.get()) != 0;
+            return appended;
+        }
+        size_ += static_cast<off_t>(record.size());
         return {};
     }
 
   private:
     SystemCalls& calls_;
     UniqueFd fd_;
+    off_t size_;
+    bool broken_ = false;
 };
 
 }  // namespace
@@ -182,13 +197,18 @@ Result<std::unique_ptr<AppendFile>> OpenAppendFile(SystemCalls& calls, const std
             return SystemFailure(errno);
         }
     }
+    const off_t size =
+        existed ? std::min<off_t>(info.st_size, static_cast<off_t>(std::min<std::uint64_t>(
+                                                     keep, std::numeric_limits<off_t>::max())))
+                : 0;
 #ifdef __linux__
     // Enough for thousands of ledger records on a disk that has since filled
     // up. Blocks set aside beyond the end are written into later without being
     // allocated then; a file system that cannot do it simply goes without.
     ::fallocate(fd.get(), FALLOC_FL_KEEP_SIZE, 0, 1024 * 1024);
 #endif
-    return std::unique_ptr<AppendFile>(std::make_unique<PosixAppendFile>(calls, std::move(fd)));
+    return std::unique_ptr<AppendFile>(
+        std::make_unique<PosixAppendFile>(calls, std::move(fd), size));
 }
 
 }  // namespace vorlund

@@ -56,24 +56,34 @@ class Win32StagedFile final : public StagedFile {
 
 class Win32AppendFile final : public AppendFile {
   public:
-    explicit Win32AppendFile(UniqueHandle handle) : handle_(std::move(handle)) {}
+    Win32AppendFile(UniqueHandle handle, LARGE_INTEGER size)
+        : handle_(std::move(handle)), size_(size) {}
 
+    // A record that failed on its way is cut off again, so that no reader
+    // takes it, or stops at it; a log that cannot be cut back takes no more.
     Status Append(std::string_view record) override {
-        LARGE_INTEGER end{};
-        if (!::SetFilePointerEx(handle_.get(), end, nullptr, FILE_END)) {
-            return LastSystemFailure();
+        if (broken_) {
+            return Failure{"an earlier record could not be taken back"};
         }
-        if (Status written = WriteAllTo(handle_.get(), record); !written) {
-            return written;
+        Status appended = ::SetFilePointerEx(handle_.get(), size_, nullptr, FILE_BEGIN)
+                              ? WriteAllTo(handle_.get(), record)
+                              : Status(LastSystemFailure());
+        if (appended && !::FlushFileBuffers(handle_.get())) {
+            appended = LastSystemFailure();
         }
-        if (!::FlushFileBuffers(handle_.get())) {
-            return LastSystemFailure();
+        if (!appended) {
+            broken_ = !::SetFilePointerEx(handle_.get(), size_, nullptr, FILE_BEGIN) ||
+                      !::SetEndOfFile(handle_.get()) || !::FlushFileBuffers(handle_.get());
+            return appended;
         }
+        size_.QuadPart += static_cast<LONGLONG>(record.size());
         return {};
     }
 
   private:
     UniqueHandle handle_;
+    LARGE_INTEGER size_;
+    bool broken_ = false;
 };
 
 }  // namespace
@@ -201,14 +211,13 @@ Result<std::unique_ptr<AppendFile>> OpenAppendFile(const std::string& path, std:
         return LastSystemFailure();
     }
     if (static_cast<std::uint64_t>(size.QuadPart) > keep) {
-        LARGE_INTEGER cut{};
-        cut.QuadPart = static_cast<LONGLONG>(keep);
-        if (!::SetFilePointerEx(handle.get(), cut, nullptr, FILE_BEGIN) ||
+        size.QuadPart = static_cast<LONGLONG>(keep);
+        if (!::SetFilePointerEx(handle.get(), size, nullptr, FILE_BEGIN) ||
             !::SetEndOfFile(handle.get()) || !::FlushFileBuffers(handle.get())) {
             return LastSystemFailure();
         }
     }
-    return std::unique_ptr<AppendFile>(std::make_unique<Win32AppendFile>(std::move(handle)));
+    return std::unique_ptr<AppendFile>(std::make_unique<Win32AppendFile>(std::move(handle), size));
 }
 
 }  // namespace vorlund

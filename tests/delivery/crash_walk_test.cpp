@@ -1,0 +1,192 @@
+// The hand-off of one delivery, walked step by step the way SQLite tests its
+// I/O: every open, write, flush, rename, link and unlink it makes, in turn,
+// fails, or ends the process there as a crash or a power cut would. After
+// each, the service starts again on what is left, the terminal sends again
+// what it was not told had arrived, and the delivery must be in X.DAT and
+// exported exactly once (or, where a failure made its conversion fail, kept
+// instead), and the delivery before it untouched.
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "delivery/delivery_hand_off.h"
+#include "download/ymodem_blocks.h"
+#include "download/ymodem_download.h"
+#include "platform/posix/posix_platform.h"
+#include "testing/temp_dir.h"
+#include "testing/walking_system_calls.h"
+
+namespace vorlund {
+namespace {
+
+using Calls = testing::WalkingSystemCalls;
+using Mode = Calls::Mode;
+using std::chrono::milliseconds;
+
+// Three blocks, each a step of its own.
+std::string Delivery(char letter) {
+    std::string content;
+    for (int line = 0; line < 30; ++line) {
+        content += letter + std::to_string(100 + line) + ";" + std::to_string(line + 1) + "\r\n";
+    }
+    return content;
+}
+
+std::string ExportOf(char letter) {
+    std::string content;
+    for (int line = 0; line < 30; ++line) {
+        content += letter + std::to_string(100 + line) + "," + std::to_string(line + 1) + "\r\n";
+    }
+    return content;
+}
+
+class CrashWalkTest : public ::testing::TestWithParam<Mode> {
+  protected:
+    CrashWalkTest() {
+        std::filesystem::create_directories(dir.path() / "app" / "Spool");
+        std::filesystem::create_directories(dir.path() / "app" / "Out");
+        std::filesystem::create_directories(dir.path() / "scratch");
+        settings.AppDir = dir.Prefix() + "app/";
+        settings.SpoolDir = dir.Prefix() + "app/Spool";
+        settings.OutDir = dir.Prefix() + "app/Out";
+    }
+
+    // One life of the service, in a process of its own: start-up, then the
+    // terminal's transfer of `content` (none when empty) and the conversion
+    // of what arrived. Returns its exit status: 0, or Calls::kEnded when it
+    // ended at its step; 1 when the step failed and it went on.
+    int Life(int step, Mode mode, const std::string& content) {
+        const std::string acknowledged = dir.Prefix() + "acknowledged";
+        std::filesystem::remove(acknowledged);
+        const pid_t child = ::fork();
+        if (child == 0) {
+            Calls calls(step, mode, dir.Prefix() + "scratch");
+            const std::unique_ptr<Platform> platform = MakePosixPlatform(calls);
+            auto handOff = DeliveryHandOff::Open(settings, *platform, '.', NoDeliveryObserver());
+            if (handOff) {
+                (*handOff)->SettleLeftOver();
+                if (!content.empty() && Transfer(**handOff, content)) {
+                    std::ofstream(acknowledged).put('A');
+                }
+            }
+            ::_exit(calls.Reached() ? 1 : 0);
+        }
+        int status = 0;
+        ::waitpid(child, &status, 0);
+        acked = std::filesystem::exists(acknowledged);
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+
+    // A sender's transfer of `content`, as sz sends it; whether its end was
+    // acknowledged. What arrived is converted, as the main window has it.
+    static bool Transfer(DeliveryHandOff& handOff, const std::string& content) {
+        YmodemDownload download(handOff, observer);
+        milliseconds now(1000);
+        download.Start(now);
+        download.TakeOutput();
+        const auto send = [&](const std::string& bytes) {
+            now += milliseconds(10);
+            download.Receive(bytes, now);
+            return download.TakeOutput();
+        };
+        send(testing::Header(std::string("D.DAT", 6) + std::to_string(content.size()) +
+                             " 14000000000 100644"));
+        for (std::size_t at = 0, block = 1; at < content.size(); at += 128, ++block) {
+            send(testing::Block(static_cast<std::uint8_t>(block), content.substr(at, 128)));
+        }
+        const bool told = send("\x04") == "\x06" "C";
+        if (download.TakeArrival()) {
+            handOff.SettleArrival();
+        }
+        return told;
+    }
+
+    std::vector<std::string> Visible(const std::string& folder) const {
+        std::vector<std::string> contents;
+        if (!std::filesystem::is_directory(dir.path() / "app" / folder)) {
+            return contents;
+        }
+        for (const auto& entry : std::filesystem::directory_iterator(dir.path() / "app" / folder)) {
+            const std::string name = entry.path().filename().string();
+            if (name[0] != '.' && entry.is_regular_file()) {
+                contents.push_back(dir.Read("app/" + folder + "/" + name));
+            }
+        }
+        return contents;
+    }
+
+    // Walks every step in `mode`; returns the number of steps.
+    int Walk(Mode mode) {
+        int steps = 0;
+        for (int step = 1;; ++step) {
+            SCOPED_TRACE("step " + std::to_string(step));
+            std::filesystem::remove_all(dir.path() / "app" / "Spool");
+            std::filesystem::remove_all(dir.path() / "app" / "Out");
+            std::filesystem::create_directories(dir.path() / "app" / "Spool");
+            std::filesystem::create_directories(dir.path() / "app" / "Out");
+            EXPECT_EQ(Life(0, mode, Delivery('P')), 0);  // the delivery before
+            EXPECT_TRUE(acked);
+
+            const int status = Life(step, mode, Delivery('D'));
+            if (status == 0) {
+                return steps;  // the whole hand-off ran without reaching the step
+            }
+            steps = step;
+            const bool told = acked;
+            // The restart, and the terminal sending again what it was not
+            // told had arrived.
+            EXPECT_EQ(Life(0, mode, told ? "" : Delivery('D')), 0);
+            EXPECT_TRUE(told || acked) << "the resend was not acknowledged";
+
+            const std::vector<std::string> exports = Visible("Out");
+            const std::vector<std::string> kept = Visible("Spool/Okonverterade");
+            const auto count = [](const std::vector<std::string>& files, const std::string& of) {
+                return std::count(files.begin(), files.end(), of);
+            };
+            EXPECT_EQ(count(exports, ExportOf('P')), 1) << "the delivery before";
+            EXPECT_EQ(count(exports, ExportOf('D')) + count(kept, Delivery('D')), 1)
+                << "exported " << count(exports, ExportOf('D')) << ", kept "
+                << count(kept, Delivery('D')) << (told ? ", told" : ", not told");
+            EXPECT_EQ(exports.size() + kept.size(), 2u);
+            EXPECT_EQ(dir.Read("app/Spool/X.DAT"), Delivery('D'));
+            if (mode != Mode::kFail) {
+                EXPECT_TRUE(kept.empty()) << "a crash is no reason to keep a delivery";
+            }
+            if (::testing::Test::HasFailure()) {
+                return steps;
+            }
+        }
+    }
+
+    testing::TempDir dir;
+    ServiceSettings settings;
+    bool acked = false;
+    static inline DownloadObserver observer;
+};
+
+TEST_P(CrashWalkTest, NothingIsLostOrDoubledWhereverTheHandOffIsInterrupted) {
+    const int steps = Walk(GetParam());
+    // The staged file, its three blocks, its flush and record, the move into
+    // place, the export, its record, its move: the walk must cover them all.
+    EXPECT_GE(steps, 20);
+    std::printf("crash walk: %d steps\n", steps);
+}
+
+INSTANTIATE_TEST_SUITE_P(Interruptions, CrashWalkTest,
+                         ::testing::Values(Mode::kCrash, Mode::kPowerCut, Mode::kFail),
+                         [](const ::testing::TestParamInfo<Mode>& mode) {
+                             return mode.param == Mode::kCrash      ? "Crash"
+                                    : mode.param == Mode::kPowerCut ? "PowerCut"
+                                                                    : "Failure";
+                         });
+
+}  // namespace
+}  // namespace vorlund
