@@ -222,6 +222,19 @@ TEST_F(YmodemReceiverTest, MixedBlockSizesAreTrimmedToTheAnnouncedSize) {
     EXPECT_EQ(FinishFile(), kAckAndAskForData);
     // Content that looks like padding is kept up to the announced size.
     EXPECT_EQ(TakeFile(), big + std::string(6, '\x1A'));
+
+    // A file that grew while it was sent: the sender and we agree that it
+    // has not arrived, so its terminal sends it again, whole.
+    CollectingSink sink;
+    YmodemReceiver grown(now_, sink);
+    grown.Receive(Header("G.DAT\0"
+                         "130"sv) +
+                      Block(1, std::string(128, 'a')),
+                  now_);
+    grown.Receive(Block(2, "bbbb"), now_ + 10ms);
+    EXPECT_EQ(grown.TakeOutput(), "C" + kAckAndAskForData + kAck + kCancel);
+    EXPECT_EQ(grown.TakeOutcome()->kind, Kind::kLongerThanAnnounced);
+    EXPECT_TRUE(sink.files.empty());
 }
 
 // Without a size the padding of the last block is all that can be told
@@ -517,14 +530,25 @@ TEST_F(YmodemReceiverTest, ALoneEotFollowedByDataIsNoise) {
     EXPECT_EQ(TakeFile(), std::string(128, 'p') + std::string(128, 'q'));
 }
 
+// Block 256 is numbered 0 again. While a transfer runs and 0 is its next
+// number, it is data, even when its first copy came damaged and its bytes
+// read like a header: taking it for a new sender's header once told a
+// sender of 38,400 bytes that 200 of them had arrived.
 TEST_F(YmodemReceiverTest, BlockNumbersWrapAfter255) {
     const std::size_t blocks = 300;
     std::string expected;
     StartFile(std::string("X.DAT\0"sv) + std::to_string(blocks * 128));
     for (std::size_t i = 1; i <= blocks; ++i) {
-        const std::string payload(128, static_cast<char>('A' + i % 26));
+        std::string payload(128, static_cast<char>('A' + i % 26));
+        if (i == 256) {
+            payload = std::string("Y.DAT\0" "200 14000000000\0"sv);
+            payload.resize(128, '\0');
+            std::string damaged = Block(0, payload);
+            damaged[60] ^= 0x01;
+            ASSERT_EQ(FeedAndSettle(damaged), kNak);
+        }
         expected += payload;
-        ASSERT_EQ(Feed(Block(static_cast<std::uint8_t>(i), payload)), kAck) << "block " << i;
+        ASSERT_EQ(FeedAndSettle(Block(static_cast<std::uint8_t>(i), payload)), kAck) << "block " << i;
     }
     FinishFile();
     EXPECT_EQ(TakeFile(), expected);

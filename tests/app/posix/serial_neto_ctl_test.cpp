@@ -235,6 +235,8 @@ TEST_F(SerialNetoCtlTest, AnAbortedTransferLeavesXDatAloneAndTheNextOneArrives) 
     loop_.RunOnce(Clock::now() + milliseconds(50));
     EXPECT_TRUE(codes_.empty());
     EXPECT_EQ(temp_.Read("Spool/X.DAT"), "previous delivery");
+    EXPECT_EQ(stream_.Text(),
+              "<4>\xC3\x96verf\xC3\xB6ringen misslyckades: T.DAT: avbruten av avs\xC3\xA4ndaren\n");
 
     SendFile(
         "T.DAT\0"

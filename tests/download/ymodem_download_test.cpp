@@ -1,0 +1,113 @@
+// The Linux control's download in virtual time, over the real hand-off in a
+// temporary spool directory: what a sender is told at the end of its
+// transfer, across line drops and restarts.
+#include "download/ymodem_download.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+
+#include "download/ymodem_blocks.h"
+#include "testing/temp_dir.h"
+
+namespace vorlund {
+namespace {
+
+using std::chrono::milliseconds;
+using namespace std::string_view_literals;
+
+const std::string kAckAndAskForData = "\x06" "C";
+const std::string kCancel(8, '\x18');
+
+class YmodemDownloadTest : public ::testing::Test {
+  protected:
+    YmodemDownloadTest() {
+        std::filesystem::create_directory(dir.path() / "Spool");
+        std::filesystem::create_directory(dir.path() / "Out");
+        settings.AppDir = dir.Prefix();
+        settings.SpoolDir = dir.Prefix() + "Spool";
+        settings.OutDir = dir.Prefix() + "Out";
+        Restart();
+    }
+
+    // The service starts again: a new hand-off on the same spool directory,
+    // and a new control, which remembers nothing of the line.
+    void Restart() {
+        download.reset();
+        handOff.reset();
+        auto opened = DeliveryHandOff::Open(settings, NativePlatform(), '.', NoDeliveryObserver());
+        ASSERT_TRUE(opened) << opened.reason();
+        handOff = std::move(*opened);
+        download = std::make_unique<YmodemDownload>(*handOff, observer);
+        download->Start(now);
+        download->TakeOutput();
+    }
+
+    // The line drops and comes back: the session ends and a new one begins.
+    void DropTheLine() {
+        download->Stop(now);
+        if (download->TakeArrival()) {
+            handOff->SettleArrival();
+        }
+        download->Start(now);
+        download->TakeOutput();
+    }
+
+    // Sends `bytes` and returns the answer, once the line has been quiet
+    // long enough for one that waits for quiet.
+    std::string Send(const std::string& bytes) {
+        now += milliseconds(10);
+        download->Receive(bytes, now);
+        std::string answer = download->TakeOutput();
+        if (answer.empty()) {
+            now += YmodemReceiver::kByteTimeout;
+            download->Tick(now);
+            answer = download->TakeOutput();
+        }
+        return answer;
+    }
+
+    // A sender's header and blocks, all acknowledged; its end is up to the test.
+    void SendAllButTheEnd(const std::string& name, const std::string& content) {
+        ASSERT_EQ(Send(testing::Header(name + '\0' + std::to_string(content.size()))),
+                  kAckAndAskForData);
+        ASSERT_EQ(Send(testing::Block(1, content)), "\x06");
+    }
+
+    testing::TempDir dir;
+    ServiceSettings settings;
+    DownloadObserver observer;
+    milliseconds now{1000};
+    std::unique_ptr<DeliveryHandOff> handOff;
+    std::unique_ptr<YmodemDownload> download;
+};
+
+// A sender that missed the acknowledgement of its end repeats the end. It is
+// answered again only while the transfer it ends is the last on the line and
+// stored: not once another transfer has begun, whose end may have been lost
+// with all its blocks in, and not after a restart, which knows nothing of
+// the line. The sender that is not answered fails and sends again.
+TEST_F(YmodemDownloadTest, ARepeatedEndIsAnsweredOnlyWhenItsTransferIsTheStoredOne) {
+    SendAllButTheEnd("A.DAT", "A;1\r\n");
+    Send("\x04");  // stored; the answer is lost with the line
+    DropTheLine();
+    EXPECT_EQ(Send("\x04"), kAckAndAskForData);
+    EXPECT_EQ(dir.Read("Spool/X.DAT"), "A;1\r\n");
+
+    SendAllButTheEnd("B.DAT", "B;1\r\n");
+    DropTheLine();  // before its end came through
+    EXPECT_EQ(Send("\x04"), kCancel);
+    EXPECT_FALSE(download->TakeArrival());
+    EXPECT_EQ(dir.Read("Spool/X.DAT"), "A;1\r\n");
+
+    SendAllButTheEnd("C.DAT", "C;1\r\n");
+    Send("\x04");
+    EXPECT_TRUE(download->TakeArrival());
+    handOff->SettleArrival();
+    Restart();
+    EXPECT_EQ(Send("\x04"), "");
+}
+
+}  // namespace
+}  // namespace vorlund
