@@ -105,7 +105,7 @@ Result<DeliveryHandOff::Verdict> DeliveryHandOff::Commit(
     record.header = header;
     record.staged = file.TemporaryPath();
     if (Status recorded = Record(record); !recorded) {
-        return Failure{recorded.reason()};
+        return Failure{Detail(LedgerPath(), recorded.reason())};
     }
     // From here the delivery is the ledger's: should the move fail, or the
     // process end, the staged file it names is moved at the next chance.

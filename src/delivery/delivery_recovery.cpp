@@ -8,10 +8,10 @@
 namespace vorlund {
 namespace {
 
-// The hidden temporary names the platform gives staged files:
-// ".NAME.<pid>-<n>.tmp".
-bool IsStagedName(const std::string& name) {
-    const std::string prefix = ".X.DAT.";
+// The hidden temporary names the platform gives staged files of `target`:
+// ".TARGET.<pid>-<n>.tmp".
+bool IsStagedName(const std::string& name, const std::string& target) {
+    const std::string prefix = "." + target + ".";
     const std::string suffix = ".tmp";
     if (name.size() <= prefix.size() + suffix.size() || name.compare(0, prefix.size(), prefix) != 0 ||
         name.compare(name.size() - suffix.size(), suffix.size(), suffix) != 0) {
@@ -128,7 +128,10 @@ void DeliveryHandOff::RemoveStaleStagedFiles() {
     const DeliveryRecord* latest = ledger_.Latest();
     for (const std::string& name : platform_.ListDirectory(settings_.SpoolDir)) {
         const std::string path = settings_.SpoolDir + platform_.PathSeparator() + name;
-        if (IsStagedName(name) && !(latest && !latest->Settled() && latest->staged == path)) {
+        // A delivery's or a rewritten ledger's, left by an interruption.
+        const bool staged =
+            IsStagedName(name, "X.DAT") || IsStagedName(name, DeliveryLedger::kFileName);
+        if (staged && !(latest && !latest->Settled() && latest->staged == path)) {
             static_cast<void>(platform_.RemoveFile(path));
         }
     }
