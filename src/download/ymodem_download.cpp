@@ -13,6 +13,9 @@ YmodemDownload::~YmodemDownload() {
 
 void YmodemDownload::Start(Time now) {
     Stop(now);
+    // Answers left from a line that has gone are no answers on this one: a
+    // cancel among them would end the next sender before it began.
+    output_.clear();
     receiver_ = std::make_unique<YmodemReceiver>(now, static_cast<FileSink&>(*this));
     if (lastEnding_) {
         receiver_->RememberEnding(*lastEnding_);
