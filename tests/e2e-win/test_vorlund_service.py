@@ -36,6 +36,8 @@ NO_OUTDIR = escaped(b"Utdatamappen finns inte och kunde inte skapas. Applikation
 with open(os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "src", "app",
                        "win32", "dist", "Vorlund.ini"), encoding="utf-8") as example:
     DIST_SETTINGS = example.read().replace("\n", "\r\n").encode("cp1252")
+# The exit code of a process that the stand-in ended as a kill would.
+CRASHED = 99
 TEARDOWN = ["Unadvise 1", "SetClientSite null", "Close 1", "release"]
 # Where the tray icon went in the teardown, seen from the control's close:
 # a control that was not detached goes first, before the icon's removal; a
@@ -47,8 +49,8 @@ def teardown(icon):
     return TEARDOWN[:3] + ["%s %s" % (TRAY_CLASS, icon)] + TEARDOWN[3:]
 
 
-def starts(prefix):
-    return lambda lines: any(line.startswith(prefix) for line in lines)
+def starts(prefix, times=1):
+    return lambda lines: sum(line.startswith(prefix) for line in lines) >= times
 
 
 class VorlundServiceTest(unittest.TestCase):
@@ -142,6 +144,46 @@ class VorlundServiceTest(unittest.TestCase):
                 self.assertEqual(copy.read(), b"K1;1\r\nK2;2\r\n")
         self.assert_info_box(CANNOT_CREATE_EXPORT)
         run.wait_for_log(starts("Download 2 "))
+        self.drive("close", APP_CLASS, APP_TITLE)
+        self.assertEqual(run.wait(), 0)
+
+    def test_a_killed_service_exports_its_delivery_once_after_the_restart(self):
+        first = os.path.join(SESSION.root, "crashed.dat")
+        with open(first, "wb") as out:
+            out.write(b"C1;1\r\nC2;2\r\n")
+        second = os.path.join(SESSION.root, "unannounced.dat")
+        with open(second, "wb") as out:
+            out.write(b"D1;4\r\n")
+        # Killed as the conversion starts: recorded, not yet exported.
+        run = self.service("after-download 1 deliver 300 %s\ncrash-at conversion\n"
+                           % windows_path(first))
+        self.assertEqual(run.wait(), CRASHED)
+        self.assertEqual(run.log()[-1], "crash at conversion")
+        with open(run.path("Spool", "Leveranser.log")) as ledger:
+            self.assertEqual([line.split()[:2] for line in ledger], [["1", "received"]])
+        self.assertEqual(os.listdir(run.path("Out")), [])
+
+        # The restart exports it before its first reception; then the control
+        # writes the next delivery and dies before it can report it.
+        run.restart("after-download 1 deliver 300 %s\ncrash-at arrival\n" % windows_path(second))
+        self.assertEqual(run.wait(timeout=30), CRASHED)
+        self.assertEqual(run.log()[-2:], ["deliver ok", "crash at arrival"])
+        exports = os.listdir(run.path("Out"))
+        self.assertEqual(len(exports), 1)
+        with open(run.path("Out", exports[0]), "rb") as export:
+            self.assertEqual(export.read(), b"C1,1\r\nC2,2\r\n")
+        self.assertFalse(os.path.exists(run.path("Spool", "Okonverterade")))
+
+        # Whether that X.DAT was written whole nobody can tell: kept, not
+        # converted.
+        run.restart()
+        run.wait_for_log(starts("Download 1 ", times=3), timeout=30)
+        self.assertEqual(os.listdir(run.path("Out")), exports)
+        kept = os.listdir(run.path("Spool", "Okonverterade"))
+        self.assertEqual(len(kept), 1)
+        self.assertRegex(kept[0], r"^\d{8}-\d{6}-U\.DAT$")
+        with open(run.path("Spool", "Okonverterade", kept[0]), "rb") as copy:
+            self.assertEqual(copy.read(), b"D1;4\r\n")
         self.drive("close", APP_CLASS, APP_TITLE)
         self.assertEqual(run.wait(), 0)
 

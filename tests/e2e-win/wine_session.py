@@ -159,14 +159,14 @@ class ServiceRun:
         self.exe = os.path.join(self.app_dir, "Vorlund.exe")
         shutil.copy(session.vorlund, self.exe)
         self.log_path = os.path.join(directory, "standin.log")
-        scenario_path = os.path.join(directory, "scenario.txt")
-        with open(scenario_path, "w") as out:
+        self.scenario_path = os.path.join(directory, "scenario.txt")
+        with open(self.scenario_path, "w") as out:
             out.write(scenario)
         if settings is not None:
             with open(os.path.join(self.app_dir, "Vorlund.ini"), "wb") as out:
                 out.write(settings)
         self.env = dict(session.env)
-        self.env["VORLUND_STANDIN_SCENARIO"] = windows_path(scenario_path)
+        self.env["VORLUND_STANDIN_SCENARIO"] = windows_path(self.scenario_path)
         self.env["VORLUND_STANDIN_LOG"] = windows_path(self.log_path)
         self.process = None
 
@@ -178,6 +178,13 @@ class ServiceRun:
         self.process = subprocess.Popen(command, env=self.env, stdout=subprocess.DEVNULL,
                                         stderr=subprocess.DEVNULL)
         return self
+
+    def restart(self, scenario=""):
+        """Starts Vorlund.exe again in the same directory, as after a crash,
+        with the stand-in following `scenario` now; its log goes on."""
+        with open(self.scenario_path, "w") as out:
+            out.write(scenario)
+        return self.start()
 
     def start_copy(self):
         """Starts the same Vorlund.exe once more; returns that process."""

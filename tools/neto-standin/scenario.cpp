@@ -66,6 +66,14 @@ bool ParseLine(const std::string& line, Scenario& scenario) {
         scenario.withSender = true;
         return true;
     }
+    if (directive == "crash-at") {
+        std::string step;
+        words >> step;
+        scenario.crashAt = step == "arrival"      ? CrashPoint::kArrival
+                           : step == "conversion" ? CrashPoint::kConversion
+                                                  : CrashPoint::kNone;
+        return scenario.crashAt != CrashPoint::kNone;
+    }
     if (directive == "after-download") {
         Reaction reaction;
         if (!ParseReaction(words, reaction)) {

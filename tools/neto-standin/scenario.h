@@ -20,6 +20,12 @@
 //                                FILE to RcvDir\X.DAT and report code 1000
 //   after-download N report MS CODE [FINAL]
 //                                MS ms after the N-th Download, report CODE
+//   crash-at STEP                at STEP of every delivery, end the process as
+//                                a kill would (exit code 99; see crash.h):
+//                                "arrival" once X.DAT is written, before code
+//                                1000 is reported; "conversion" when the
+//                                service, handling code 1000, opens X.DAT for
+//                                itself alone to convert it
 #pragma once
 
 #include <cstdint>
@@ -40,6 +46,8 @@ struct Reaction {
     std::string source;  // kDeliver: the file that becomes X.DAT
 };
 
+enum class CrashPoint { kNone, kArrival, kConversion };
+
 struct Scenario {
     std::set<long> refusedProperties;
     std::set<int> refusedDownloads;
@@ -50,6 +58,7 @@ struct Scenario {
     bool withSender = false;
     std::string watchedWindow;
     std::vector<Reaction> reactions;
+    CrashPoint crashAt = CrashPoint::kNone;
 };
 
 // Parses `text`; on a bad line returns false with its number in `badLine`.

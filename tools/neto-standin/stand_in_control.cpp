@@ -5,6 +5,7 @@
 #include <array>
 #include <string_view>
 
+#include "crash.h"
 #include "module.h"
 
 namespace standin {
@@ -367,6 +368,12 @@ void StandInControl::React(UINT_PTR timerId) {
         const std::wstring target = pending.rcvDir + L"\\X.DAT";
         const bool copied = CopyFileW(Wide(reaction.source).c_str(), target.c_str(), FALSE);
         log_.Write(std::string("deliver ") + (copied ? "ok" : "failed"));
+        if (scenario_.crashAt == CrashPoint::kArrival) {
+            CrashNow(log_, "arrival");
+        }
+        if (scenario_.crashAt == CrashPoint::kConversion) {
+            CrashAtConversion(log_);
+        }
     } else if (reaction.code == 30) {
         running_ = false;  // the port could not be opened: the protocol has ended
     }
