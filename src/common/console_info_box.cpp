@@ -3,7 +3,15 @@
 namespace vorlund {
 
 void ConsoleInfoBox::ShowInfoBox(std::string_view text) {
+    ShowInfoBoxWithDetail(text, {});
+}
+
+void ConsoleInfoBox::ShowInfoBoxWithDetail(std::string_view text, std::string_view detail) {
     std::string line = toTerminal_(text);
+    if (!detail.empty()) {
+        line += ": ";
+        line += detail;
+    }
     line += '\n';
     std::fwrite(line.data(), 1, line.size(), stream_);
     std::fflush(stream_);

@@ -12,6 +12,13 @@ class InfoBox {
     virtual ~InfoBox() = default;
     // `text` is code page 1252, shown unchanged.
     virtual void ShowInfoBox(std::string_view text) = 0;
+    // The same, with what an operator needs to act on it: the path
+    // concerned and the system's reason, in the terminal's encoding. Where
+    // there is room for it (a line on a console or in a journal) it follows
+    // the text after ": "; a box on a desktop shows the text alone.
+    virtual void ShowInfoBoxWithDetail(std::string_view text, std::string_view /*detail*/) {
+        ShowInfoBox(text);
+    }
 };
 
 }  // namespace vorlund

@@ -17,6 +17,11 @@ bool EnsureDirectory(const Platform& platform, const std::string& path) {
     return platform.IsDirectory(path) || platform.MakeDirectory(path);
 }
 
+// The directory that could not be made, and why, for an operator to act on.
+std::string FailedDirectory(const Platform& platform, const std::string& path) {
+    return path + ": " + platform.LastErrorText();
+}
+
 std::int32_t IntegerOr(const SettingsFile& file, std::string_view key, std::int32_t fallback) {
     return ParseInteger(file.Value(key)).value_or(fallback);
 }
@@ -32,7 +37,8 @@ std::variant<ServiceSettings, StartupFailure> LoadServiceSettings(std::string_vi
     settings.SpoolDir = settings.AppDir + "Spool";
 
     if (!EnsureDirectory(platform, settings.SpoolDir)) {
-        infoBox.ShowInfoBox(kSpoolFailureText);
+        infoBox.ShowInfoBoxWithDetail(kSpoolFailureText,
+                                      FailedDirectory(platform, settings.SpoolDir));
         return StartupFailure{kSpoolDirectoryFailure};
     }
 
@@ -55,7 +61,8 @@ std::variant<ServiceSettings, StartupFailure> LoadServiceSettings(std::string_vi
     settings.Aggregation = IntegerOr(file, "Aggregation", 1) != 0;
 
     if (!EnsureDirectory(platform, settings.OutDir)) {
-        infoBox.ShowInfoBox(kOutputFailureText);
+        infoBox.ShowInfoBoxWithDetail(kOutputFailureText,
+                                      FailedDirectory(platform, settings.OutDir));
         return StartupFailure{kOutputDirectoryFailure};
     }
     return settings;

@@ -54,6 +54,11 @@ void PosixShell::ShowInfoBox(std::string_view text) {
     journal_.WriteMessage(text);
 }
 
+void PosixShell::ShowInfoBoxWithDetail(std::string_view text, std::string_view detail) {
+    journal_.SetPendingDetail(std::string(detail));
+    journal_.WriteMessage(text);
+}
+
 void PosixShell::ShowFailureBox(std::string_view caption, std::string_view text) {
     std::string line(caption);
     line += ": ";

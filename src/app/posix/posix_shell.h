@@ -20,6 +20,8 @@ class PosixShell final : public Shell {
     // The text, followed by the journal's pending detail when there is one; a
     // failure that is retried on its own is written at most once a minute.
     void ShowInfoBox(std::string_view text) override;
+    // The same with this detail in place of the pending one.
+    void ShowInfoBoxWithDetail(std::string_view text, std::string_view detail) override;
     // "caption: text".
     void ShowFailureBox(std::string_view caption, std::string_view text) override;
     std::unique_ptr<TickSource> CreateTickSource(std::function<void()> onTick) override;
