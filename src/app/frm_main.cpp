@@ -100,8 +100,8 @@ void TfrmMain::NetoCtl1ProtocolMessage(const ProtocolMessage& message) {
         case kComPortCannotBeOpened:
             // The control's own message says which port and why, where it
             // says anything; the cycle tries again after every report.
-            shell_.ShowDetailedInfoBox(kCannotOpenComPort, Utf16ToCp1252(message.strMessage),
-                                       Recurrence::kRetried);
+            shell_.ShowInfoBoxWithDetail(kCannotOpenComPort, Utf16ToCp1252(message.strMessage),
+                                         Recurrence::kRetried);
             Timer2.SetEnabled(true);
             break;
         case kFileReceived: {
@@ -167,11 +167,10 @@ void TfrmMain::ShowSettlement(const Settlement& settlement) {
             return;
         case Settlement::Kind::kKept:
         case Settlement::Kind::kNothingToKeep:
-            shell_.ShowDetailedInfoBox(kCannotCreateExport, settlement.detail, Recurrence::kOnce);
+            shell_.ShowInfoBoxWithDetail(kCannotCreateExport, settlement.detail);
             return;
         case Settlement::Kind::kNotKept:
-            shell_.ShowDetailedInfoBox(kCannotCreateExportNorKeep, settlement.detail,
-                                       Recurrence::kOnce);
+            shell_.ShowInfoBoxWithDetail(kCannotCreateExportNorKeep, settlement.detail);
             return;
     }
 }

@@ -15,19 +15,8 @@ namespace vorlund {
 // user has dismissed the box, and meanwhile the platform goes on dispatching
 // the thread's events (timer ticks, control events, menu commands). A quit
 // request also ends an open box, as dialog loops do on Windows.
-// Whether a failure will be tried again on its own, over and over.
-enum class Recurrence { kOnce, kRetried };
-
 class Shell : public InfoBox {
   public:
-    // ShowInfoBox(text), where the platform has room for more than the box
-    // (the Linux journal): what failed and the system's reason follow the
-    // text, and a failure that is retried on its own is not repeated there
-    // every time. A desktop box shows the text alone, unchanged.
-    virtual void ShowDetailedInfoBox(std::string_view text, std::string_view /*detail*/,
-                                     Recurrence /*recurrence*/) {
-        ShowInfoBox(text);
-    }
 
     // A native periodic timer whose ticks arrive through the event loop and
     // call `onTick`. The callback never throws (it goes through the event

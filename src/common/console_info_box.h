@@ -17,6 +17,8 @@ class ConsoleInfoBox : public InfoBox {
     ConsoleInfoBox(std::FILE* stream, TextConverter toTerminal)
         : stream_(stream), toTerminal_(toTerminal) {}
     void ShowInfoBox(std::string_view text) override;
+    void ShowInfoBoxWithDetail(std::string_view text, std::string_view detail,
+                               Recurrence recurrence = Recurrence::kOnce) override;
 
   private:
     std::FILE* stream_;

@@ -14,9 +14,11 @@ Result<std::string> ChooseKeptPath(const ServiceSettings& settings, const Platfo
                                    std::string_view reason) {
     const char separator = platform.PathSeparator();
     const std::string folder = settings.SpoolDir + separator + kKeptFolder;
-    if (!platform.IsDirectory(folder) && !platform.MakeDirectory(folder) &&
-        !platform.IsDirectory(folder)) {
-        return Failure{folder + ": the folder cannot be made"};
+    if (!platform.IsDirectory(folder)) {
+        // Another program may have made it meanwhile.
+        if (Status made = platform.MakeDirectory(folder); !made && !platform.IsDirectory(folder)) {
+            return Failure{folder + ": " + made.reason()};
+        }
     }
     std::string stem = folder;
     stem += separator;

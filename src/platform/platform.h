@@ -79,7 +79,7 @@ class Platform {
     virtual std::string ExecutablePath() const = 0;
     virtual bool IsDirectory(const std::string& path) const = 0;
     // One level: fails when the parent is missing or the name is taken.
-    virtual bool MakeDirectory(const std::string& path) const = 0;
+    virtual Status MakeDirectory(const std::string& path) const = 0;
     // The whole file as bytes; false when it is missing, unreadable or held
     // open for writing by another program.
     virtual bool ReadSettingsFile(const std::string& path, std::string& content) const = 0;

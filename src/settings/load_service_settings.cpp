@@ -13,8 +13,15 @@ constexpr std::string_view kSpoolFailureText =
 constexpr std::string_view kOutputFailureText =
     "Utdatamappen finns inte och kunde inte skapas. Applikationen avslutas";
 
-bool EnsureDirectory(const Platform& platform, const std::string& path) {
-    return platform.IsDirectory(path) || platform.MakeDirectory(path);
+// Fails with the directory and the system's reason, for an operator to act on.
+Status EnsureDirectory(const Platform& platform, const std::string& path) {
+    if (platform.IsDirectory(path)) {
+        return {};
+    }
+    if (Status made = platform.MakeDirectory(path); !made) {
+        return Failure{path + ": " + made.reason()};
+    }
+    return {};
 }
 
 std::int32_t IntegerOr(const SettingsFile& file, std::string_view key, std::int32_t fallback) {
@@ -31,8 +38,8 @@ std::variant<ServiceSettings, StartupFailure> LoadServiceSettings(std::string_vi
     settings.AppDir = std::string(executablePath.substr(0, executablePath.rfind(separator) + 1));
     settings.SpoolDir = settings.AppDir + "Spool";
 
-    if (!EnsureDirectory(platform, settings.SpoolDir)) {
-        infoBox.ShowInfoBox(kSpoolFailureText);
+    if (Status spool = EnsureDirectory(platform, settings.SpoolDir); !spool) {
+        infoBox.ShowInfoBoxWithDetail(kSpoolFailureText, spool.reason());
         return StartupFailure{kSpoolDirectoryFailure};
     }
 
@@ -54,8 +61,8 @@ std::variant<ServiceSettings, StartupFailure> LoadServiceSettings(std::string_vi
     settings.Separator = IntegerOr(file, "Separator", 0);
     settings.Aggregation = IntegerOr(file, "Aggregation", 1) != 0;
 
-    if (!EnsureDirectory(platform, settings.OutDir)) {
-        infoBox.ShowInfoBox(kOutputFailureText);
+    if (Status out = EnsureDirectory(platform, settings.OutDir); !out) {
+        infoBox.ShowInfoBoxWithDetail(kOutputFailureText, out.reason());
         return StartupFailure{kOutputDirectoryFailure};
     }
     return settings;

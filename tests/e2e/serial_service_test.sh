@@ -217,7 +217,7 @@ spool-file)
     start_service
     await_exit 5
     [ "$exit_code" -eq 1 ] || fail "exit code $exit_code"
-    [ "$(cat "$work/stderr")" = '<3>Mapp för temporära filer kunde ej skapas. Applikationen avslutas' ] ||
+    [ "$(cat "$work/stderr")" = "<3>Mapp för temporära filer kunde ej skapas. Applikationen avslutas: $app/Spool: File exists" ] ||
         fail "message"
     ;;
 output-dir)
@@ -225,7 +225,7 @@ output-dir)
     start_service
     await_exit 5
     [ "$exit_code" -eq 2 ] || fail "exit code $exit_code"
-    [ "$(cat "$work/stderr")" = '<3>Utdatamappen finns inte och kunde inte skapas. Applikationen avslutas' ] ||
+    [ "$(cat "$work/stderr")" = "<3>Utdatamappen finns inte och kunde inte skapas. Applikationen avslutas: $work/missing/deeper: No such file or directory" ] ||
         fail "message"
     ;;
 *)

@@ -31,7 +31,9 @@ class FaultPlatform : public Platform {
     char PathSeparator() const override { return real_.PathSeparator(); }
     std::string ExecutablePath() const override { return real_.ExecutablePath(); }
     bool IsDirectory(const std::string& path) const override { return real_.IsDirectory(path); }
-    bool MakeDirectory(const std::string& path) const override { return real_.MakeDirectory(path); }
+    Status MakeDirectory(const std::string& path) const override {
+        return real_.MakeDirectory(path);
+    }
     bool ReadSettingsFile(const std::string& path, std::string& content) const override {
         return real_.ReadSettingsFile(path, content);
     }

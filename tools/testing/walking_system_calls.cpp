@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 
 #include "platform/posix/durable_file.h"
 
@@ -97,7 +98,9 @@ int WalkingSystemCalls::Rename(const char* from, const char* to) {
     Change change{Change::Kind::kRename, from, to, {}};
     if (mode_ == Mode::kPowerCut && ::access(to, F_OK) == 0) {
         change.saved = scratch_ + "/saved-" + std::to_string(unflushed_.size());
-        ::link(to, change.saved.c_str());
+        if (::link(to, change.saved.c_str()) != 0) {
+            change.saved.clear();  // the file it replaces cannot come back
+        }
     }
     const int result = ::rename(from, to);
     if (result == 0) {
@@ -134,7 +137,10 @@ int WalkingSystemCalls::Unlink(const char* path) {
 
 void WalkingSystemCalls::LoseWhatWasNotFlushed() {
     for (const auto& [path, size] : flushed_) {
-        ::truncate(path.c_str(), size);
+        // A file taken away since has nothing left to lose.
+        if (::truncate(path.c_str(), size) != 0 && errno != ENOENT) {
+            std::abort();
+        }
     }
     for (auto change = unflushed_.rbegin(); change != unflushed_.rend(); ++change) {
         switch (change->kind) {

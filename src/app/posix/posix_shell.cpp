@@ -47,8 +47,8 @@ void PosixShell::ShowInfoBox(std::string_view text) {
     journal_.WriteMessage(text);
 }
 
-void PosixShell::ShowDetailedInfoBox(std::string_view text, std::string_view detail,
-                                     Recurrence recurrence) {
+void PosixShell::ShowInfoBoxWithDetail(std::string_view text, std::string_view detail,
+                                       Recurrence recurrence) {
     journal_.WriteMessage(text, detail, recurrence);
 }
 

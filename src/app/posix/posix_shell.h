@@ -20,8 +20,8 @@ class PosixShell final : public Shell {
     void ShowInfoBox(std::string_view text) override;
     // The text and its detail on one line; a failure that is retried on its
     // own is written at most once a minute.
-    void ShowDetailedInfoBox(std::string_view text, std::string_view detail,
-                             Recurrence recurrence) override;
+    void ShowInfoBoxWithDetail(std::string_view text, std::string_view detail,
+                               Recurrence recurrence = Recurrence::kOnce) override;
     // "caption: text".
     void ShowFailureBox(std::string_view caption, std::string_view text) override;
     std::unique_ptr<TickSource> CreateTickSource(std::function<void()> onTick) override;

@@ -17,6 +17,7 @@
 #include <typeinfo>
 #include <variant>
 
+#include "app/application_claim.h"
 #include "app/application_title.h"
 #include "app/command_line.h"
 #include "app/frm_main.h"
@@ -48,14 +49,15 @@ constexpr char kHelp[] =
     "until SIGTERM or SIGINT. Messages go to standard error.\n"
     "\n"
     "APPDIR is the application directory, which holds Vorlund.ini, Spool and, by\n"
-    "default, Out; without it, the directory of this program.\n"
+    "default, Out; without it, the directory of this program (but never a system\n"
+    "directory such as /usr/bin). One vorlund works in an APPDIR at a time.\n"
     "\n"
     "      --help     display this help and exit\n"
     "      --version  output version information and exit\n"
     "\n"
     "Exit status: 0 after SIGTERM or SIGINT; 1 the spool directory, 2 the output\n"
     "directory can neither be found nor made; 3 the service cannot start for\n"
-    "another reason; 64 bad command line.\n";
+    "another reason; 4 another vorlund works in APPDIR; 64 bad command line.\n";
 
 // Waiting for the first delivery, once the line is watched.
 constexpr char kWaitingForDelivery[] = "V\xE4ntar p\xE5 leverans";
@@ -83,9 +85,14 @@ int RunService(const std::optional<std::string>& appDir) {
 
     const Platform& platform = NativePlatform();
     const std::string executable = platform.ExecutablePath();
-    auto loaded = LoadServiceSettings(
-        appDir ? ExecutablePathIn(*appDir, platform.PathSeparator(), kProgram) : executable,
-        platform, shell);
+    const std::string inAppDir =
+        appDir ? ExecutablePathIn(*appDir, platform.PathSeparator(), kProgram) : executable;
+    const auto claim = ClaimApplicationDirectory(inAppDir, platform.PathSeparator());
+    if (const auto* refusal = std::get_if<StartRefusal>(&claim)) {
+        journal.Write(Priority::kError, refusal->text, refusal->detail);
+        return refusal->exitCode;
+    }
+    auto loaded = LoadServiceSettings(inAppDir, platform, shell);
     if (const auto* failure = std::get_if<StartupFailure>(&loaded)) {
         return failure->exitCode;
     }
@@ -134,7 +141,9 @@ void ReportStartupFailure(const std::string& className, std::string message) {
 }  // namespace vorlund
 
 int main(int argc, char** argv) {
-    const vorlund::CommandLine command = vorlund::ParseCommandLine(argc, argv);
+    const vorlund::Platform& platform = vorlund::NativePlatform();
+    const vorlund::CommandLine command = vorlund::RequireApplicationDirectory(
+        vorlund::ParseCommandLine(argc, argv), platform.ExecutablePath(), platform.PathSeparator());
     if (const auto status =
             vorlund::AnswerWithoutRunning(command, vorlund::kProgram, vorlund::kHelp)) {
         return *status;

@@ -60,8 +60,11 @@ class PosixPlatform final : public Platform {
         return ::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
     }
 
-    bool MakeDirectory(const std::string& path) const override {
-        return ::mkdir(path.c_str(), 0777) == 0;
+    Status MakeDirectory(const std::string& path) const override {
+        if (::mkdir(path.c_str(), 0777) != 0) {
+            return SystemFailure(errno);
+        }
+        return {};
     }
 
     bool ReadSettingsFile(const std::string& path, std::string& content) const override {

@@ -1,10 +1,12 @@
 #include "platform/posix/serial_port.h"
 
+#include "platform/posix/lock_holder.h"
 #include "platform/posix/system_error_text.h"
 
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -78,25 +80,72 @@ bool Configure(int fd, const LineSettings& settings) {
            ::tcsetattr(fd, TCSANOW, &line) == 0;
 }
 
+std::string HeldByAnother(const std::optional<std::string>& holder) {
+    std::string text = "held by another program";
+    if (holder) {
+        text += " (" + *holder + ")";
+    }
+    return text;
+}
+
+// Who holds the line by a flock(2) lock (picocom, another vorlund), as far
+// as the system tells. A lock of this very process, taken through another
+// descriptor, names no other program.
+std::optional<std::string> FlockHolderOf(const struct stat& line) {
+    const std::optional<pid_t> pid = FlockHolder(line.st_dev, line.st_ino);
+    return pid && *pid != ::getpid() ? std::optional<std::string>(DescribeProcess(*pid))
+                                     : std::nullopt;
+}
+
 }  // namespace
 
 bool SerialPort::SupportsBaudrate(std::int32_t baudrate) {
     return SpeedOf(baudrate).has_value();
 }
 
-SerialPort SerialPort::Open(const std::string& device, const LineSettings& settings) {
+SerialPort SerialPort::Open(const std::string& device, const LineSettings& settings,
+                            const std::string& lockDirectory) {
+    // A line held by a lock file is not even opened: opening a serial line
+    // raises its modem lines under the program that has it.
+    if (const auto holder = DeviceLockFile::HeldBy(lockDirectory, device)) {
+        return Failed(HeldByAnother(holder));
+    }
     UniqueFd fd(::open(device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
     if (!fd) {
-        return Failed(SystemErrorText(errno));
+        const int error = errno;
+        struct stat line {};
+        if (error == EBUSY && ::stat(device.c_str(), &line) == 0) {
+            // Another program opened it in exclusive mode, as this one does.
+            return Failed(HeldByAnother(FlockHolderOf(line)));
+        }
+        if (error == EPERM) {
+            // Not the file's permissions (that is EACCES): the service
+            // manager's device policy keeps the service from the device.
+            return Failed(SystemErrorText(error) +
+                          " (the service may not use this device: see DeviceAllow in vorlund(8))");
+        }
+        return Failed(SystemErrorText(error));
     }
     if (!::isatty(fd.get())) {
         return Failed("not a serial line");
     }
     // A port is one program's at a time, as on the desktop the service comes
-    // from: the lock keeps out a second service, the exclusive mode any other
-    // program that opens the device after us.
+    // from: the flock(2) lock keeps out a second service and picocom, the
+    // lock file minicom and cu, the exclusive mode any other program that
+    // opens the device after us.
     if (::flock(fd.get(), LOCK_EX | LOCK_NB) != 0) {
-        return Failed(errno == EWOULDBLOCK ? "held by another program" : SystemErrorText(errno));
+        const int error = errno;
+        struct stat line {};
+        if (error != EWOULDBLOCK) {
+            return Failed(SystemErrorText(error));
+        }
+        return Failed(
+            HeldByAnother(::fstat(fd.get(), &line) == 0 ? FlockHolderOf(line) : std::nullopt));
+    }
+    std::optional<std::string> heldBy;
+    DeviceLockFile lockFile = DeviceLockFile::Make(lockDirectory, device, heldBy);
+    if (heldBy) {
+        return Failed(HeldByAnother(heldBy));
     }
     if (::ioctl(fd.get(), TIOCEXCL) != 0) {
         return Failed(SystemErrorText(errno));
@@ -106,7 +155,9 @@ SerialPort SerialPort::Open(const std::string& device, const LineSettings& setti
     }
     // Whatever arrived before we were listening belongs to no transfer of ours.
     ::tcflush(fd.get(), TCIFLUSH);
-    return SerialPort(std::move(fd));
+    SerialPort port(std::move(fd));
+    port.lockFile_ = std::move(lockFile);
+    return port;
 }
 
 SerialPort SerialPort::Failed(std::string failure) {
@@ -118,6 +169,7 @@ SerialPort SerialPort::Failed(std::string failure) {
 SerialPort& SerialPort::operator=(SerialPort&& other) noexcept {
     Close();
     fd_ = std::move(other.fd_);
+    lockFile_ = std::move(other.lockFile_);
     failure_ = std::move(other.failure_);
     return *this;
 }
@@ -127,6 +179,7 @@ void SerialPort::Close() {
         ::ioctl(fd_.get(), TIOCNXCL);
         fd_.reset();
     }
+    lockFile_.Release();
 }
 
 std::int64_t SerialPort::Read(char* buffer, std::size_t size) {

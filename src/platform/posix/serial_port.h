@@ -7,6 +7,7 @@
 #include <string>
 #include <string_view>
 
+#include "platform/posix/device_lock_file.h"
 #include "platform/posix/unique_fd.h"
 
 namespace vorlund {
@@ -26,8 +27,11 @@ class SerialPort {
     static bool SupportsBaudrate(std::int32_t baudrate);
 
     // A closed port, with its Failure, when the device cannot be opened, is
-    // not a terminal, is held by another program, or refuses the settings.
-    static SerialPort Open(const std::string& device, const LineSettings& settings);
+    // not a terminal, is held by another program (by a lock file in
+    // `lockDirectory`, a flock(2) lock or the exclusive mode), or refuses the
+    // settings. An open port holds all three.
+    static SerialPort Open(const std::string& device, const LineSettings& settings,
+                           const std::string& lockDirectory = kDeviceLockDirectory);
 
     SerialPort() = default;
     SerialPort(SerialPort&&) = default;
@@ -44,8 +48,8 @@ class SerialPort {
     // take more now); -1 when the line has failed.
     std::int64_t Write(std::string_view bytes);
 
-    // Gives the device up, exclusive mode included, so that it can be opened
-    // again at once.
+    // Gives the device up, exclusive mode and lock file included, so that it
+    // can be opened again at once.
     void Close();
 
     // Why the open, or the latest read or write, failed, in the system's
@@ -57,6 +61,7 @@ class SerialPort {
     static SerialPort Failed(std::string failure);
 
     UniqueFd fd_;
+    DeviceLockFile lockFile_;
     std::string failure_;
 };
 

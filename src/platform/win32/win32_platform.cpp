@@ -41,8 +41,11 @@ class Win32Platform final : public Platform {
         return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
     }
 
-    bool MakeDirectory(const std::string& path) const override {
-        return ::CreateDirectoryA(path.c_str(), nullptr) != 0;
+    Status MakeDirectory(const std::string& path) const override {
+        if (!::CreateDirectoryA(path.c_str(), nullptr)) {
+            return LastSystemFailure();
+        }
+        return {};
     }
 
     bool ReadSettingsFile(const std::string& path, std::string& content) const override {

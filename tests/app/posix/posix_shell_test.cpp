@@ -23,8 +23,8 @@ class PosixShellTest : public ::testing::Test {
 
 TEST_F(PosixShellTest, BoxesAreSingleUtf8ErrorLinesWithTheirDetail) {
     shell_.ShowInfoBox("Kunde inte \xF6ppna COM-port.");
-    shell_.ShowDetailedInfoBox("Kunde inte \xF6ppna COM-port.",
-                               "/dev/ttyUSB0: No such file or directory", Recurrence::kOnce);
+    shell_.ShowInfoBoxWithDetail("Kunde inte \xF6ppna COM-port.",
+                                 "/dev/ttyUSB0: No such file or directory");
     shell_.ShowFailureBox("Vorlund", "Line one\r\nline two.");
     EXPECT_EQ(stream_.Text(),
               "<3>Kunde inte \xC3\xB6ppna COM-port.\n"
