@@ -16,7 +16,7 @@ ATTEMPTS = 4
 SZ_TIMEOUT = 300
 # What a restarted service needs to open the line again and convert what it
 # had recorded, before the exports are taken as settled.
-RECOVERY = 2.5
+RECOVERY = 1.5
 KILL_POINTS = ["at a random moment", "in the middle of a transfer", "right after X.DAT changed",
                "while converting"]
 
@@ -71,11 +71,15 @@ def listing(folder, hidden=False):
     return {name for name in os.listdir(folder) if hidden or not name.startswith(".")}
 
 
-def block_at(rng, index, content, last=True):
-    """A block of file `index` to strike at: (index, blocks of 128 bytes sent);
-    with `last`, up to the file's end, where only its EOT is left to send."""
+def block_at(rng, index, content, kilo, last=True):
+    """A point in file `index` to strike at: (index, a count of 128-byte
+    blocks). sz shows the count before each block it sends, its first one
+    numbered 1, eight at a time with 1 KB blocks (-k); with `last` the
+    point may be as late as the last block, else it comes in the first half,
+    far enough from the end for the harness to strike before the end does."""
     blocks = math.ceil(len(content) / 128)
-    return index, rng.randint(0, max(1, blocks if last else blocks - 1))
+    top = blocks - (7 if kilo else 0)
+    return index, rng.randint(0, max(0, top if last else top // 2))
 
 
 class Run:
@@ -91,6 +95,7 @@ class Run:
         self.deliveries = []
         self.window_of = {}  # export or kept file -> the group it appeared in
         self.pulls = 0
+        self.failed_batches = 0  # batches whose first sending failed as planned
 
     def state(self):
         return (frozenset(listing(self.out_dir)), frozenset(listing(self.kept_dir)),
@@ -126,7 +131,7 @@ class Run:
         for position in range(3 if batch else 1):
             number = len(self.deliveries)
             # A batch's third file is long enough to be struck in the middle.
-            smallest = (4000 if position == 2 else 1) if batch else 0
+            smallest = (8000 if position == 2 else 1) if batch else 0
             content = make_content(rng, number, smallest, self.args.largest)
             name = "D%04d.DAT" % number
             with open(os.path.join(self.work, name), "wb") as f:
@@ -143,8 +148,9 @@ class Run:
         attempts = 0
         while attempts < ATTEMPTS + batch:
             attempts += 1
-            strikes = self.choose_strikes(rng, group, batch and attempts == 1)
+            strikes = self.choose_strikes(rng, group, batch and attempts == 1, "-k" in options)
             done = self.attempt(group, options, strikes)
+            self.failed_batches += batch and attempts == 1 and not done
             if done:
                 break
         self.note_window(index)
@@ -155,12 +161,12 @@ class Run:
                         for d in group),
                time.monotonic() - began), flush=True)
 
-    def choose_strikes(self, rng, group, failing_batch):
+    def choose_strikes(self, rng, group, failing_batch, kilo):
         size = sum(len(d.content) for d in group)
         strikes = {}
         chance = rng.random()
         if failing_batch:
-            where = block_at(rng, 2, group[2].content, last=False)
+            where = block_at(rng, 2, group[2].content, kilo, last=False)
             strikes["pull_at" if rng.random() < 0.5 else "drop_at"] = where
             strikes["label"] = " in a batch's third file"
         elif chance < self.args.pull:
@@ -169,12 +175,12 @@ class Run:
             strikes["pull_at_end"] = True
         if rng.random() < self.args.drop and not failing_batch:
             index = rng.randrange(len(group))
-            strikes["drop_at"] = block_at(rng, index, group[index].content)
+            strikes["drop_at"] = block_at(rng, index, group[index].content, kilo)
         if rng.random() < self.args.kill:
             strikes["kill"] = rng.choice(KILL_POINTS)
             strikes["kill_after"] = rng.uniform(0, 0.3 + size / 20000)
             index = rng.randrange(len(group))
-            strikes["kill_at"] = block_at(rng, index, group[index].content)
+            strikes["kill_at"] = block_at(rng, index, group[index].content, kilo)
             strikes["term"] = rng.random() < self.args.term
         return strikes
 

@@ -35,12 +35,18 @@ The checks, all in check() at the end of the run, per delivery:
 - a delivery kept in Spool/Okonverterade instead of exported counts as kept,
   neither lost nor doubled, only if a journal line names the kept file; a
   delivery both exported and kept would be exported again by whoever
-  follows the kept file's instructions, and fails.
+  follows the kept file's instructions, and fails;
+- the run made at least the faults --at-least names, so that a run whose
+  faults missed their moment does not pass for a proof.
+
+It prints what it made and found; `totals:` gives the same as name=value
+for bench/faulty_line_soak.sh to add up.
 
     faulty_line_test.py VORLUND CONVERT FAULTY_LINE [--deliveries N]
         [--batches N] [--seed S] [--faults "flip=... hangup=..."]
         [--largest BYTES] [--pull CHANCE] [--pull-at-end CHANCE]
         [--kill CHANCE] [--term SHARE] [--drop CHANCE] [--sz-timeout TENTHS]
+        [--at-least "kills=N end_drops=N failed_batches=N ..."]
 """
 
 import argparse
@@ -56,13 +62,14 @@ from faulty_line_processes import Line, Service
 from faulty_line_run import Run, listing
 
 
-def owners(content_of, deliveries, window):
+def owner(content_of, deliveries, window, taken):
     """The delivery a file of the run belongs to: the one whose content it
-    holds, and of several alike (empty deliveries) the one sent while it
-    appeared."""
-    alike = [d for d in deliveries if content_of(d)]
-    during = [d for d in alike if d.window == window]
-    return (during or alike or [None])[0]
+    holds. Of several alike (empty deliveries), one sent before the file
+    appeared (a restarted service may export late), the latest that has no
+    such file yet in `taken`."""
+    alike = [d for d in deliveries if content_of(d) and (window is None or d.window <= window)]
+    alike.sort(key=lambda d: (not taken[d.number], d.window))
+    return alike[-1] if alike else None
 
 
 def check(run, journal):
@@ -77,25 +84,26 @@ def check(run, journal):
     for name in sorted(listing(run.out_dir)):
         with open(os.path.join(run.out_dir, name), "rb") as f:
             content = f.read()
-        owner = owners(lambda d: d.expected == content, run.deliveries,
-                       run.window_of.get("Out/" + name))
-        if owner is None:
+        delivery = owner(lambda d: d.expected == content, run.deliveries,
+                         run.window_of.get("Out/" + name), exports)
+        if delivery is None:
             counts["wrong"] += 1
             failures.append("export %s is no whole delivery's" % name)
         else:
-            exports[owner.number].append(name)
+            exports[delivery.number].append(name)
     for name in sorted(listing(run.kept_dir)):
         with open(os.path.join(run.kept_dir, name), "rb") as f:
             content = f.read()
-        owner = owners(lambda d: d.content == content, run.deliveries,
-                       run.window_of.get("kept/" + name))
+        delivery = owner(lambda d: d.content == content, run.deliveries,
+                         run.window_of.get("kept/" + name), kept)
         said = any(name in line for line in journal)
-        if owner is None or not said:
+        if delivery is None or not said:
+            # Kept without a word: nobody would know to convert it.
             counts["kept_silently"] += 1
             failures.append("kept file %s: %s" % (
-                name, "no delivery's" if owner is None else "no journal line names it"))
-        if owner is not None:
-            kept[owner.number].append(name)
+                name, "no delivery's" if delivery is None else "no journal line names it"))
+        else:
+            kept[delivery.number].append(name)
     drops = run.line.drops()
     for d in run.deliveries:
         made = len(exports[d.number])
@@ -128,11 +136,14 @@ def check(run, journal):
             met = []
             for began, ended, status, acknowledged, struck in d.history:
                 # A drop on request is the harness's own, named in `struck`.
-                hit = ["line dropped " + cause for at, cause in drops
-                       if began <= at <= ended and cause != "on request"]
-                met.append("[sz %s%s: %s]" % (status, ", acknowledged" if acknowledged else "",
-                                              ", ".join(struck + hit) or "line noise only"))
-                causes.update((kind, fault) for fault in set(struck + hit))
+                hit = collections.Counter(struck + [
+                    "line dropped " + cause for at, cause in drops
+                    if began <= at <= ended and cause != "on request"])
+                met.append("[sz %s%s: %s]" % (
+                    status, ", acknowledged" if acknowledged else "",
+                    ", ".join(fault + (" (%d times)" % n if n > 1 else "")
+                              for fault, n in hit.items()) or "line noise only"))
+                causes.update((kind, fault) for fault in hit)
             failures.append("delivery %d (%d bytes): %s; %s" %
                             (d.number, len(d.content), detail, " ".join(met)))
     for status in run.service.died:
@@ -170,6 +181,9 @@ def main():
                         help="chance that the line is dropped at a chosen block of an attempt")
     parser.add_argument("--sz-timeout", type=int, default=100,
                         help="tenths of a second sz waits for an answer: the protocol's 10 s")
+    parser.add_argument("--at-least", default="",
+                        help='faults the run must have made, as "kills=2 end_drops=2": '
+                        "a run that met too few of them proves nothing about them")
     args = parser.parse_args()
 
     work = tempfile.mkdtemp(prefix="vorlund-faulty.")
@@ -208,7 +222,14 @@ def main():
     counts, failures, causes = check(run, journal)
     drops = collections.Counter(cause for _, cause in line.drops())
     counts.update(kills=service.kills, terms=service.terms, pulls=run.pulls,
-                  drops=sum(drops.values()))
+                  drops=sum(drops.values()), failed_batches=run.failed_batches,
+                  end_drops=(drops["after an end of transmission"] +
+                             drops["with the answer to an end"]))
+    for wanted in args.at_least.split():
+        name, least = wanted.split("=")
+        if counts[name] < int(least):
+            failures.append("the run made %d %s, fewer than the %s it must cover" %
+                            (counts[name], name, least))
     print("%(sent)d sent, %(reported)d reported delivered, %(stored)d stored exactly, "
           "%(exported_once)d exported once, %(lost)d lost, %(doubled)d doubled, "
           "%(wrong)d wrong exports, %(kept)d kept; %(not_delivered)d never reported delivered "
@@ -219,7 +240,8 @@ def main():
                          or "none"))
     keys = ["sent", "reported", "stored", "exported_once", "lost", "doubled", "wrong", "kept",
             "not_stored", "kept_silently", "kept_and_exported", "not_delivered",
-            "stored_unreported", "repeats", "kills", "terms", "drops", "pulls"]
+            "stored_unreported", "repeats", "kills", "terms", "drops", "end_drops", "pulls",
+            "failed_batches"]
     print("totals: " + " ".join("%s=%d" % (key, counts[key]) for key in keys))
     if causes:
         print("failures by what their attempts met:")

@@ -169,7 +169,13 @@ int Run(int argc, char** argv) {
     const Options options = ParseOptions(argc, argv);
     std::unique_ptr<std::FILE, FileCloser> trace(
         options.trace.empty() ? nullptr : std::fopen(options.trace.c_str(), "w"));
-    std::mt19937_64 random(ParseNumber(argv[3]));
+    // One generator for each direction and one for the drops: what the
+    // sender sends meets the same faults however the answers' bytes and the
+    // drops fall in between, so a seed repeats a run as far as timing allows.
+    const std::uint64_t seed = ParseNumber(argv[3]);
+    std::mt19937_64 toTerminalRandom(seed);
+    std::mt19937_64 toServiceRandom(seed + 1);
+    std::mt19937_64 dropRandom(seed + 2);
 
     sigset_t signals;
     sigemptyset(&signals);
@@ -179,7 +185,7 @@ int Run(int argc, char** argv) {
     sigprocmask(SIG_BLOCK, &signals, nullptr);
     const OwnedFd signalFd(::signalfd(-1, &signals, SFD_CLOEXEC | SFD_NONBLOCK));
 
-    ServiceSide service(argv[1], options.drops, random);
+    ServiceSide service(argv[1], options.drops, dropRandom);
     Pty terminal(argv[2]);
     Faults backFaults = options.faults;
     for (double* chance :
@@ -188,8 +194,8 @@ int Run(int argc, char** argv) {
     }
     // sz takes a '*' it reads while it waits to start for the start of
     // ZMODEM and leaves YMODEM for good, which no terminal would do.
-    Direction toTerminal("service->terminal", backFaults, random, trace.get(), '*');
-    Direction toService("terminal->service", options.faults, random, trace.get(), -1);
+    Direction toTerminal("service->terminal", backFaults, toTerminalRandom, trace.get(), '*');
+    Direction toService("terminal->service", options.faults, toServiceRandom, trace.get(), -1);
     bool serviceOpen = false;
     bool terminalOpen = false;
     // True when the line dropped just now.
