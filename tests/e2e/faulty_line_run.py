@@ -237,7 +237,9 @@ class Run:
         if status == 0:
             with open(self.xdat, "rb") as f:
                 group[-1].stored = f.read() == group[-1].content
-        print("  sz %s after %.1f s, %d of %d acknowledged%s" %
-              (status, time.monotonic() - began, len(acknowledged), len(names),
+        # The start in the monotonic clock's milliseconds, as faulty_line's
+        # drops and trace= give their times.
+        print("  sz %s after %.1f s (from %d ms), %d of %d acknowledged%s" %
+              (status, time.monotonic() - began, began * 1000, len(acknowledged), len(names),
                "".join("; " + fault for fault in met)), flush=True)
         return status == 0 or all(name in acknowledged for name in names)
