@@ -62,7 +62,13 @@ def make_content(rng, number, smallest, largest):
 
 
 def modified(path):
-    return os.stat(path).st_mtime_ns if os.path.exists(path) else None
+    """What changes whenever the file is written anew (the service renames a
+    new file into place)."""
+    try:
+        status = os.stat(path)
+    except FileNotFoundError:
+        return None
+    return status.st_ino, status.st_mtime_ns
 
 
 def listing(folder, hidden=False):

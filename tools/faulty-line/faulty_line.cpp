@@ -261,8 +261,10 @@ int Run(int argc, char** argv) {
         }
         if ((fds[0].revents & POLLIN) != 0) {
             signalfd_siginfo signal{};
-            if (::read(signalFd.get(), &signal, sizeof signal) == sizeof signal &&
-                signal.ssi_signo != SIGUSR1) {
+            if (::read(signalFd.get(), &signal, sizeof signal) != sizeof signal) {
+                continue;
+            }
+            if (signal.ssi_signo != SIGUSR1) {
                 break;
             }
             now = Clock::now();
