@@ -15,9 +15,9 @@
 #   faulty_line_soak.sh BUILD_DIR [DELIVERIES_PER_LINE] [LINES] [BATCHES_PER_LINE]
 set -euo pipefail
 build=$1
-per_line=${2:-50}
+per_line=${2:-40}
 lines=${3:-4}
-batches=${4:-4}
+batches=${4:-3}
 root=$(cd "$(dirname "$0")/.." && pwd)
 faults="flip=0.0002 drop=0.0002 garbage=0.0001 stall=0.00003 stall-ms=16000 back=20"
 drops="hangup=0.00001 hangup-eot=0.15 hangup-ack=0.1 away-ms=200-2000"
