@@ -1,89 +1,156 @@
 #!/usr/bin/env python3
-"""Deliveries through a faulty serial line, each checked for being stored and
-exported exactly once.
+"""Deliveries through a faulty serial line to the real service, which is
+killed and started again meanwhile; over the whole run, every delivery must
+be exported exactly once if its end was acknowledged, and never twice.
 
 The real `vorlund` runs in a temporary application directory on one side of
-tools/faulty-line; lrzsz's `sz` sends from the other, as a terminal does:
-alternately `--ymodem` and `--ymodem -k`, now and then pulled out in the
-middle (killed), or at the very end, the moment X.DAT has changed, before it
-has heard the last acknowledgement; after a failure it sends the same
-delivery again, up to a few times. For every delivery:
+tools/faulty-line; lrzsz's `sz` sends from the other, as a terminal does,
+alternately `--ymodem` and `--ymodem -k`, repeating an unanswered block or
+end every --sz-timeout tenths of a second. The faults, each drawn from the
+seed:
 
-- when sz reported success, X.DAT held it byte for byte right after, and
-  exactly one export of it exists, equal to what vorlund-convert makes of it;
-- when it never did, at most one export of it exists (the service may have
-  stored it while its last acknowledgement was lost on the way back);
-- no export ever differs from a whole delivery's.
+- the line flips, drops, inserts and stalls bytes, and drops the service's
+  side altogether (at random, just after an end of transmission, with the
+  answer to it): --faults, see tools/faulty-line;
+- the line is dropped in the middle of a transfer, at a chosen block (--drop);
+- the sender is pulled out (killed) midway (--pull), or once X.DAT has
+  changed, before it has heard the last acknowledgement (--pull-at-end);
+- the service is killed with SIGKILL (--kill) at a random moment, at a
+  chosen block of a transfer, right after X.DAT changed, or while it
+  converts, and started again at once on the same directory, as systemd's
+  Restart= would; a share of these restarts (--term) close it with SIGTERM;
+- batches (--batches): `sz a b c` where c fails (the sender killed, or the
+  line dropped, in the middle of c), then the same batch again, whole.
+
+After a failure the terminal sends the same files again, up to a few times.
+The checks, all in check() at the end of the run, per delivery:
+
+- when sz reported its end acknowledged, exactly one export of it exists,
+  equal to what vorlund-convert makes of it (it may appear only once the
+  restarted service has converted what it had recorded), and when sz ended
+  with success, X.DAT held the last file byte for byte;
+- when sz never did, at most one export;
+- no export differs from a whole delivery's, and the service never ends
+  by itself;
+- a delivery kept in Spool/Okonverterade instead of exported counts as kept,
+  neither lost nor doubled, only if a journal line names the kept file; a
+  delivery both exported and kept would be exported again by whoever
+  follows the kept file's instructions, and fails;
+- the run made at least the faults --at-least names, so that a run whose
+  faults missed their moment does not pass for a proof.
+
+It prints what it made and found; `totals:` gives the same as name=value
+for bench/faulty_line_soak.sh to add up.
 
     faulty_line_test.py VORLUND CONVERT FAULTY_LINE [--deliveries N]
-        [--seed S] [--faults "flip=... drop=..."] [--largest BYTES]
-        [--pull CHANCE] [--pull-at-end CHANCE]
+        [--batches N] [--seed S] [--faults "flip=... hangup=..."]
+        [--largest BYTES] [--pull CHANCE] [--pull-at-end CHANCE]
+        [--kill CHANCE] [--term SHARE] [--drop CHANCE] [--sz-timeout TENTHS]
+        [--at-least "kills=N end_drops=N failed_batches=N ..."]
 """
 
 import argparse
+import collections
 import os
-import random
 import shutil
 import signal
-import subprocess
 import sys
 import tempfile
 import time
 
-ATTEMPTS = 4
-SZ_TIMEOUT = 300
+from faulty_line_processes import Line, Service
+from faulty_line_run import Run, listing
 
 
-def expected_export(work, content):
-    """What the service must export for `content`: vorlund-convert's output."""
-    app = os.path.join(work, "reference")
-    shutil.rmtree(os.path.join(app, "Spool"), ignore_errors=True)
-    shutil.rmtree(os.path.join(app, "Out"), ignore_errors=True)
-    os.makedirs(os.path.join(app, "Spool"))
-    with open(os.path.join(app, "Spool", "X.DAT"), "wb") as f:
-        f.write(content)
-    result = subprocess.run([os.path.join(app, "vorlund-convert"), app],
-                            capture_output=True, check=True)
-    with open(result.stdout.decode().strip(), "rb") as f:
-        return f.read()
+def owner(content_of, deliveries, window, taken):
+    """The delivery a file of the run belongs to: the one whose content it
+    holds. Of several alike (empty deliveries), one sent before the file
+    appeared (a restarted service may export late), the latest that has no
+    such file yet in `taken`."""
+    alike = [d for d in deliveries if content_of(d) and (window is None or d.window <= window)]
+    alike.sort(key=lambda d: (not taken[d.number], d.window))
+    return alike[-1] if alike else None
 
 
-def make_delivery(rng, number, largest):
-    """A delivery of a size between nothing and `largest`, unique in content."""
-    size = rng.choice([0] + [rng.randint(1, 200), rng.randint(200, 4000),
-                             rng.randint(4000, largest)] * 3)
-    lines = []
-    total = 0
-    while total < size:
-        line = b"D%04dA%05d;%d\r\n" % (number, len(lines), rng.randint(1, 999))
-        lines.append(line)
-        total += len(line)
-    return b"".join(lines)
-
-
-def modified(path):
-    return os.stat(path).st_mtime_ns if os.path.exists(path) else None
-
-
-def snapshot(out_dir):
-    return {name for name in os.listdir(out_dir) if not name.startswith(".")}
-
-
-def settle(app, before):
-    """Waits until the exports and X.DAT have stopped changing."""
-    xdat = os.path.join(app, "Spool", "X.DAT")
-    last = None
-    stable_since = time.monotonic()
-    limit = time.monotonic() + 5
-    while time.monotonic() < limit:
-        state = (frozenset(snapshot(os.path.join(app, "Out")) - before),
-                 os.stat(xdat).st_mtime_ns if os.path.exists(xdat) else None)
-        if state != last:
-            last = state
-            stable_since = time.monotonic()
-        elif time.monotonic() - stable_since >= 0.3:
-            return
-        time.sleep(0.05)
+def check(run, journal):
+    """Every property of the run, per delivery; returns the counts, the
+    failures, each with what its delivery's attempts met, and how often each
+    kind of failure met each fault."""
+    counts = collections.Counter()
+    causes = collections.Counter()
+    failures = []
+    exports = collections.defaultdict(list)
+    kept = collections.defaultdict(list)
+    for name in sorted(listing(run.out_dir)):
+        with open(os.path.join(run.out_dir, name), "rb") as f:
+            content = f.read()
+        delivery = owner(lambda d: d.expected == content, run.deliveries,
+                         run.window_of.get("Out/" + name), exports)
+        if delivery is None:
+            counts["wrong"] += 1
+            failures.append("export %s is no whole delivery's" % name)
+        else:
+            exports[delivery.number].append(name)
+    for name in sorted(listing(run.kept_dir)):
+        with open(os.path.join(run.kept_dir, name), "rb") as f:
+            content = f.read()
+        delivery = owner(lambda d: d.content == content, run.deliveries,
+                         run.window_of.get("kept/" + name), kept)
+        said = any(name in line for line in journal)
+        if delivery is None or not said:
+            # Kept without a word: nobody would know to convert it.
+            counts["kept_silently"] += 1
+            failures.append("kept file %s: %s" % (
+                name, "no delivery's" if delivery is None else "no journal line names it"))
+        else:
+            kept[delivery.number].append(name)
+    drops = run.line.drops()
+    for d in run.deliveries:
+        made = len(exports[d.number])
+        problem = None
+        if d.acknowledged:
+            counts["reported"] += 1
+            counts["stored"] += d.stored is True
+            if d.stored is False:
+                counts["not_stored"] += 1
+                problem = "not stored", "X.DAT did not hold it right after sz's success"
+            if made == 1:
+                counts["exported_once"] += 1
+            elif made == 0 and kept[d.number]:
+                counts["kept"] += 1
+            elif made == 0:
+                counts["lost"] += 1
+                problem = "lost", "acknowledged, never exported"
+        else:
+            counts["not_delivered"] += 1
+            counts["stored_unreported"] += made == 1
+            counts["kept"] += made == 0 and bool(kept[d.number])
+        if made > 1:
+            counts["doubled"] += 1
+            problem = "doubled", "%d exports: %s" % (made, " ".join(exports[d.number]))
+        elif made == 1 and kept[d.number]:
+            counts["kept_and_exported"] += 1
+            problem = "kept and exported", "kept as well: %s" % " ".join(kept[d.number])
+        if problem:
+            kind, detail = problem
+            met = []
+            for began, ended, status, acknowledged, struck in d.history:
+                # A drop on request is the harness's own, named in `struck`.
+                hit = collections.Counter(struck + [
+                    "line dropped " + cause for at, cause in drops
+                    if began <= at <= ended and cause != "on request"])
+                met.append("[sz %s%s: %s]" % (
+                    status, ", acknowledged" if acknowledged else "",
+                    ", ".join(fault + (" (%d times)" % n if n > 1 else "")
+                              for fault, n in hit.items()) or "line noise only"))
+                causes.update((kind, fault) for fault in hit)
+            failures.append("delivery %d (%d bytes): %s; %s" %
+                            (d.number, len(d.content), detail, " ".join(met)))
+    for status in run.service.died:
+        failures.append("the service ended by itself: %s" % status)
+    counts["repeats"] = sum(line.startswith("<6>Upprepad leverans") for line in journal)
+    counts["sent"] = len(run.deliveries)
+    return counts, failures, causes
 
 
 def main():
@@ -93,142 +160,99 @@ def main():
     parser.add_argument("vorlund")
     parser.add_argument("convert")
     parser.add_argument("faulty_line")
-    parser.add_argument("--deliveries", type=int, default=12)
+    parser.add_argument("--deliveries", type=int, default=12,
+                        help="single deliveries, besides the batches' files")
+    parser.add_argument("--batches", type=int, default=1,
+                        help="batches of three whose first sending fails at the third file")
     parser.add_argument("--seed", type=int, default=8)
     parser.add_argument("--faults", default="flip=0.0001 drop=0.0001 garbage=0.00005 "
-                        "stall=0.00002 stall-ms=4000 back=5")
+                        "stall=0.00002 stall-ms=4000 back=5 hangup=0.00001 hangup-eot=0.2 "
+                        "hangup-ack=0.1")
     parser.add_argument("--largest", type=int, default=30000)
     parser.add_argument("--pull", type=float, default=0.15,
                         help="chance that an attempt's sender is killed midway")
     parser.add_argument("--pull-at-end", type=float, default=0.1,
                         help="chance that it is killed once X.DAT has changed")
+    parser.add_argument("--kill", type=float, default=0.2,
+                        help="chance that the service is killed and restarted in an attempt")
+    parser.add_argument("--term", type=float, default=0.2,
+                        help="share of those restarts that close it with SIGTERM instead")
+    parser.add_argument("--drop", type=float, default=0.1,
+                        help="chance that the line is dropped at a chosen block of an attempt")
+    parser.add_argument("--sz-timeout", type=int, default=100,
+                        help="tenths of a second sz waits for an answer: the protocol's 10 s")
+    parser.add_argument("--at-least", default="",
+                        help='faults the run must have made, as "kills=2 end_drops=2": '
+                        "a run that met too few of them proves nothing about them")
     args = parser.parse_args()
 
-    rng = random.Random(args.seed)
     work = tempfile.mkdtemp(prefix="vorlund-faulty.")
     app = os.path.join(work, "app")
     os.makedirs(app)
     shutil.copy(args.vorlund, os.path.join(app, "vorlund"))
     os.makedirs(os.path.join(work, "reference"))
     shutil.copy(args.convert, os.path.join(work, "reference", "vorlund-convert"))
-    line = os.path.join(work, "line")
-    terminal = os.path.join(work, "terminal")
     with open(os.path.join(app, "Vorlund.ini"), "w") as f:
-        f.write("SerialDevice=%s\n" % line)
+        f.write("SerialDevice=%s\n" % os.path.join(work, "line"))
 
-    pump_log = open(os.path.join(work, "pump.log"), "w")
-    pump = subprocess.Popen([args.faulty_line, line, terminal, str(args.seed)] +
-                            args.faults.split(), stderr=pump_log)
-    service = None
-    counts = dict(sent=0, reported=0, stored=0, exported_once=0, lost=0, doubled=0,
-                  wrong=0, not_delivered=0, stored_unreported=0)
-    failures = []
     start = time.monotonic()
+    line = Line(args.faulty_line, os.path.join(work, "line"), os.path.join(work, "terminal"),
+                args.seed, args.faults, os.path.join(work, "line.log"))
+    service = None
+    run = None
     try:
-        while not (os.path.exists(line) and os.path.exists(terminal)):
-            time.sleep(0.02)
-        service_log = open(os.path.join(work, "service.log"), "w")
-        service = subprocess.Popen([os.path.join(app, "vorlund")], stderr=service_log, cwd=work)
+        service = Service(os.path.join(app, "vorlund"), work, os.path.join(work, "service.log"))
         time.sleep(0.5)
-        out_dir = os.path.join(app, "Out")
-        for number in range(args.deliveries):
-            content = make_delivery(rng, number, args.largest)
-            path = os.path.join(work, "D%04d.DAT" % number)
-            with open(path, "wb") as f:
-                f.write(content)
-            # Each delivery its own modification time, as a terminal's files have.
-            os.utime(path, (1700000000 + number * 60, 1700000000 + number * 60))
-            expected = expected_export(work, content)
-            options = ["--ymodem"] + (["-k"] if number % 2 else [])
-            counts["sent"] += 1
-            before = snapshot(out_dir)
-            began = time.monotonic()
-            reported = False
-            stored_exactly = False
-            attempts = 0
-            while attempts < ATTEMPTS and not reported:
-                attempts += 1
-                # A sender pulled out, at any moment up to about its whole time,
-                # or as soon as the delivery is stored, when the last
-                # acknowledgement is still on its way to it.
-                chance = rng.random()
-                pull = (rng.uniform(0, 0.3 + len(content) / 20000)
-                        if chance < args.pull else None)
-                pull_at_end = args.pull <= chance < args.pull + args.pull_at_end
-                xdat = os.path.join(app, "Spool", "X.DAT")
-                stored_before = modified(xdat)
-                with open(terminal, "r+b", buffering=0) as tty:
-                    sender = subprocess.Popen(["sz"] + options + [path], stdin=tty, stdout=tty,
-                                              stderr=subprocess.DEVNULL)
-                    limit = time.monotonic() + (pull if pull is not None else SZ_TIMEOUT)
-                    while sender.poll() is None and time.monotonic() < limit:
-                        if pull_at_end and modified(xdat) != stored_before:
-                            break
-                        time.sleep(0.001)
-                    if sender.poll() is None:
-                        sender.kill()
-                    status = sender.wait()
-                settle(app, before)
-                reported = status == 0
-                if reported:
-                    with open(os.path.join(app, "Spool", "X.DAT"), "rb") as f:
-                        stored_exactly = f.read() == content
-            new = sorted(snapshot(out_dir) - before)
-            mine = 0
-            for name in new:
-                with open(os.path.join(out_dir, name), "rb") as f:
-                    if f.read() == expected:
-                        mine += 1
-                    else:
-                        counts["wrong"] += 1
-                        failures.append("delivery %d: export %s is not the delivery's" %
-                                        (number, name))
-            if reported:
-                counts["reported"] += 1
-                counts["stored"] += stored_exactly
-                counts["exported_once"] += mine == 1
-                if not stored_exactly or mine == 0:
-                    counts["lost"] += 1
-                    failures.append("delivery %d (%d bytes, sz %s): reported delivered, stored "
-                                    "exactly: %s, exports: %d" %
-                                    (number, len(content), " ".join(options), stored_exactly, mine))
-            else:
-                counts["not_delivered"] += 1
-                counts["stored_unreported"] += mine == 1
-            if mine > 1:
-                counts["doubled"] += 1
-                failures.append("delivery %d: %d exports" % (number, mine))
-            print("delivery %d: %d bytes, sz %s, %d attempt(s), %s, %d export(s), %.1f s" %
-                  (number, len(content), " ".join(options), attempts,
-                   "delivered" if reported else "not delivered", mine,
-                   time.monotonic() - began), flush=True)
+        run = Run(args, work, line, service)
+        # Which groups are batches: spread evenly among the single deliveries.
+        groups = [False] * args.deliveries
+        for b in reversed(range(args.batches)):
+            groups.insert((b + 1) * args.deliveries // (args.batches + 1), True)
+        for index, batch in enumerate(groups):
+            run.send_group(index, batch)
+        run.settle(True)
+        run.note_window(len(groups) - 1)
     finally:
         if service:
-            service.send_signal(signal.SIGTERM)
-            try:
-                service.wait(timeout=10)
-            except subprocess.TimeoutExpired:
-                service.kill()
-                service.wait()
-        pump.send_signal(signal.SIGTERM)
-        pump.wait(timeout=10)
-        pump_log.close()
-    with open(os.path.join(work, "pump.log")) as f:
-        sys.stdout.write(f.read())
+            service.stop()
+        line.stop()
+    sys.stdout.write("".join(line.summary()))
     with open(os.path.join(work, "service.log"), encoding="utf-8", errors="replace") as f:
-        counts["repeats"] = sum(line.startswith("<6>Upprepad leverans") for line in f)
+        journal = f.read().splitlines()
+    counts, failures, causes = check(run, journal)
+    drops = collections.Counter(cause for _, cause in line.drops())
+    counts.update(kills=service.kills, terms=service.terms, pulls=run.pulls,
+                  drops=sum(drops.values()), failed_batches=run.failed_batches,
+                  end_drops=(drops["after an end of transmission"] +
+                             drops["with the answer to an end"]))
+    for wanted in args.at_least.split():
+        name, least = wanted.split("=")
+        if counts[name] < int(least):
+            failures.append("the run made %d %s, fewer than the %s it must cover" %
+                            (counts[name], name, least))
     print("%(sent)d sent, %(reported)d reported delivered, %(stored)d stored exactly, "
           "%(exported_once)d exported once, %(lost)d lost, %(doubled)d doubled, "
-          "%(wrong)d wrong exports; %(not_delivered)d never reported delivered "
-          "(%(stored_unreported)d of them stored and exported once); "
-          "%(repeats)d repeats stored but not converted again" % counts)
+          "%(wrong)d wrong exports, %(kept)d kept; %(not_delivered)d never reported delivered "
+          "(%(stored_unreported)d of them exported once); %(repeats)d repeats recognised; "
+          "%(kills)d kill -9 and %(terms)d SIGTERM restarts, %(drops)d line drops, "
+          "%(pulls)d senders pulled" % counts)
+    print("  drops: " + (", ".join("%d %s" % (n, cause) for cause, n in sorted(drops.items()))
+                         or "none"))
+    keys = ["sent", "reported", "stored", "exported_once", "lost", "doubled", "wrong", "kept",
+            "not_stored", "kept_silently", "kept_and_exported", "not_delivered",
+            "stored_unreported", "repeats", "kills", "terms", "drops", "end_drops", "pulls",
+            "failed_batches"]
+    print("totals: " + " ".join("%s=%d" % (key, counts[key]) for key in keys))
+    if causes:
+        print("failures by what their attempts met:")
+        for (kind, fault), n in sorted(causes.items()):
+            print("  %s: %s (%d)" % (kind, fault, n))
     print("%.0f s" % (time.monotonic() - start))
     for failure in failures:
         print("FAIL: " + failure)
     ok = not failures and counts["reported"] * 2 >= counts["sent"]
     if not ok:
-        with open(os.path.join(work, "service.log")) as f:
-            sys.stdout.write("--- service:\n" + f.read())
+        sys.stdout.write("--- service:\n" + "\n".join(journal) + "\n")
         print("kept: " + work)
     else:
         shutil.rmtree(work)
