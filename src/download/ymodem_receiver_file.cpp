@@ -172,17 +172,17 @@ void YmodemReceiver::EndOfTransmission(Time now) {
     const bool clean = pacing_.Current().blocks == 0 && !pacing_.Current().noise;
     switch (state_) {
         case State::kAwaitingHeader:
-            if (lastEnding_ && now - lastEnding_->at <= kEndRepeatWindow) {
-                // The sender of the last transfer still repeats its end.
-                if (lastEnding_->delivered) {
-                    SendReply(Reply::kAck, now, true);
-                    Send(kCrcRequest);
-                } else {
-                    SendReply(Reply::kNothing, now, true);
-                    SendCancel();
-                }
+            if (lastEnding_ && lastEnding_->delivered && now - lastEnding_->at <= kEndRepeatWindow) {
+                // The sender of the stored transfer still repeats its end.
+                SendReply(Reply::kAck, now, true);
+                Send(kCrcRequest);
             } else {
+                // The end of a transfer that was not stored, or that nothing
+                // here knows of (it began before a restart): the sender is
+                // told at once that it failed, and sends the file again,
+                // rather than repeating its end until it gives up.
                 SendReply(Reply::kNothing, now, true);
+                SendCancel();
             }
             return;
         case State::kReceiving:

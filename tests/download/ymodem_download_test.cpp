@@ -106,7 +106,7 @@ TEST_F(YmodemDownloadTest, ARepeatedEndIsAnsweredOnlyWhenItsTransferIsTheStoredO
     EXPECT_TRUE(download->TakeArrival());
     handOff->SettleArrival();
     Restart();
-    EXPECT_EQ(Send("\x04"), "");
+    EXPECT_EQ(Send("\x04"), kCancel);
 }
 
 }  // namespace

@@ -759,8 +759,8 @@ TEST(YmodemReceiverMemoryTest, ATransferHoldsOneBlockAndAFailedOneNothing) {
 
 // Our acknowledgement of the end is lost, and the sender repeats its end
 // after the session has restarted: the new session answers it as the
-// delivered file's, or tells the sender of a file it cancelled that it is
-// off; an end from nowhere is left unanswered.
+// delivered file's; the sender of a file it cancelled, or one it knows
+// nothing of, is told at once that it is off, so it sends the file again.
 TEST(YmodemReceiverEndingTest, AnEndRepeatedToTheNextSessionIsAnswered) {
     using Ending = YmodemReceiver::Ending;
     struct Case {
@@ -771,7 +771,8 @@ TEST(YmodemReceiverEndingTest, AnEndRepeatedToTheNextSessionIsAnswered) {
     const milliseconds late = YmodemReceiver::kEndRepeatWindow + 1ms;
     for (const Case& c : {Case{Ending{true, 0ms}, 2000ms, kAckAndAskForData},
                           Case{Ending{false, 0ms}, 2000ms, kCancel},
-                          Case{Ending{true, 0ms}, late, ""}, Case{std::nullopt, 2000ms, ""}}) {
+                          Case{Ending{true, 0ms}, late, kCancel},
+                          Case{std::nullopt, 2000ms, kCancel}}) {
         CollectingSink sink;
         YmodemReceiver receiver(c.eotAt - 1ms, sink);
         receiver.TakeOutput();
