@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "platform/read_to_end.h"
+
 namespace vorlund {
 
 Result<DeliveryLedger> DeliveryLedger::Open(const Platform& platform, std::string path) {
@@ -9,7 +11,7 @@ Result<DeliveryLedger> DeliveryLedger::Open(const Platform& platform, std::strin
     std::uint64_t whole = 0;
     ledger.existed_ = platform.FileExists(ledger.path_);
     if (ledger.existed_) {
-        Result<std::string> content = platform.ReadWholeFile(ledger.path_);
+        Result<std::string> content = ReadWholeFile(platform, ledger.path_);
         if (!content) {
             return Failure{content.reason()};
         }

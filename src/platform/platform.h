@@ -90,8 +90,6 @@ class Platform {
     // Reads even a file that another program holds open, as far as the
     // system lets it.
     virtual Result<std::unique_ptr<InputFile>> OpenForReading(const std::string& path) const = 0;
-    // The whole of a small file of our own.
-    virtual Result<std::string> ReadWholeFile(const std::string& path) const = 0;
     // A new, empty staged file for `path`.
     virtual Result<std::unique_ptr<StagedFile>> CreateStaged(const std::string& path) const = 0;
     // Finishes the publication of a staged file that a restart left behind:

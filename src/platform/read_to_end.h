@@ -20,4 +20,17 @@ inline bool ReadToEnd(InputFile& file, std::string& content) {
     }
 }
 
+// The whole of a small file of our own.
+inline Result<std::string> ReadWholeFile(const Platform& platform, const std::string& path) {
+    Result<std::unique_ptr<InputFile>> file = platform.OpenForReading(path);
+    if (!file) {
+        return Failure{file.reason()};
+    }
+    std::string content;
+    if (!ReadToEnd(**file, content)) {
+        return Failure{path + ": a read failed"};
+    }
+    return content;
+}
+
 }  // namespace vorlund

@@ -12,7 +12,7 @@
 #include "sim/sim_event_loop.h"
 #include "sim/sim_neto_ctl.h"
 #include "sim/sim_shell.h"
-#include "testing/temp_dir.h"
+#include "testing/app_directory.h"
 
 namespace vorlund::sim {
 namespace {
@@ -31,14 +31,9 @@ std::string ExpectedExport(int cycle) {
 
 TEST(DownloadSoakTest, ThousandsOfCyclesConvertEveryFile) {
     const testing::TempDir dir;
-    ServiceSettings settings;
-    settings.AppDir = dir.Prefix();
-    settings.SpoolDir = dir.Prefix() + "Spool";
-    settings.OutDir = dir.Prefix() + "Out";
+    ServiceSettings settings = testing::MakeApplicationDirectory(dir);
     settings.OutFile = "export.txt";
     settings.UseOutFile = true;
-    std::filesystem::create_directory(dir.path() / "Spool");
-    std::filesystem::create_directory(dir.path() / "Out");
 
     SimEventLoop loop;
     SimShell shell(loop);

@@ -5,7 +5,7 @@
 #include <filesystem>
 
 #include "testing/fault_platform.h"
-#include "testing/temp_dir.h"
+#include "testing/app_directory.h"
 
 namespace vorlund {
 namespace {
@@ -14,14 +14,7 @@ constexpr std::string_view kReceived = "A;1\r\nB;2\r\nA;3\r\n";
 
 class ConvertReceivedFileTest : public ::testing::Test {
   protected:
-    ConvertReceivedFileTest() {
-        std::filesystem::create_directory(dir.path() / "Spool");
-        std::filesystem::create_directory(dir.path() / "Out");
-        settings.AppDir = dir.Prefix();
-        settings.SpoolDir = dir.Prefix() + "Spool";
-        settings.OutDir = dir.Prefix() + "Out";
-        UseOutFile("export.txt");
-    }
+    ConvertReceivedFileTest() { UseOutFile("export.txt"); }
     void UseOutFile(std::string name) {
         settings.OutFile = std::move(name);
         settings.UseOutFile = !settings.OutFile.empty();
@@ -42,7 +35,7 @@ class ConvertReceivedFileTest : public ::testing::Test {
     }
 
     testing::TempDir dir;
-    ServiceSettings settings;
+    ServiceSettings settings = testing::MakeApplicationDirectory(dir);
     ConversionReport report;
 };
 

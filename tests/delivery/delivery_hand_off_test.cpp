@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "testing/app_directory.h"
 #include "testing/fault_platform.h"
 #include "testing/temp_dir.h"
 
@@ -25,11 +26,6 @@ constexpr std::int64_t kMinute = 60 * 1000;
 class DeliveryHandOffTest : public ::testing::Test {
   protected:
     DeliveryHandOffTest() {
-        std::filesystem::create_directory(dir.path() / "Spool");
-        std::filesystem::create_directory(dir.path() / "Out");
-        settings.AppDir = dir.Prefix();
-        settings.SpoolDir = dir.Prefix() + "Spool";
-        settings.OutDir = dir.Prefix() + "Out";
         faults.hasClock = true;
         faults.clock = {2026, 12, 8, 14, 15, 3};
         faults.systemTimeMs = &now;
@@ -67,7 +63,7 @@ class DeliveryHandOffTest : public ::testing::Test {
     }
 
     testing::TempDir dir;
-    ServiceSettings settings;
+    ServiceSettings settings = testing::MakeApplicationDirectory(dir);
     testing::Faults faults;
     std::int64_t now = 1'765'000'000'000;
     std::unique_ptr<testing::FaultPlatform> platform;

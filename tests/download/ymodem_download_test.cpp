@@ -9,7 +9,7 @@
 #include <string>
 
 #include "download/ymodem_blocks.h"
-#include "testing/temp_dir.h"
+#include "testing/app_directory.h"
 
 namespace vorlund {
 namespace {
@@ -22,14 +22,7 @@ const std::string kCancel(8, '\x18');
 
 class YmodemDownloadTest : public ::testing::Test {
   protected:
-    YmodemDownloadTest() {
-        std::filesystem::create_directory(dir.path() / "Spool");
-        std::filesystem::create_directory(dir.path() / "Out");
-        settings.AppDir = dir.Prefix();
-        settings.SpoolDir = dir.Prefix() + "Spool";
-        settings.OutDir = dir.Prefix() + "Out";
-        Restart();
-    }
+    YmodemDownloadTest() { Restart(); }
 
     // The service starts again: a new hand-off on the same spool directory,
     // and a new control, which remembers nothing of the line.
@@ -76,7 +69,7 @@ class YmodemDownloadTest : public ::testing::Test {
     }
 
     testing::TempDir dir;
-    ServiceSettings settings;
+    ServiceSettings settings = testing::MakeApplicationDirectory(dir);
     DownloadObserver observer;
     milliseconds now{1000};
     std::unique_ptr<DeliveryHandOff> handOff;

@@ -42,9 +42,6 @@ class FaultPlatform : public Platform {
     Result<std::unique_ptr<InputFile>> OpenForReading(const std::string& path) const override {
         return real_.OpenForReading(path);
     }
-    Result<std::string> ReadWholeFile(const std::string& path) const override {
-        return real_.ReadWholeFile(path);
-    }
     Result<std::unique_ptr<StagedFile>> CreateStaged(const std::string& path) const override;
     Status PublishTemporary(const std::string& temporary, const std::string& path) const override {
         return real_.PublishTemporary(temporary, path);

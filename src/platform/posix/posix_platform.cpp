@@ -98,18 +98,6 @@ class PosixPlatform final : public Platform {
         return std::unique_ptr<InputFile>(std::make_unique<PosixInputFile>(std::move(fd)));
     }
 
-    Result<std::string> ReadWholeFile(const std::string& path) const override {
-        Result<std::unique_ptr<InputFile>> file = OpenForReading(path);
-        if (!file) {
-            return Failure{file.reason()};
-        }
-        std::string content;
-        if (!ReadToEnd(**file, content)) {
-            return SystemFailure(errno);
-        }
-        return content;
-    }
-
     Result<std::unique_ptr<StagedFile>> CreateStaged(const std::string& path) const override {
         if (IsDirectory(path)) {
             return SystemFailure(EISDIR);

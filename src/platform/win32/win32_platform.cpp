@@ -70,18 +70,6 @@ class Win32Platform final : public Platform {
         return Open(path, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE);
     }
 
-    Result<std::string> ReadWholeFile(const std::string& path) const override {
-        Result<std::unique_ptr<InputFile>> file = OpenForReading(path);
-        if (!file) {
-            return Failure{file.reason()};
-        }
-        std::string content;
-        if (!ReadToEnd(**file, content)) {
-            return LastSystemFailure();
-        }
-        return content;
-    }
-
     Result<std::unique_ptr<StagedFile>> CreateStaged(const std::string& path) const override {
         return CreateStagedFile(path);
     }

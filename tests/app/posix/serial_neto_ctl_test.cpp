@@ -20,6 +20,7 @@
 #include "download/ymodem_blocks.h"
 #include "testing/fault_platform.h"
 #include "platform/posix/unique_fd.h"
+#include "testing/app_directory.h"
 #include "testing/captured_stream.h"
 #include "testing/temp_dir.h"
 
@@ -79,12 +80,8 @@ class SerialNetoCtlTest : public ::testing::Test {
         control_.reset();
         download_.reset();
         handOff_.reset();
-        spool_ = (temp_.path() / spool).string();
-        std::filesystem::create_directories(spool_);
-        std::filesystem::create_directories(temp_.path() / "Out");
-        settings_.AppDir = temp_.Prefix();
-        settings_.SpoolDir = spool_;
-        settings_.OutDir = temp_.Prefix() + "Out";
+        settings_ = testing::MakeApplicationDirectory(temp_, spool);
+        spool_ = settings_.SpoolDir;
         auto handOff = DeliveryHandOff::Open(settings_, platform, '.', report_);
         ASSERT_TRUE(handOff) << handOff.reason();
         handOff_ = std::move(*handOff);
