@@ -9,7 +9,7 @@
 # Prints, over all of them: deliveries sent, reported delivered, exported
 # once, lost and doubled (both must be 0), wrong exports, kept deliveries,
 # the restarts and drops made, the repeats the service recognised, and what
-# the failed deliveries' attempts met. Takes about 25 minutes with the
+# the failed deliveries' attempts met. Takes about half an hour with the
 # defaults; not run by scripts/bench.
 #
 #   faulty_line_soak.sh BUILD_DIR [DELIVERIES_PER_LINE] [LINES] [BATCHES_PER_LINE]
