@@ -11,6 +11,18 @@ stop_now() {
     wait "$@" 2>/dev/null
 }
 
+# Starts a service in $work/third on LINE (third_pid) and waits until its
+# messages, in STDERR, name HOLDER as the program that has the line.
+start_on_held_line() {
+    local line=$1 holder=$2 stderr=$3
+    local held='<3>Kunde inte öppna COM-port. Kontrollera att ingen annan applikation använder porten.'
+    printf 'SerialDevice=%s\n' "$line" >"$work/third/Vorlund.ini"
+    "$root/usr/bin/vorlund" "$work/third" 2>"$stderr" &
+    third_pid=$!
+    background_pids+=("$third_pid")
+    wait_for 5 grep -qF "$held: $line: held by another program ($holder)" "$stderr"
+}
+
 # Two instances, as "systemctl enable --now vorlund@cradle1 vorlund@cradle2"
 # starts them: each from /etc/vorlund/NAME.ini, in /var/lib/vorlund/NAME.
 grep -qx 'AssertPathExists=/etc/vorlund/%i.ini' "$template" ||
@@ -50,14 +62,9 @@ status=$?
 
 # A third service given cradle2's line by mistake reports the other vorlund,
 # and keeps trying.
-held='<3>Kunde inte öppna COM-port. Kontrollera att ingen annan applikation använder porten.'
 mkdir -p "$work/third"
-printf 'SerialDevice=%s\n' "$work/cradle2.line" >"$work/third/Vorlund.ini"
-"$root/usr/bin/vorlund" "$work/third" 2>"$work/third.stderr" &
-third_pid=$!
-background_pids+=("$third_pid")
-wait_for 5 grep -qF "$held: $work/cradle2.line: held by another program (vorlund, pid $cradle2_pid)" \
-    "$work/third.stderr" || fail "a line held by another vorlund"
+start_on_held_line "$work/cradle2.line" "vorlund, pid $cradle2_pid" "$work/third.stderr" ||
+    fail "a line held by another vorlund"
 stop_now "$third_pid"
 
 # Lines that Debian's serial programs hold: picocom by its flock(2) lock,
@@ -73,12 +80,8 @@ setsid picocom -q "$work/picocom.line" <"$work/keyboard" >/dev/null 2>&1 &
 picocom_pid=$!
 background_pids+=("$picocom_pid")
 wait_for 5 grep -q "FLOCK.* $picocom_pid " /proc/locks || fail "picocom did not lock its line"
-printf 'SerialDevice=%s\n' "$work/picocom.line" >"$work/third/Vorlund.ini"
-"$root/usr/bin/vorlund" "$work/third" 2>"$work/picocom.stderr" &
-third_pid=$!
-background_pids+=("$third_pid")
-wait_for 5 grep -qF "$held: $work/picocom.line: held by another program (picocom, pid $picocom_pid)" \
-    "$work/picocom.stderr" || fail "a line held by picocom"
+start_on_held_line "$work/picocom.line" "picocom, pid $picocom_pid" "$work/picocom.stderr" ||
+    fail "a line held by picocom"
 kill -TERM "$picocom_pid"
 wait_for 5 grep -q '^<6>COM-port öppnad igen: ' "$work/picocom.stderr" ||
     fail "the line was not taken once picocom let go"
@@ -92,12 +95,8 @@ holder_pid=$!
 background_pids+=("$holder_pid")
 lock_files+=("/run/lock/LCK..ttyM$$")
 printf '%10d\n' "$holder_pid" >"/run/lock/LCK..ttyM$$"
-printf 'SerialDevice=%s\n' "$minicom_line" >"$work/third/Vorlund.ini"
-"$root/usr/bin/vorlund" "$work/third" 2>"$work/minicom.stderr" &
-third_pid=$!
-background_pids+=("$third_pid")
-wait_for 5 grep -qF "$held: $minicom_line: held by another program (sleep, pid $holder_pid)" \
-    "$work/minicom.stderr" || fail "a line held by a lock file"
+start_on_held_line "$minicom_line" "sleep, pid $holder_pid" "$work/minicom.stderr" ||
+    fail "a line held by a lock file"
 stop_now "$third_pid" "$holder_pid"
 
 # The README's network serial line: its socat command, with the loopback
