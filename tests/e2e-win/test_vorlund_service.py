@@ -49,6 +49,14 @@ def teardown(icon):
     return TEARDOWN[:3] + ["%s %s" % (TRAY_CLASS, icon)] + TEARDOWN[3:]
 
 
+def terminal_file(name, data):
+    """A file for the stand-in to deliver as X.DAT, named as the control takes it."""
+    path = os.path.join(SESSION.root, name)
+    with open(path, "wb") as out:
+        out.write(data)
+    return windows_path(path)
+
+
 def starts(prefix, times=1):
     return lambda lines: sum(line.startswith(prefix) for line in lines) >= times
 
@@ -90,12 +98,17 @@ class VorlundServiceTest(unittest.TestCase):
         self.assertEqual(box["buttons"], "OK")
         self.assertEqual(box["owner"], APP_CLASS + "|" + APP_TITLE)
 
+    def only_export(self, run):
+        """The bytes of the one file in the run's Out."""
+        exports = os.listdir(run.path("Out"))
+        self.assertEqual(len(exports), 1)
+        with open(run.path("Out", exports[0]), "rb") as export:
+            return export.read()
+
     def test_delivery_is_exported_and_reception_restarts(self):
-        source = os.path.join(SESSION.root, "delivery.dat")
-        with open(source, "wb") as out:
-            out.write(b"b2;2\r\nA1;1.5\r\nb2;0.25\r\n")
+        source = terminal_file("delivery.dat", b"b2;2\r\nA1;1.5\r\nb2;0.25\r\n")
         # The control passes itself first, as Sender: five event arguments.
-        run = self.service("with-sender\nafter-download 1 deliver 300 %s\n" % windows_path(source),
+        run = self.service("with-sender\nafter-download 1 deliver 300 %s\n" % source,
                            b"COM-Port=2\r\nBaudRate=1\r\nUseQuotes=1\r\nSeparator=1\r\n")
         run.wait_for_log(starts("Download 2 "))
         lines = run.calls()
@@ -115,10 +128,7 @@ class VorlundServiceTest(unittest.TestCase):
         self.assertGreaterEqual(
             run.time_of("Download 2 " + request) - run.time_of("event 1000 end hr=0"), 290)
 
-        exports = os.listdir(run.path("Out"))
-        self.assertEqual(len(exports), 1)
-        with open(run.path("Out", exports[0]), "rb") as export:
-            self.assertEqual(export.read(), b'"A1";"1.5"\r\n"B2";"2.25"\r\n')
+        self.assertEqual(self.only_export(run), b'"A1";"1.5"\r\n"B2";"2.25"\r\n')
         self.assertTrue(os.path.isfile(run.path("Spool", "X.DAT")))
 
         self.choose_close_item()
@@ -128,10 +138,8 @@ class VorlundServiceTest(unittest.TestCase):
         self.assertEqual(lines[-4:], TEARDOWN)
 
     def test_a_failed_conversion_keeps_the_delivery(self):
-        source = os.path.join(SESSION.root, "kept.dat")
-        with open(source, "wb") as out:
-            out.write(b"K1;1\r\nK2;2\r\n")
-        run = self.service("after-download 1 deliver 1500 %s\n" % windows_path(source))
+        source = terminal_file("kept.dat", b"K1;1\r\nK2;2\r\n")
+        run = self.service("after-download 1 deliver 1500 %s\n" % source)
         run.wait_for_log(starts("Download 1 "))
         os.rmdir(run.path("Out"))  # the output directory goes away
         # Kept before the message is shown, so pressing OK loses nothing.
@@ -148,15 +156,11 @@ class VorlundServiceTest(unittest.TestCase):
         self.assertEqual(run.wait(), 0)
 
     def test_a_killed_service_exports_its_delivery_once_after_the_restart(self):
-        first = os.path.join(SESSION.root, "crashed.dat")
-        with open(first, "wb") as out:
-            out.write(b"C1;1\r\nC2;2\r\n")
-        second = os.path.join(SESSION.root, "unannounced.dat")
-        with open(second, "wb") as out:
-            out.write(b"D1;4\r\n")
+        first = terminal_file("crashed.dat", b"C1;1\r\nC2;2\r\n")
+        second = terminal_file("unannounced.dat", b"D1;4\r\n")
         # Killed as the conversion starts: recorded, not yet exported.
         run = self.service("after-download 1 deliver 300 %s\ncrash-at conversion\n"
-                           % windows_path(first))
+                           % first)
         self.assertEqual(run.wait(), CRASHED)
         self.assertEqual(run.log()[-1], "crash at conversion")
         with open(run.path("Spool", "Leveranser.log")) as ledger:
@@ -165,13 +169,11 @@ class VorlundServiceTest(unittest.TestCase):
 
         # The restart exports it before its first reception; then the control
         # writes the next delivery and dies before it can report it.
-        run.restart("after-download 1 deliver 300 %s\ncrash-at arrival\n" % windows_path(second))
+        run.restart("after-download 1 deliver 300 %s\ncrash-at arrival\n" % second)
         self.assertEqual(run.wait(timeout=30), CRASHED)
         self.assertEqual(run.log()[-2:], ["deliver ok", "crash at arrival"])
+        self.assertEqual(self.only_export(run), b"C1,1\r\nC2,2\r\n")
         exports = os.listdir(run.path("Out"))
-        self.assertEqual(len(exports), 1)
-        with open(run.path("Out", exports[0]), "rb") as export:
-            self.assertEqual(export.read(), b"C1,1\r\nC2,2\r\n")
         self.assertFalse(os.path.exists(run.path("Spool", "Okonverterade")))
 
         # Whether that X.DAT was written whole nobody can tell: kept, not
@@ -348,10 +350,8 @@ class VorlundServiceTest(unittest.TestCase):
     def test_spool_path_reaches_the_control_in_the_systems_code_page(self):
         # A Russian system: its ANSI code page is 1251, where the byte that
         # the program's path holds for "Д" would be "Ä" in code page 1252.
-        source = os.path.join(SESSION.root, "delivery-ru.dat")
-        with open(source, "wb") as out:
-            out.write(b"A;1\r\n")
-        run = SESSION.new_service("after-download 1 deliver 100 %s\n" % windows_path(source),
+        source = terminal_file("delivery-ru.dat", b"A;1\r\n")
+        run = SESSION.new_service("after-download 1 deliver 100 %s\n" % source,
                                   folder="\u0414\u0435\u043f\u043e")
         run.env.update(SESSION.locale("ru_RU"))
         self.runs.append(run.start())
@@ -360,10 +360,7 @@ class VorlundServiceTest(unittest.TestCase):
                       % windows_path(run.path("Spool")), run.log())
         self.assertIn("deliver ok", run.log())
         self.drive("no-box", "*", "500")
-        exports = os.listdir(run.path("Out"))
-        self.assertEqual(len(exports), 1)
-        with open(run.path("Out", exports[0]), "rb") as export:
-            self.assertEqual(export.read(), b"A,1\r\n")
+        self.assertEqual(self.only_export(run), b"A,1\r\n")
         self.drive("close", APP_CLASS, APP_TITLE)
         self.assertEqual(run.wait(), 0)
 
