@@ -5,7 +5,7 @@
 
 #include <string_view>
 
-#include "download/ymodem_receiver.h"
+#include "download/transfer_outcome.h"
 
 namespace vorlund {
 
@@ -13,7 +13,7 @@ class DownloadObserver {
   public:
     virtual ~DownloadObserver() = default;
     // Every transfer that ended, delivered or not.
-    virtual void TransferEnded(const YmodemReceiver::Outcome&) {}
+    virtual void TransferEnded(const TransferOutcome&) {}
     // A reception has begun: the line is open and watched, or its failure is
     // reported and will be retried.
     virtual void ReceptionStarted() {}

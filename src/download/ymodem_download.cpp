@@ -16,7 +16,7 @@ void YmodemDownload::Start(Time now) {
     // Answers left from a line that has gone are no answers on this one: a
     // cancel among them would end the next sender before it began.
     output_.clear();
-    receiver_ = std::make_unique<YmodemReceiver>(now, static_cast<FileSink&>(*this));
+    receiver_ = std::make_unique<YmodemReceiver>(now, static_cast<TransferSink&>(*this));
     if (lastEnding_) {
         receiver_->RememberEnding(*lastEnding_);
     }

@@ -27,6 +27,8 @@
 #include "common/result.h"
 #include "download/ymodem_frame_scanner.h"
 #include "download/ymodem_header.h"
+#include "download/transfer_outcome.h"
+#include "download/transfer_sink.h"
 
 namespace vorlund {
 
@@ -53,54 +55,12 @@ class YmodemReceiver {
     // that file's sender: it missed our answer and repeats until it hears one.
     static constexpr Time kEndRepeatWindow{60000};
 
-    // Where the file of a transfer goes, as its blocks arrive: never all of it
-    // in memory, whatever its size.
-    class FileSink {
-      public:
-        enum class Kept { kStored, kRepeated };
-        virtual ~FileSink() = default;
-        // A transfer of the file `header` announces begins; a failure refuses
-        // it, with the reason.
-        virtual Status Begin(const YmodemHeader& header) = 0;
-        // Its next bytes, in order.
-        virtual Status Write(std::string_view bytes) = 0;
-        // Every byte is in: the file is kept before the sender is told that
-        // it has arrived. kRepeated: it had arrived before, and is not kept
-        // again.
-        virtual Result<Kept> End() = 0;
-        // The transfer is off: whatever was written goes.
-        virtual void Discard() = 0;
-    };
-
-    struct Outcome {
-        enum class Kind {
-            kFileReceived,
-            kAbortedBySender,  // CAN CAN
-            kProtocolError,    // a block out of sequence or a bad header; cancelled
-            kGivenUp,          // no usable block after every retry; cancelled
-            kShortFile,        // the sender ended before the size it announced; cancelled
-            kNotStored,        // the sink could not keep it; cancelled
-            kTooLarge,         // larger than the largest file taken; cancelled
-            kLongerThanAnnounced,  // data beyond the announced size; cancelled
-            kRefused,          // the sink refused it at its start; cancelled
-            kSenderReplaced,   // a new sender started over while this one had gone silent
-            kStopped,          // the owner cancelled it
-        };
-        Kind kind;
-        std::string name;                   // from the header, when there was one
-        std::uint64_t bytes = 0;            // kFileReceived: the file's size
-        bool repeated = false;              // kFileReceived: arrived before, not kept again
-        std::optional<std::uint64_t> size;  // announced in the header
-        std::string modified;               // the header's modification time, as sent
-        std::string reason;                 // kNotStored, kRefused: the sink's reason
-    };
-
+    // Where the file of a transfer goes, as its blocks arrive.
+    using FileSink = TransferSink;
+    using Outcome = TransferOutcome;
     // How the last transfer on the line ended, for a sender that repeats its
     // end of transmission to the next session.
-    struct Ending {
-        bool delivered;  // true: the file was delivered; false: cancelled
-        Time at;
-    };
+    using Ending = TransferEnding;
 
     // Starts the session by asking for a header. The sink must outlive it.
     YmodemReceiver(Time now, FileSink& sink, std::uint64_t largestFile = kLargestFile);

@@ -1,12 +1,13 @@
 #include "app/posix/service_report.h"
 
 #include "common/cp1252.h"
+#include "download/ymodem_receiver.h"
 #include "platform/date_time_text.h"
 
 namespace vorlund {
 namespace {
 
-using Kind = YmodemReceiver::Outcome::Kind;
+using Kind = TransferOutcome::Kind;
 
 constexpr char kDeliveryConverted[] = "Leverans mottagen";
 constexpr char kLatestDelivery[] = "Senaste leverans";
@@ -19,7 +20,7 @@ constexpr char kTransferFailed[] = "\xD6verf\xF6ringen misslyckades";
 constexpr char kLineOpenedAgain[] = "COM-port \xF6ppnad igen";
 
 // Why a transfer ended without a delivery, in code page 1252.
-std::string Reason(const YmodemReceiver::Outcome& outcome) {
+std::string Reason(const TransferOutcome& outcome) {
     switch (outcome.kind) {
         case Kind::kAbortedBySender:
             return "avbruten av avs\xE4ndaren";
@@ -87,7 +88,7 @@ void ServiceReport::LedgerFailed(std::string_view what) {
     journal_.Write(Priority::kError, kLedgerFailed, what);
 }
 
-void ServiceReport::TransferEnded(const YmodemReceiver::Outcome& outcome) {
+void ServiceReport::TransferEnded(const TransferOutcome& outcome) {
     switch (outcome.kind) {
         case Kind::kFileReceived:
             journal_.EndTransferFailures();

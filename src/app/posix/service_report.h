@@ -25,7 +25,7 @@ class ServiceReport final : public DeliveryObserver, public DownloadObserver {
     void LedgerFailed(std::string_view what) override;
 
     // DownloadObserver
-    void TransferEnded(const YmodemReceiver::Outcome& outcome) override;
+    void TransferEnded(const TransferOutcome& outcome) override;
     void ReceptionStarted() override;
     void LineBack(std::string_view device) override;
 

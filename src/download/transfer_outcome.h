@@ -1,0 +1,42 @@
+// How a transfer ended, whatever the protocol that carried it: what the
+// service journals, and what tells the session that a delivery arrived.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <optional>
+#include <string>
+
+namespace vorlund {
+
+struct TransferOutcome {
+    enum class Kind {
+        kFileReceived,
+        kAbortedBySender,  // CAN CAN
+        kProtocolError,    // a block out of sequence or a bad header; cancelled
+        kGivenUp,          // no usable block after every retry; cancelled
+        kShortFile,        // the sender ended before the size it announced; cancelled
+        kNotStored,        // the sink could not keep it; cancelled
+        kTooLarge,         // larger than the largest file taken; cancelled
+        kLongerThanAnnounced,  // data beyond the announced size; cancelled
+        kRefused,          // the sink refused it at its start; cancelled
+        kSenderReplaced,   // a new sender started over while this one had gone silent
+        kStopped,          // the owner cancelled it
+    };
+    Kind kind;
+    std::string name;                   // from the header, when there was one
+    std::uint64_t bytes = 0;            // kFileReceived: the file's size
+    bool repeated = false;              // kFileReceived: arrived before, not kept again
+    std::optional<std::uint64_t> size;  // announced in the header
+    std::string modified;               // the header's modification time, as sent
+    std::string reason;                 // kNotStored, kRefused: the sink's reason
+};
+
+// How the last transfer on the line ended, for a sender that repeats its
+// end of transmission to the next session.
+struct TransferEnding {
+    bool delivered;  // true: the file was delivered; false: cancelled
+    std::chrono::milliseconds at;
+};
+
+}  // namespace vorlund
