@@ -9,6 +9,9 @@
 
 namespace vorlund {
 
+// The protocols a sender may speak; the receiver recognises which.
+enum class LineProtocol { kYmodem, kXmodem, kZmodem };
+
 struct TransferOutcome {
     enum class Kind {
         kFileReceived,
@@ -30,6 +33,8 @@ struct TransferOutcome {
     std::optional<std::uint64_t> size;  // announced in the header
     std::string modified;               // the header's modification time, as sent
     std::string reason;                 // kNotStored, kRefused: the sink's reason
+    LineProtocol protocol = LineProtocol::kYmodem;
+    std::uint64_t resumedFrom = 0;  // kFileReceived: bytes kept from a transfer cut off before
 };
 
 // How the last transfer on the line ended, for a sender that repeats its
@@ -37,6 +42,11 @@ struct TransferOutcome {
 struct TransferEnding {
     bool delivered;  // true: the file was delivered; false: cancelled
     std::chrono::milliseconds at;
+    LineProtocol protocol = LineProtocol::kYmodem;
+    std::uint64_t bytes = 0;  // delivered: the file's size, which a repeated end names
+    // ZMODEM: the sender's session was still open, so it waits for an
+    // answer to its next header (its next file, or the end of the session).
+    bool senderWaits = false;
 };
 
 }  // namespace vorlund

@@ -2,6 +2,8 @@
 // protocol: never all of it in memory, whatever its size.
 #pragma once
 
+#include <cstdint>
+#include <optional>
 #include <string_view>
 
 #include "common/result.h"
@@ -24,6 +26,28 @@ class TransferSink {
     virtual Result<Kept> End() = 0;
     // The transfer is off: whatever was written goes.
     virtual void Discard() = 0;
+
+    // Crash recovery, for the protocols that can continue a file from where
+    // an earlier transfer of it was cut off.
+    struct StagedPart {
+        std::uint64_t bytes = 0;
+        std::uint32_t crc32 = 0;  // of those bytes, for the sender to prove them its own
+    };
+    // The part of the file `header` announces (the same name, size and
+    // modification time) that a transfer cut off before has left; none when
+    // there is none. Nothing is begun.
+    virtual std::optional<StagedPart> FindStagedPart(const YmodemHeader& /*header*/) {
+        return std::nullopt;
+    }
+    // Like Begin, but the file goes on from the end of the part FindStagedPart
+    // found, whose bytes are its first.
+    virtual Status Continue(const YmodemHeader& /*header*/) {
+        return Failure{"no part of the file is kept"};
+    }
+    // The transfer was cut off (the line, the sender or the service went
+    // away): what was written, all of it checked, may be kept for a sender
+    // that offers to continue. By default it goes, as with Discard.
+    virtual void Suspend() { Discard(); }
 };
 
 }  // namespace vorlund

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <numeric>
+#include <utility>
 
 #include "download/crc16_xmodem.h"
 #include "download/ymodem_bytes.h"
@@ -37,6 +38,23 @@ bool ChecksumHolds(std::string_view block) {
 
 }  // namespace
 
+std::string YmodemFrameScanner::Frame(const Event& block) {
+    std::string bytes{block.payload.size() == 1024 ? kStx : kSoh, static_cast<char>(block.number),
+                      static_cast<char>(0xFF - block.number)};
+    bytes += block.payload;
+    if (block.checksum) {
+        const unsigned sum = std::accumulate(
+            block.payload.begin(), block.payload.end(), 0U,
+            [](unsigned total, char byte) { return total + static_cast<unsigned char>(byte); });
+        bytes.push_back(static_cast<char>(sum & 0xFF));
+    } else {
+        const std::uint16_t crc = Crc16Xmodem(block.payload);
+        bytes.push_back(static_cast<char>(crc >> 8));
+        bytes.push_back(static_cast<char>(crc & 0xFF));
+    }
+    return bytes;
+}
+
 std::optional<YmodemFrameScanner::Event> YmodemFrameScanner::Next() {
     return Scan(false);
 }
@@ -47,6 +65,12 @@ std::optional<YmodemFrameScanner::Event> YmodemFrameScanner::NextAtQuiet() {
 
 void YmodemFrameScanner::AfterSilence() {
     insideBlock_ = 0;
+}
+
+std::string YmodemFrameScanner::TakePending() {
+    insideBlock_ = 0;
+    previousWasCan_ = false;
+    return std::exchange(pending_, {});
 }
 
 void YmodemFrameScanner::Clear() {
@@ -70,7 +94,8 @@ std::optional<YmodemFrameScanner::Event> YmodemFrameScanner::Scan(bool quiet) {
                 previousWasCan_ = lastWasCan;
                 return Noise(noise, damagedBlock);
             }
-            const std::size_t size = PayloadSize(byte) + kCrcFraming;
+            const std::size_t size =
+                PayloadSize(byte) + (checksum_ ? kChecksumFraming : kCrcFraming);
             if (pending_.size() < kHead && !quiet) {
                 return std::nullopt;
             }
@@ -79,22 +104,26 @@ std::optional<YmodemFrameScanner::Event> YmodemFrameScanner::Scan(bool quiet) {
             if (headHolds && pending_.size() < size && !quiet) {
                 return std::nullopt;  // it may still become a block
             }
+            const std::string_view candidate = std::string_view(pending_).substr(0, size);
             if (headHolds && pending_.size() >= size &&
-                CrcHolds(std::string_view(pending_).substr(0, size))) {
+                (checksum_ ? ChecksumHolds(candidate) : CrcHolds(candidate))) {
                 Event block{Event::Kind::kBlock, static_cast<std::uint8_t>(pending_[1]),
-                            pending_.substr(kHead, PayloadSize(byte)), false, false};
+                            pending_.substr(kHead, PayloadSize(byte)), checksum_, false};
                 Consume(size);
                 previousWasCan_ = false;
                 return block;
             }
             // A header sent with the checksum is one byte shorter, and its
             // sender then waits: only a candidate of exactly that length
-            // followed by silence is taken as one.
+            // followed by silence is taken as one. So is the first block of
+            // a transfer without a header, from a sender that speaks only
+            // the checksum.
             const std::size_t checksumSize = PayloadSize(kSoh) + kChecksumFraming;
-            if (headHolds && quiet && byte == kSoh && pending_[1] == 0 &&
-                pending_.size() == checksumSize && ChecksumHolds(pending_)) {
-                Event header{Event::Kind::kBlock, 0, pending_.substr(kHead, PayloadSize(kSoh)),
-                             true, false};
+            if (!checksum_ && headHolds && quiet && byte == kSoh &&
+                (pending_[1] == 0 || pending_[1] == 1) && pending_.size() == checksumSize &&
+                ChecksumHolds(pending_)) {
+                Event header{Event::Kind::kBlock, static_cast<std::uint8_t>(pending_[1]),
+                             pending_.substr(kHead, PayloadSize(kSoh)), true, false};
                 Consume(checksumSize);
                 previousWasCan_ = false;
                 return header;

@@ -30,13 +30,17 @@ class YmodemFrameScanner {
         Kind kind;
         std::uint8_t number = 0;
         std::string payload;  // kBlock: 128 or 1,024 bytes
-        // kBlock: a block 0 that came with the one-byte checksum of the
+        // kBlock: a block that came with the one-byte checksum of the
         // original protocol instead of the CRC.
         bool checksum = false;
         // kNoise: the noise began like a block (start byte, number and its
         // complement), so a sender may be waiting for an answer to it.
         bool damagedBlock = false;
     };
+
+    // The bytes of a block as its sender framed them, with the check it
+    // came with.
+    static std::string Frame(const Event& block);
 
     void Append(std::string_view bytes) { pending_.append(bytes); }
     // The number of the block the receiver waits for: a block start whose
@@ -56,8 +60,15 @@ class YmodemFrameScanner {
     // earlier block continues in them. Call once NextAtQuiet has run dry.
     void AfterSilence();
 
+    // Every block, not only a header at quiet, comes with the one-byte
+    // checksum of the original protocol instead of the CRC: the sender
+    // chose it for the whole transfer.
+    void UseChecksum(bool checksum) { checksum_ = checksum; }
+
     // Bytes received but not yet turned into events.
     bool HasPending() const { return !pending_.empty(); }
+    // Those bytes, for another scanner to go on with.
+    std::string TakePending();
     // Forgets everything received so far.
     void Clear();
 
@@ -75,6 +86,7 @@ class YmodemFrameScanner {
     std::size_t insideBlock_ = 0;
     bool previousWasCan_ = false;
     std::uint8_t expected_ = 0;
+    bool checksum_ = false;
 };
 
 }  // namespace vorlund

@@ -1,0 +1,55 @@
+// The receiving side of one line protocol, as the download session sees
+// it, whatever the protocol. None does I/O or keeps a clock: the owner feeds
+// it the bytes read from the line and the current time, writes out what
+// TakeOutput returns, and calls Tick when NextDeadline has come. Whatever
+// the line brings, none throws.
+#pragma once
+
+#include <chrono>
+#include <cstddef>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "download/transfer_outcome.h"
+
+namespace vorlund {
+
+class ProtocolReceiver {
+  public:
+    // A point on a monotonic clock whose origin the owner chooses.
+    using Time = std::chrono::milliseconds;
+
+    virtual ~ProtocolReceiver() = default;
+
+    virtual void Receive(std::string_view bytes, Time now) = 0;
+    // Handles whatever has fallen due by `now`; harmless when nothing has.
+    virtual void Tick(Time now) = 0;
+    // When Tick must next be called; none while nothing can fall due.
+    virtual std::optional<Time> NextDeadline() const = 0;
+    // The bytes to write to the line, in order, since the last call.
+    virtual std::string TakeOutput() = 0;
+    // The transfers that ended since the last call, oldest first.
+    virtual std::optional<TransferOutcome> TakeOutcome() = 0;
+
+    // Between an accepted file and its acknowledged end.
+    virtual bool TransferInProgress() const = 0;
+    // Holds nothing of a sender: no transfer, no session, no end still to
+    // answer. The next frame on the line may be any protocol's.
+    virtual bool Idle() const = 0;
+    // Tells the sender that the transfer is off and ends it as kStopped.
+    virtual void Cancel(Time now) = 0;
+    // Once the session's file is in and was a repeat: the session takes the
+    // next file too.
+    virtual void TakeNextFile(Time now) = 0;
+
+    // How the last transfer on the line ended, carried to the next session
+    // for a sender that repeats its end.
+    virtual std::optional<TransferEnding> LastEnding() const = 0;
+    virtual void RememberEnding(TransferEnding ending) = 0;
+
+    // The memory held for the transfer in progress: about a block.
+    virtual std::size_t HeldBytes() const = 0;
+};
+
+}  // namespace vorlund

@@ -1,0 +1,329 @@
+#include "download/protocol_recogniser.h"
+
+#include <algorithm>
+#include <utility>
+
+#include "download/xmodem_receiver.h"
+#include "download/ymodem_bytes.h"
+#include "download/ymodem_receiver.h"
+#include "download/zmodem_frame_scanner.h"
+#include "download/zmodem_receiver.h"
+
+namespace vorlund {
+namespace {
+
+using Event = YmodemFrameScanner::Event;
+
+constexpr std::string_view kCancelSequence = "\x18\x18\x18\x18\x18\x18\x18\x18";
+// Longer than any ZMODEM header, escapes included.
+constexpr std::size_t kLongestHeader = 32;
+
+// The YMODEM receiver as one receiver among others. It holds the sender
+// from its header to the end of its batch, or until its transfer fails.
+class YmodemSession final : public ProtocolReceiver {
+  public:
+    YmodemSession(Time now, TransferSink& sink, std::uint64_t largestFile)
+        : receiver_(now, sink, largestFile) {
+        receiver_.TakeOutput();  // the line has been invited already
+    }
+
+    void Receive(std::string_view bytes, Time now) override { receiver_.Receive(bytes, now); }
+    void Tick(Time now) override { receiver_.Tick(now); }
+    std::optional<Time> NextDeadline() const override { return receiver_.NextDeadline(); }
+    std::string TakeOutput() override { return receiver_.TakeOutput(); }
+    std::optional<TransferOutcome> TakeOutcome() override {
+        std::optional<TransferOutcome> outcome = receiver_.TakeOutcome();
+        if (outcome && outcome->kind == TransferOutcome::Kind::kFileReceived) {
+            complete_ = true;  // its batch's end is still to be answered
+        }
+        return outcome;
+    }
+    bool TransferInProgress() const override { return receiver_.TransferInProgress(); }
+    bool Idle() const override { return !complete_ && !receiver_.TransferInProgress(); }
+    void Cancel(Time now) override { receiver_.Cancel(now); }
+    void TakeNextFile(Time now) override {
+        receiver_.TakeNextFile(now);
+        complete_ = false;
+    }
+    std::optional<TransferEnding> LastEnding() const override { return receiver_.LastEnding(); }
+    void RememberEnding(TransferEnding ending) override { receiver_.RememberEnding(ending); }
+    std::size_t HeldBytes() const override { return receiver_.HeldBytes(); }
+
+  private:
+    YmodemReceiver receiver_;
+    bool complete_ = false;
+};
+
+}  // namespace
+
+ProtocolRecogniser::ProtocolRecogniser(Time now, TransferSink& sink,
+                                       std::optional<TransferEnding> lastEnding,
+                                       std::uint64_t largestFile)
+    : sink_(sink), largestFile_(largestFile), lastEnding_(lastEnding) {
+    if (lastEnding_ && lastEnding_->protocol == LineProtocol::kZmodem && lastEnding_->senderWaits) {
+        // Its file is in, and it waits for an answer to what it sent next.
+        Handover(std::make_unique<ZmodemReceiver>(now, sink_, largestFile_, true),
+                 LineProtocol::kZmodem, {}, now);
+    } else {
+        Invite(now);
+    }
+}
+
+ProtocolRecogniser::~ProtocolRecogniser() = default;
+
+void ProtocolRecogniser::Receive(std::string_view bytes, Time now) {
+    if (bytes.empty()) {
+        return;
+    }
+    if (!active_ && now - lastByte_ >= kByteTimeout) {
+        // Whatever was due in the silence comes first, and the new bytes
+        // start afresh.
+        Tick(now);
+        scanner_.AfterSilence();
+    }
+    if (active_) {
+        active_->Receive(bytes, now);
+        AfterReceiver(now);
+        return;
+    }
+    lastByte_ = now;
+    loneEnd_ = false;  // something followed it
+    held_.append(bytes);
+    Recognise(now, false);
+}
+
+void ProtocolRecogniser::Recognise(Time now, bool quiet) {
+    while (!active_ && !held_.empty()) {
+        const std::size_t pad = held_.find(zmodem::kPad);
+        if (pad != 0) {
+            const std::size_t released = std::min(pad, held_.size());
+            scanner_.Append(std::string_view(held_).substr(0, released));
+            held_.erase(0, released);
+            ScanBlocks(now, quiet);
+            continue;
+        }
+        const std::optional<bool> zmodem = ZmodemHeaderAhead(quiet);
+        if (!zmodem) {
+            return;  // it may still become a header
+        }
+        if (*zmodem) {
+            std::unique_ptr<ProtocolReceiver> receiver =
+                std::make_unique<ZmodemReceiver>(now, sink_, largestFile_);
+            Handover(std::move(receiver), LineProtocol::kZmodem, std::exchange(held_, {}), now);
+            return;
+        }
+        scanner_.Append(std::string_view(held_).substr(0, 1));
+        held_.erase(0, 1);
+        ScanBlocks(now, quiet);
+    }
+    if (!active_) {
+        ScanBlocks(now, quiet);
+    }
+}
+
+std::optional<bool> ProtocolRecogniser::ZmodemHeaderAhead(bool quiet) const {
+    ZmodemFrameScanner probe;
+    probe.Append(std::string_view(held_).substr(0, kLongestHeader));
+    if (const std::optional<ZmodemFrameScanner::Event> event = probe.Next()) {
+        return event->kind == ZmodemFrameScanner::Event::Kind::kHeader;
+    }
+    if (!probe.InFrame() || quiet || held_.size() >= kLongestHeader) {
+        return false;
+    }
+    return std::nullopt;
+}
+
+void ProtocolRecogniser::ScanBlocks(Time now, bool quiet) {
+    while (!active_) {
+        // A damaged block 1, or 0, is a sender waiting for an answer.
+        scanner_.Expect(1);
+        std::optional<Event> event = quiet ? scanner_.NextAtQuiet() : scanner_.Next();
+        if (!event) {
+            return;
+        }
+        const bool more = scanner_.HasPending() || !held_.empty();
+        switch (event->kind) {
+            case Event::Kind::kBlock:
+                loneEnd_ = false;
+                if (event->number == 0) {
+                    // A header: taken as a header with its CRC, whichever
+                    // check it came with.
+                    event->checksum = false;
+                    Handover(std::make_unique<YmodemSession>(now, sink_, largestFile_),
+                             LineProtocol::kYmodem,
+                             YmodemFrameScanner::Frame(*event) + scanner_.TakePending() +
+                                 std::exchange(held_, {}),
+                             now);
+                } else if (event->number == 1) {
+                    Handover(std::make_unique<XmodemReceiver>(now, sink_, largestFile_,
+                                                              event->checksum),
+                             LineProtocol::kXmodem,
+                             YmodemFrameScanner::Frame(*event) + scanner_.TakePending() +
+                                 std::exchange(held_, {}),
+                             now);
+                } else {
+                    // A block of a transfer this session does not hold (one
+                    // that failed, or began before a restart): it is over.
+                    output_.append(kCancelSequence);
+                }
+                break;
+            case Event::Kind::kEot:
+                loneEnd_ = !more;
+                break;
+            case Event::Kind::kAbort:
+                break;
+            case Event::Kind::kNoise:
+                loneEnd_ = false;
+                inviteAtQuiet_ = inviteAtQuiet_ || event->damagedBlock;
+                break;
+        }
+    }
+}
+
+void ProtocolRecogniser::Handover(std::unique_ptr<ProtocolReceiver> receiver,
+                                  LineProtocol protocol, std::string bytes, Time now) {
+    if (lastEnding_ && lastEnding_->protocol == protocol) {
+        receiver->RememberEnding(*lastEnding_);
+    }
+    active_ = std::move(receiver);
+    protocol_ = protocol;
+    held_.clear();
+    scanner_.Clear();
+    loneEnd_ = false;
+    inviteAtQuiet_ = false;
+    if (!bytes.empty()) {
+        active_->Receive(bytes, now);
+    }
+    AfterReceiver(now);
+}
+
+void ProtocolRecogniser::AfterReceiver(Time now) {
+    output_ += active_->TakeOutput();
+    while (std::optional<TransferOutcome> outcome = active_->TakeOutcome()) {
+        outcomes_.push_back(std::move(*outcome));
+    }
+    if (!active_->Idle()) {
+        return;
+    }
+    if (const std::optional<TransferEnding> ending = active_->LastEnding()) {
+        lastEnding_ = ending;
+    }
+    active_.reset();
+    protocol_.reset();
+    // A sender still busy with a cancelled transfer has time to give up
+    // before the next invitation.
+    nextInvitation_ = now + kInvitationInterval;
+    lastByte_ = now;
+}
+
+void ProtocolRecogniser::AnswerLoneEnd(Time now) {
+    if (lastEnding_ && lastEnding_->delivered && lastEnding_->protocol != LineProtocol::kZmodem &&
+        now - lastEnding_->at <= kEndRepeatWindow) {
+        // The sender of the stored transfer still repeats its end.
+        output_.push_back(kAck);
+        if (lastEnding_->protocol == LineProtocol::kYmodem) {
+            output_.push_back(kCrcRequest);
+        }
+    } else {
+        // The end of a transfer that was not stored, or that nothing here
+        // knows of: the sender is told at once that it failed, and sends
+        // the file again.
+        output_.append(kCancelSequence);
+    }
+}
+
+void ProtocolRecogniser::Invite(Time now) {
+    ++invitations_;
+    output_.push_back(invitations_ % kChecksumInvitationEvery == 0 ? kNak : kCrcRequest);
+    nextInvitation_ = now + kInvitationInterval;
+}
+
+void ProtocolRecogniser::Tick(Time now) {
+    if (active_) {
+        active_->Tick(now);
+        AfterReceiver(now);
+        return;
+    }
+    if (now - lastByte_ >= kByteTimeout) {
+        if (!held_.empty() || scanner_.HasPending()) {
+            Recognise(now, true);
+            if (active_) {
+                return;
+            }
+        }
+        if (std::exchange(loneEnd_, false)) {
+            AnswerLoneEnd(now);
+        }
+        if (std::exchange(inviteAtQuiet_, false)) {
+            Invite(now);
+        }
+    }
+    if (now >= nextInvitation_) {
+        Invite(now);
+    }
+}
+
+std::optional<ProtocolRecogniser::Time> ProtocolRecogniser::NextDeadline() const {
+    if (active_) {
+        return active_->NextDeadline();
+    }
+    Time due = nextInvitation_;
+    if (!held_.empty() || scanner_.HasPending() || loneEnd_ || inviteAtQuiet_) {
+        due = std::min(due, lastByte_ + kByteTimeout);
+    }
+    return due;
+}
+
+std::string ProtocolRecogniser::TakeOutput() {
+    if (active_) {
+        output_ += active_->TakeOutput();
+    }
+    return std::exchange(output_, {});
+}
+
+std::optional<TransferOutcome> ProtocolRecogniser::TakeOutcome() {
+    if (outcomes_.empty()) {
+        return std::nullopt;
+    }
+    TransferOutcome outcome = std::move(outcomes_.front());
+    outcomes_.pop_front();
+    return outcome;
+}
+
+bool ProtocolRecogniser::TransferInProgress() const {
+    return active_ && active_->TransferInProgress();
+}
+
+void ProtocolRecogniser::Cancel(Time now) {
+    held_.clear();
+    scanner_.Clear();
+    loneEnd_ = false;
+    if (active_) {
+        active_->Cancel(now);
+        AfterReceiver(now);
+    }
+}
+
+void ProtocolRecogniser::TakeNextFile(Time now) {
+    if (active_) {
+        active_->TakeNextFile(now);
+        AfterReceiver(now);
+    }
+}
+
+std::optional<TransferEnding> ProtocolRecogniser::LastEnding() const {
+    return active_ ? active_->LastEnding() : lastEnding_;
+}
+
+void ProtocolRecogniser::RememberEnding(TransferEnding ending) {
+    lastEnding_ = ending;
+    if (active_) {
+        active_->RememberEnding(ending);
+    }
+}
+
+std::size_t ProtocolRecogniser::HeldBytes() const {
+    return active_ ? active_->HeldBytes() : held_.capacity();
+}
+
+}  // namespace vorlund

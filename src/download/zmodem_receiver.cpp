@@ -1,0 +1,354 @@
+#include "download/zmodem_receiver.h"
+
+#include <utility>
+
+namespace vorlund {
+namespace {
+
+using namespace zmodem;
+using Kind = TransferOutcome::Kind;
+
+// Ten CAN, then as many backspaces to clear them from a screen: a sender
+// ends at five, so one lost on the line still leaves enough.
+constexpr std::string_view kCancelSequence =
+    "\x18\x18\x18\x18\x18\x18\x18\x18\x18\x18\b\b\b\b\b\b\b\b\b\b";
+
+// Full duplex, data taken while the disk is written, CRC-32; a buffer size
+// of 0: the sender may stream the whole file without waiting.
+ZmodemHeader ReadyHeader() {
+    return ZmodemHeader::WithFlags(FrameType::kRInit, kCanFullDuplex | kCanOverlapIo | kCanCrc32);
+}
+
+}  // namespace
+
+ZmodemReceiver::ZmodemReceiver(Time now, TransferSink& sink, std::uint64_t largestFile,
+                               bool askAgain)
+    : sink_(sink), largestFile_(largestFile) {
+    if (askAgain) {
+        state_ = State::kSession;
+        Say(ZmodemHeader::At(FrameType::kNak, 0), now);
+    }
+}
+
+void ZmodemReceiver::Receive(std::string_view bytes, Time now) {
+    scanner_.Append(bytes);
+    while (std::optional<Event> event = scanner_.Next()) {
+        Handle(std::move(*event), now);
+    }
+}
+
+void ZmodemReceiver::Handle(Event event, Time now) {
+    switch (event.kind) {
+        case Event::Kind::kAbort:
+            if (TransferInProgress()) {
+                Abandon(Kind::kAbortedBySender, now);
+            }
+            state_ = State::kIdle;
+            break;
+        case Event::Kind::kBadHeader:
+        case Event::Kind::kBadData:
+            HandleDamage(event.kind, now);
+            break;
+        case Event::Kind::kHeader:
+            HandleHeader(event.header, now);
+            break;
+        case Event::Kind::kData:
+            HandleData(event, now);
+            break;
+    }
+}
+
+void ZmodemReceiver::HandleDamage(Event::Kind kind, Time now) {
+    switch (state_) {
+        case State::kReceiving:
+            RequestPosition(now);
+            break;
+        case State::kSession:
+        case State::kCheckingPart:
+            // Most likely the file offer or its data: the sender repeats it.
+            output_ += EncodeHexHeader(ZmodemHeader::At(FrameType::kNak, 0));
+            break;
+        case State::kIdle:
+        case State::kComplete:
+            break;  // noise, or what this session does not answer
+    }
+    if (kind == Event::Kind::kBadData) {
+        dataFor_.reset();
+    }
+}
+
+void ZmodemReceiver::HandleHeader(const ZmodemHeader& header, Time now) {
+    dataFor_.reset();
+    switch (header.type) {
+        case FrameType::kRqInit:
+            if (state_ == State::kComplete) {
+                // This session has its file; the next one answers.
+                if (lastEnding_) lastEnding_->senderWaits = true;
+                return;
+            }
+            if (TransferInProgress()) {
+                Abandon(Kind::kSenderReplaced, now);
+            }
+            state_ = State::kSession;
+            retries_ = 0;
+            Say(ReadyHeader(), now);
+            return;
+        case FrameType::kSInit:
+            dataFor_ = header;
+            return;
+        case FrameType::kFile:
+            if (state_ == State::kComplete) {
+                // The batch's next file, for the next session to take.
+                if (lastEnding_) lastEnding_->senderWaits = true;
+                scanner_.SkipData();
+            } else if (state_ == State::kIdle) {
+                // It offers a file without having heard what we can take.
+                state_ = State::kSession;
+                Say(ReadyHeader(), now);
+                scanner_.SkipData();
+            } else {
+                dataFor_ = header;
+            }
+            return;
+        case FrameType::kData:
+            if (state_ == State::kReceiving && header.Position() == received_) {
+                inStep_ = true;
+                positionRequested_ = false;
+                dataFor_ = header;
+                deadline_ = now + kFrameTimeout;
+            } else if (state_ == State::kReceiving) {
+                scanner_.SkipData();
+                RequestPosition(now);
+            } else {
+                scanner_.SkipData();
+                if (state_ == State::kIdle || state_ == State::kSession) {
+                    // Data of a transfer that this session does not hold:
+                    // the sender is told it is over.
+                    SendCancel();
+                    state_ = State::kIdle;
+                }
+            }
+            return;
+        case FrameType::kEof:
+            HandleEndOfFile(header.Position(), now);
+            return;
+        case FrameType::kFin:
+            HandleEndOfSession(now);
+            return;
+        case FrameType::kCommand:
+            scanner_.SkipData();
+            Refuse("the sender asked to run a command", now);
+            return;
+        case FrameType::kNak:
+            if (lastSaid_ && state_ != State::kIdle) {
+                output_ += EncodeHexHeader(*lastSaid_);
+            }
+            return;
+        case FrameType::kCrc:
+            if (state_ == State::kCheckingPart) {
+                CheckPart(header.Position(), now);
+            }
+            return;
+        case FrameType::kFreeCnt:
+            output_ += EncodeHexHeader(ZmodemHeader::At(FrameType::kAck, 0));
+            return;
+        case FrameType::kAbort:
+        case FrameType::kFErr:
+            if (TransferInProgress()) {
+                Abandon(Kind::kAbortedBySender, now);
+            }
+            output_ += EncodeHexHeader(ZmodemHeader::At(FrameType::kFin, 0));
+            state_ = State::kIdle;
+            return;
+        default:
+            // A receiver's frames (an echo of our own, or another receiver
+            // on the line) and what a sender never sends: nothing to answer.
+            return;
+    }
+}
+
+void ZmodemReceiver::HandleData(const Event& event, Time now) {
+    if (!dataFor_) {
+        return;
+    }
+    const ZmodemHeader header = *dataFor_;
+    if (event.end == kCrcEnd || event.end == kCrcWait) {
+        dataFor_.reset();  // the frame ends here
+    }
+    switch (header.type) {
+        case FrameType::kSInit:
+            // Its options ask nothing of a receiver that sends hex headers.
+            output_ += EncodeHexHeader(ZmodemHeader::At(FrameType::kAck, 0));
+            if (state_ == State::kIdle) {
+                state_ = State::kSession;
+            }
+            return;
+        case FrameType::kFile:
+            OfferFile(event.data, header.Flag(0), now);
+            return;
+        case FrameType::kData:
+            TakeData(event, now);
+            return;
+        default:
+            return;
+    }
+}
+
+void ZmodemReceiver::HandleEndOfFile(std::uint32_t position, Time now) {
+    const bool endsDelivered = lastEnding_ && lastEnding_->delivered &&
+                               lastEnding_->protocol == LineProtocol::kZmodem &&
+                               lastEnding_->bytes == position &&
+                               now - lastEnding_->at <= kEndRepeatWindow;
+    switch (state_) {
+        case State::kReceiving:
+            if (position == received_) {
+                if (file_->size && received_ < *file_->size) {
+                    Abandon(Kind::kShortFile, now);
+                } else {
+                    Deliver(now);
+                }
+            } else if (position > received_) {
+                RequestPosition(now);  // data went missing on the way
+            }
+            // An end behind our position was sent before our last request.
+            return;
+        case State::kComplete:
+            if (endsDelivered) {
+                output_ += EncodeHexHeader(ReadyHeader());  // our answer was lost
+            }
+            return;
+        case State::kIdle:
+        case State::kSession:
+            if (endsDelivered) {
+                // The sender of the stored file missed our answer, and this
+                // session may take its next file.
+                state_ = State::kSession;
+                Say(ReadyHeader(), now);
+            } else {
+                // The end of a transfer that was not stored, or that nothing
+                // here knows of: the sender fails and sends the file again.
+                SendCancel();
+                state_ = State::kIdle;
+            }
+            return;
+        case State::kCheckingPart:
+            return;
+    }
+}
+
+void ZmodemReceiver::HandleEndOfSession(Time now) {
+    if (TransferInProgress()) {
+        Abandon(Kind::kAbortedBySender, now);
+    }
+    // Not repeated: the sender answers with "OO" and is gone.
+    output_ += EncodeHexHeader(ZmodemHeader::At(FrameType::kFin, 0));
+    sessionEnded_ = true;
+    if (lastEnding_) {
+        lastEnding_->senderWaits = false;
+    }
+    state_ = State::kIdle;
+}
+
+void ZmodemReceiver::Tick(Time now) {
+    const std::optional<Time> due = NextDeadline();
+    if (!due || now < *due) {
+        return;
+    }
+    switch (state_) {
+        case State::kReceiving:
+            positionRequested_ = false;
+            RequestPosition(now);
+            return;
+        case State::kCheckingPart:
+            if (++crcRequests_ >= kCrcRequests) {
+                CheckPart(std::nullopt, now);
+            } else {
+                Say(*lastSaid_, now);
+            }
+            return;
+        case State::kSession:
+            if (!Retry(now)) {
+                state_ = State::kIdle;  // the sender has gone
+            } else if (lastSaid_) {
+                Say(*lastSaid_, now);
+            }
+            return;
+        case State::kIdle:
+        case State::kComplete:
+            return;
+    }
+}
+
+std::optional<ZmodemReceiver::Time> ZmodemReceiver::NextDeadline() const {
+    if (state_ == State::kIdle || state_ == State::kComplete) {
+        return std::nullopt;
+    }
+    return deadline_;
+}
+
+std::string ZmodemReceiver::TakeOutput() {
+    return std::exchange(output_, {});
+}
+
+std::optional<TransferOutcome> ZmodemReceiver::TakeOutcome() {
+    if (outcomes_.empty()) {
+        return std::nullopt;
+    }
+    TransferOutcome outcome = std::move(outcomes_.front());
+    outcomes_.pop_front();
+    return outcome;
+}
+
+bool ZmodemReceiver::TransferInProgress() const {
+    return state_ == State::kCheckingPart || state_ == State::kReceiving;
+}
+
+void ZmodemReceiver::Cancel(Time now) {
+    scanner_.Clear();
+    if (TransferInProgress()) {
+        Abandon(Kind::kStopped, now);
+    }
+}
+
+void ZmodemReceiver::TakeNextFile(Time now) {
+    if (state_ == State::kComplete) {
+        state_ = State::kSession;
+        deadline_ = now + kFrameTimeout;
+        if (lastEnding_) {
+            lastEnding_->senderWaits = false;
+        }
+    }
+}
+
+bool ZmodemReceiver::TakeSessionEnded() {
+    return std::exchange(sessionEnded_, false);
+}
+
+void ZmodemReceiver::Say(const ZmodemHeader& header, Time now) {
+    output_ += EncodeHexHeader(header);
+    lastSaid_ = header;
+    deadline_ = now + kFrameTimeout;
+}
+
+void ZmodemReceiver::RequestPosition(Time now) {
+    inStep_ = false;
+    if (positionRequested_) {
+        return;  // asked already: what is still on its way is passed over
+    }
+    if (!Retry(now)) {
+        Abandon(Kind::kGivenUp, now);
+        return;
+    }
+    positionRequested_ = true;
+    Say(ZmodemHeader::At(FrameType::kRPos, static_cast<std::uint32_t>(received_)), now);
+}
+
+bool ZmodemReceiver::Retry(Time /*now*/) {
+    return ++retries_ <= kMaxRetries;
+}
+
+void ZmodemReceiver::SendCancel() {
+    output_.append(kCancelSequence);
+}
+
+}  // namespace vorlund

@@ -1,0 +1,139 @@
+// The receiving side of ZMODEM, for one file per session, as the download
+// session takes files: the sender's request is answered with ZRINIT, its
+// file offer with the position to send from, its data streams in
+// subpackets that are written as they arrive, and its end is answered only
+// once the file is kept. Damaged data is asked for again from the last good
+// position (ZRPOS), so one error costs a resend from there, not the file.
+//
+// A file offered with crash recovery continues from the part that an
+// earlier, cut-off transfer of it left, once the sender has proved that
+// part its own: it is asked for the CRC-32 of that many bytes of its file
+// (ZCRC), which must be the part's. A sender that gives no CRC must have
+// sent a modification time, which the part's must match.
+//
+// Once the file is in, the session answers the sender's end of session
+// (ZFIN) and a repeated end of file, but leaves a further file's offer
+// unanswered: the next session asks the sender to repeat its last header
+// (ZNAK), so a batch arrives one file per session.
+//
+// Nothing that would run or name a file on this machine is done: a
+// command (ZCOMMAND) is refused, and the sender's file name is only
+// recorded.
+#pragma once
+
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "download/protocol_receiver.h"
+#include "download/transfer_sink.h"
+#include "download/ymodem_header.h"
+#include "download/zmodem_frame_scanner.h"
+
+namespace vorlund {
+
+class ZmodemReceiver final : public ProtocolReceiver {
+  public:
+    // Longest wait for the sender's next frame before our last word is
+    // repeated.
+    static constexpr Time kFrameTimeout{10000};
+    // Errors in a row (timeouts, damaged or misplaced data) before the
+    // transfer is given up: each was answered, and nothing came of it.
+    static constexpr int kMaxRetries = 10;
+    // Requests for the file's CRC-32 before the sender counts as giving none.
+    static constexpr int kCrcRequests = 2;
+    // How long after a file was delivered its sender may still repeat the
+    // end of file and be answered as that file's sender.
+    static constexpr Time kEndRepeatWindow{60000};
+
+    // `askAgain`: the previous session's sender waits for an answer to its
+    // last header; it is asked to send it again. The sink must outlive it.
+    ZmodemReceiver(Time now, TransferSink& sink, std::uint64_t largestFile, bool askAgain = false);
+
+    void Receive(std::string_view bytes, Time now) override;
+    void Tick(Time now) override;
+    std::optional<Time> NextDeadline() const override;
+    std::string TakeOutput() override;
+    std::optional<TransferOutcome> TakeOutcome() override;
+
+    bool TransferInProgress() const override;
+    bool Idle() const override { return state_ == State::kIdle; }
+    void Cancel(Time now) override;
+    void TakeNextFile(Time now) override;
+
+    std::optional<TransferEnding> LastEnding() const override { return lastEnding_; }
+    void RememberEnding(TransferEnding ending) override { lastEnding_ = ending; }
+    std::size_t HeldBytes() const override { return 0; }
+
+    // The sender ended its session (ZFIN) since the last call: it has heard
+    // every answer it waited for.
+    bool TakeSessionEnded();
+
+  private:
+    enum class State {
+        kIdle,          // no session: a sender's request is awaited
+        kSession,       // ZRINIT sent: a file offer, or the end, is awaited
+        kCheckingPart,  // a file to continue: its CRC-32 is asked for
+        kReceiving,     // ZRPOS sent: data until the end of file
+        kComplete,      // the session's file is in
+    };
+    using Event = ZmodemFrameScanner::Event;
+    using FrameType = zmodem::FrameType;
+
+    void Handle(Event event, Time now);
+    void HandleHeader(const ZmodemHeader& header, Time now);
+    void HandleData(const Event& event, Time now);
+    void HandleEndOfFile(std::uint32_t position, Time now);
+    void HandleEndOfSession(Time now);
+    void HandleDamage(Event::Kind kind, Time now);
+
+    // zmodem_receiver_file.cpp: the file offered, its data, its end.
+    void OfferFile(std::string_view info, std::uint8_t conversion, Time now);
+    void CheckPart(std::optional<std::uint32_t> crc, Time now);
+    void BeginFile(bool resume, Time now);
+    void TakeData(const Event& event, Time now);
+    void Deliver(Time now);
+    void Abandon(TransferOutcome::Kind kind, Time now, std::string reason = {});
+    void Refuse(std::string reason, Time now);
+
+    // Sends a header and makes it the one a ZNAK or a timeout repeats.
+    void Say(const ZmodemHeader& header, Time now);
+    // Asks for the data from the last good position, once until it comes.
+    void RequestPosition(Time now);
+    // Counts an error; false once there have been too many in a row.
+    bool Retry(Time now);
+    void SendCancel();
+    void ResetFile();
+    TransferOutcome Outcome(TransferOutcome::Kind kind, std::string reason = {}) const;
+
+    TransferSink& sink_;
+    std::uint64_t largestFile_;
+    State state_ = State::kIdle;
+    ZmodemFrameScanner scanner_;
+    std::string output_;
+    std::deque<TransferOutcome> outcomes_;
+    std::optional<ZmodemHeader> lastSaid_;
+    Time deadline_{};
+    int retries_ = 0;
+    // The header whose data subpackets come next, with its flags.
+    std::optional<ZmodemHeader> dataFor_;
+    bool sessionEnded_ = false;
+
+    // The file of the transfer in progress.
+    std::optional<YmodemHeader> file_;
+    bool sinkOpen_ = false;
+    std::uint64_t received_ = 0;
+    std::uint64_t resumedFrom_ = 0;
+    // Data is taken only after a ZDATA header at our position.
+    bool inStep_ = false;
+    bool positionRequested_ = false;
+    std::optional<TransferSink::StagedPart> part_;
+    int crcRequests_ = 0;
+    std::optional<TransferEnding> lastEnding_;
+};
+
+}  // namespace vorlund
