@@ -10,7 +10,6 @@ namespace {
 
 using namespace zmodem;
 
-constexpr char kHexDigits[] = "0123456789abcdef";
 // Type, four bytes, and the check: CRC-16 in two bytes, CRC-32 in four.
 constexpr std::size_t kHeaderBytes = 5;
 
@@ -56,43 +55,6 @@ ZmodemHeader ReadHeader(std::string_view bytes) {
 }
 
 }  // namespace
-
-ZmodemHeader ZmodemHeader::At(FrameType type, std::uint32_t position) {
-    ZmodemHeader header;
-    header.type = type;
-    for (std::size_t i = 0; i < 4; ++i) {
-        header.bytes[i] = static_cast<std::uint8_t>(position >> (8 * i));
-    }
-    return header;
-}
-
-ZmodemHeader ZmodemHeader::WithFlags(FrameType type, std::uint8_t zf0, std::uint8_t zf1) {
-    ZmodemHeader header;
-    header.type = type;
-    header.bytes[3] = zf0;
-    header.bytes[2] = zf1;
-    return header;
-}
-
-std::string EncodeHexHeader(const ZmodemHeader& header) {
-    std::string raw(1, static_cast<char>(header.type));
-    for (const std::uint8_t byte : header.bytes) {
-        raw.push_back(static_cast<char>(byte));
-    }
-    const std::uint16_t crc = Crc16Xmodem(raw);
-    raw.push_back(static_cast<char>(crc >> 8));
-    raw.push_back(static_cast<char>(crc & 0xFF));
-    std::string text{kPad, kPad, kDle, kHex};
-    for (const char byte : raw) {
-        text.push_back(kHexDigits[static_cast<unsigned char>(byte) >> 4]);
-        text.push_back(kHexDigits[static_cast<unsigned char>(byte) & 0xF]);
-    }
-    text += "\r\x8A";
-    if (header.type != FrameType::kAck && header.type != FrameType::kFin) {
-        text.push_back(kXon);
-    }
-    return text;
-}
 
 std::optional<ZmodemFrameScanner::Event> ZmodemFrameScanner::Next() {
     while (at_ < pending_.size()) {

@@ -10,38 +10,15 @@
 // whatever the line brings.
 #pragma once
 
-#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
 
-#include "download/zmodem_bytes.h"
+#include "download/zmodem_frame.h"
 
 namespace vorlund {
-
-struct ZmodemHeader {
-    zmodem::FrameType type = zmodem::FrameType::kRqInit;
-    // ZP0 to ZP3, as sent: a position least significant byte first, or the
-    // flags ZF3 to ZF0.
-    std::array<std::uint8_t, 4> bytes{};
-
-    std::uint32_t Position() const {
-        return static_cast<std::uint32_t>(bytes[0]) | static_cast<std::uint32_t>(bytes[1]) << 8 |
-               static_cast<std::uint32_t>(bytes[2]) << 16 |
-               static_cast<std::uint32_t>(bytes[3]) << 24;
-    }
-    // ZF0 (n = 0) to ZF3.
-    std::uint8_t Flag(int n) const { return bytes[static_cast<std::size_t>(3 - n)]; }
-
-    static ZmodemHeader At(zmodem::FrameType type, std::uint32_t position);
-    static ZmodemHeader WithFlags(zmodem::FrameType type, std::uint8_t zf0, std::uint8_t zf1 = 0);
-};
-
-// A header in hex digits, as a receiver sends them: readable, and safe on
-// any line; with CR LF and, but after ZACK and ZFIN, XON.
-std::string EncodeHexHeader(const ZmodemHeader& header);
 
 class ZmodemFrameScanner {
   public:

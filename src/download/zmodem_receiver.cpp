@@ -181,6 +181,7 @@ void ZmodemReceiver::HandleData(const Event& event, Time now) {
             output_ += EncodeHexHeader(ZmodemHeader::At(FrameType::kAck, 0));
             if (state_ == State::kIdle) {
                 state_ = State::kSession;
+                deadline_ = now + kFrameTimeout;
             }
             return;
         case FrameType::kFile:
@@ -269,8 +270,8 @@ void ZmodemReceiver::Tick(Time now) {
         case State::kSession:
             if (!Retry(now)) {
                 state_ = State::kIdle;  // the sender has gone
-            } else if (lastSaid_) {
-                Say(*lastSaid_, now);
+            } else {
+                Say(lastSaid_ ? *lastSaid_ : ReadyHeader(), now);
             }
             return;
         case State::kIdle:

@@ -1,0 +1,265 @@
+// The ZMODEM receiver and the recogniser in virtual time, with the sender
+// played from frames. Real senders (lrzsz's sz in all its variants) are
+// proven by the interoperability test; this covers what no well-behaved
+// sender does: damaged and hostile frames, a part that fails its proof, and
+// how the first frames choose the protocol.
+#include "download/zmodem_receiver.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "download/crc32.h"
+#include "download/protocol_recogniser.h"
+#include "download/ymodem_blocks.h"
+#include "download/zmodem_frame.h"
+#include "download/zmodem_frame_scanner.h"
+
+namespace vorlund {
+namespace {
+
+using namespace std::chrono_literals;
+using std::chrono::milliseconds;
+using Kind = TransferOutcome::Kind;
+using zmodem::FrameType;
+
+constexpr std::uint64_t kLargest = 64 * 1024;
+
+std::string Hex(FrameType type, std::uint32_t position = 0) {
+    return EncodeHexHeader(ZmodemHeader::At(type, position));
+}
+std::string Bin(FrameType type, std::uint32_t position = 0) {
+    return EncodeBinaryHeader(ZmodemHeader::At(type, position), true);
+}
+std::string Data(std::string_view bytes, char end = zmodem::kCrcGo) {
+    return EncodeSubpacket(bytes, end, true);
+}
+std::string Offer(std::string_view fields, std::uint8_t conversion = 0) {
+    return EncodeBinaryHeader(ZmodemHeader::WithFlags(FrameType::kFile, conversion), true) +
+           Data(fields, zmodem::kCrcWait);
+}
+const std::string kReady =
+    EncodeHexHeader(ZmodemHeader::WithFlags(FrameType::kRInit, 0x23));
+
+// Keeps what arrives, and a part of an earlier transfer to offer.
+class Sink final : public TransferSink {
+  public:
+    Status Begin(const YmodemHeader&) override {
+        data.clear();
+        return {};
+    }
+    Status Write(std::string_view bytes) override {
+        data += bytes;
+        return {};
+    }
+    Result<Kept> End() override {
+        stored = data;
+        return Kept::kStored;
+    }
+    void Discard() override { data.clear(); }
+    std::optional<StagedPart> FindStagedPart(const YmodemHeader&) override {
+        if (part.empty()) return std::nullopt;
+        return StagedPart{part.size(), Crc32::Of(part)};
+    }
+    Status Continue(const YmodemHeader&) override {
+        data = part;
+        return {};
+    }
+    void Suspend() override { suspended = data; }
+
+    std::string data, stored, part, suspended;
+};
+
+class ZmodemReceiverTest : public ::testing::Test {
+  protected:
+    std::string Feed(const std::string& bytes) {
+        receiver.Receive(bytes, now);
+        return receiver.TakeOutput();
+    }
+    std::string Wait(milliseconds by) {
+        now += by;
+        receiver.Tick(now);
+        return receiver.TakeOutput();
+    }
+    std::vector<Kind> Outcomes() {
+        std::vector<Kind> kinds;
+        while (auto outcome = receiver.TakeOutcome()) kinds.push_back(outcome->kind);
+        return kinds;
+    }
+
+    milliseconds now{1000};
+    Sink sink;
+    ZmodemReceiver receiver{now, sink, kLargest};
+};
+
+TEST(ZmodemFrameTest, WhatASenderEncodesIsReadBackByteByByteAndDamageIsTold) {
+    for (const bool crc32 : {false, true}) {
+        for (const bool escape : {false, true}) {
+            std::string content;
+            for (int i = 0; i < 600; ++i) content.push_back(static_cast<char>(i * 37));
+            const std::string frames =
+                EncodeBinaryHeader(ZmodemHeader::At(FrameType::kData, 0x01180011), crc32, escape) +
+                EncodeSubpacket(content, zmodem::kCrcGo, crc32, escape) +
+                EncodeSubpacket("", zmodem::kCrcEnd, crc32, escape) +
+                "\x11" + Hex(FrameType::kEof, 600);
+            ZmodemFrameScanner scanner;
+            for (const char byte : frames) scanner.Append(std::string_view(&byte, 1));
+            std::vector<ZmodemFrameScanner::Event> events;
+            while (auto event = scanner.Next()) events.push_back(*event);
+            ASSERT_EQ(events.size(), 4u) << crc32 << escape;
+            EXPECT_EQ(events[0].header.Position(), 0x01180011u);
+            EXPECT_EQ(events[1].data, content);
+            EXPECT_EQ(events[2].end, zmodem::kCrcEnd);
+            EXPECT_EQ(events[3].header.type, FrameType::kEof);
+
+            // One byte changed in the data, or in a header.
+            for (const std::size_t at : {std::size_t{40}, std::size_t{5}}) {
+                std::string damaged = frames;
+                damaged[at] = static_cast<char>(damaged[at] ^ 0x01);
+                ZmodemFrameScanner again;
+                again.Append(damaged);
+                bool told = false;
+                while (auto event = again.Next()) {
+                    told = told || event->kind == ZmodemFrameScanner::Event::Kind::kBadData ||
+                           event->kind == ZmodemFrameScanner::Event::Kind::kBadHeader;
+                }
+                EXPECT_TRUE(told) << at;
+            }
+        }
+    }
+}
+
+TEST_F(ZmodemReceiverTest, DamagedDataIsAskedForAgainFromTheLastGoodPosition) {
+    EXPECT_EQ(Feed("rz\r" + Hex(FrameType::kRqInit)), kReady);
+    EXPECT_EQ(Feed(Offer(std::string("X.DAT\0" "8 0", 9))), Hex(FrameType::kRPos, 0));
+    std::string damaged = Data("5678");
+    damaged[1] = 'x';
+    EXPECT_EQ(Feed(Bin(FrameType::kData, 0) + Data("1234") + damaged + Data("more")),
+              Hex(FrameType::kRPos, 4));
+    // What is still on its way before the sender heard us is passed over.
+    EXPECT_EQ(Feed(Data("5678", zmodem::kCrcEnd) + Bin(FrameType::kEof, 12)), "");
+    EXPECT_EQ(Feed(Bin(FrameType::kData, 4) + Data("5678", zmodem::kCrcWait)),
+              Hex(FrameType::kAck, 8));
+    EXPECT_EQ(Feed(Bin(FrameType::kEof, 8)), kReady);
+    EXPECT_EQ(sink.stored, "12345678");
+    EXPECT_EQ(Feed(Hex(FrameType::kFin)), Hex(FrameType::kFin));
+    EXPECT_TRUE(receiver.TakeSessionEnded());
+}
+
+// Whatever a hostile or broken sender does ends its transfer with a reason,
+// cancelled where the sender hears of it, within a bounded time.
+TEST_F(ZmodemReceiverTest, HostileSendersEndTheirTransfer) {
+    struct Case {
+        const char* what;
+        std::string frames;
+        Kind kind;
+    };
+    const std::string offer = Offer(std::string("X.DAT\0" "4", 7));
+    const std::string cancel = "\x18\x18\x18\x18\x18";
+    const std::vector<Case> cases = {
+        {"data beyond the announced size",
+         offer + Bin(FrameType::kData, 0) + Data("12345"), Kind::kLongerThanAnnounced},
+        {"an end short of the size", offer + Bin(FrameType::kData, 0) + Data("12", zmodem::kCrcEnd) +
+                                         Bin(FrameType::kEof, 2),
+         Kind::kShortFile},
+        {"a command", Bin(FrameType::kCommand) + Data("!rm -rf /", zmodem::kCrcWait),
+         Kind::kRefused},
+        {"a file larger than any delivery",
+         Offer(std::string("X.DAT\0", 6) + std::to_string(kLargest + 1)), Kind::kTooLarge},
+        {"a subpacket longer than any", offer + Bin(FrameType::kData, 0) +
+                                             Data(std::string(9000, 'a')),
+         Kind::kGivenUp},
+        {"positions behind ours, forever", offer + Bin(FrameType::kData, 0) + Data("12") +
+                                               Bin(FrameType::kData, 1) + Data("2") +
+                                               Bin(FrameType::kEof, 1),
+         Kind::kGivenUp},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        ZmodemReceiver hostile(now, sink, kLargest);
+        hostile.Receive(Hex(FrameType::kRqInit) + c.frames, now);
+        std::vector<Kind> kinds;
+        milliseconds at = now;
+        // It goes on as it began, heeding nothing we ask.
+        for (int i = 0; i < 40 && (hostile.TransferInProgress() || i == 0); ++i) {
+            while (auto outcome = hostile.TakeOutcome()) kinds.push_back(outcome->kind);
+            hostile.Receive(Bin(FrameType::kData, 1) + Data("2"), at);
+            at += ZmodemReceiver::kFrameTimeout;
+            hostile.Tick(at);
+            ASSERT_TRUE(!hostile.NextDeadline() || *hostile.NextDeadline() > at);
+        }
+        while (auto outcome = hostile.TakeOutcome()) kinds.push_back(outcome->kind);
+        EXPECT_FALSE(hostile.TransferInProgress());
+        EXPECT_EQ(kinds, std::vector<Kind>{c.kind});
+        EXPECT_NE(hostile.TakeOutput().find(cancel), std::string::npos);
+    }
+}
+
+// A file offered with crash recovery continues from the part kept, once the
+// sender has proved the part its own; a part that fails the proof goes.
+TEST_F(ZmodemReceiverTest, APartKeptIsContinuedOnlyOnceTheSenderProvesIt) {
+    const std::string offer = Offer(std::string("X.DAT\0" "8 14000000000", 19), zmodem::kResume);
+    for (const bool proven : {true, false}) {
+        SCOPED_TRACE(proven);
+        sink.part = "1234";
+        ZmodemReceiver resumed(now, sink, kLargest);
+        resumed.Receive(Hex(FrameType::kRqInit) + offer, now);
+        EXPECT_EQ(resumed.TakeOutput(), kReady + Hex(FrameType::kCrc, 4));
+        resumed.Receive(Hex(FrameType::kCrc, Crc32::Of(proven ? "1234" : "12x4")), now);
+        EXPECT_EQ(resumed.TakeOutput(), Hex(FrameType::kRPos, proven ? 4 : 0));
+        resumed.Receive(Bin(FrameType::kData, proven ? 4 : 0) +
+                            Data(proven ? "5678" : "12345678", zmodem::kCrcEnd) +
+                            Bin(FrameType::kEof, 8),
+                        now);
+        EXPECT_EQ(sink.stored, "12345678");
+        EXPECT_EQ(resumed.TakeOutcome()->resumedFrom, proven ? 4u : 0u);
+    }
+    // A sender that gives no CRC: its modification time must vouch for it.
+    sink.part = "1234";
+    receiver.Receive(Hex(FrameType::kRqInit) + offer, now);
+    receiver.TakeOutput();
+    Wait(ZmodemReceiver::kFrameTimeout);
+    EXPECT_EQ(Wait(ZmodemReceiver::kFrameTimeout), Hex(FrameType::kRPos, 4));
+}
+
+// The first frames choose the receiver: a ZMODEM request, a YMODEM header,
+// an XMODEM first block; another block is a transfer this session does not
+// hold, and a lone end is answered from the line's last transfer.
+TEST(ProtocolRecogniserTest, TheFirstFramesChooseTheProtocol) {
+    struct Case {
+        const char* what;
+        std::string bytes;
+        std::optional<LineProtocol> protocol;
+        std::string answer;
+    };
+    const std::string cancel(8, '\x18');
+    const std::vector<Case> cases = {
+        {"a ZMODEM request", "rz\r" + Hex(FrameType::kRqInit), LineProtocol::kZmodem, kReady},
+        {"a ZMODEM file offer", Offer(std::string("A\0" "1", 3)), LineProtocol::kZmodem, kReady},
+        {"a YMODEM header", testing::Header(std::string("A\0" "1", 3)), LineProtocol::kYmodem,
+         "\x06" "C"},
+        {"an XMODEM block 1", testing::Block(1, "data"), LineProtocol::kXmodem, "\x06"},
+        {"a block of a transfer not held", testing::Block(7, "data"), std::nullopt, cancel},
+        {"a lone end after a YMODEM delivery", "\x04", std::nullopt, "\x06" "C"},
+        {"a ZMODEM-like run in noise", "**\x18" "Bzz", std::nullopt, ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Sink sink;
+        milliseconds now{1000};
+        ProtocolRecogniser recogniser(now, sink, TransferEnding{true, now, LineProtocol::kYmodem},
+                                      kLargest);
+        EXPECT_EQ(recogniser.TakeOutput(), "C");
+        recogniser.Receive(c.bytes, now);
+        now += ProtocolRecogniser::kByteTimeout;
+        recogniser.Tick(now);
+        EXPECT_EQ(recogniser.Protocol(), c.protocol);
+        EXPECT_EQ(recogniser.TakeOutput(), c.answer);
+    }
+}
+
+}  // namespace
+}  // namespace vorlund
