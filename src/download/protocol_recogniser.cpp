@@ -81,6 +81,20 @@ void ProtocolRecogniser::Receive(std::string_view bytes, Time now) {
         Tick(now);
         scanner_.AfterSilence();
     }
+    if (zmodem_ && zmodem_->AwaitingOffer()) {
+        // Looked at as blocks too: a header or first block takes the line.
+        scanner_.Append(bytes);
+        scanner_.Expect(1);
+        while (std::optional<Event> event = scanner_.Next()) {
+            if (event->kind == Event::Kind::kBlock && event->number <= 1) {
+                active_.reset();
+                zmodem_ = nullptr;
+                held_.clear();
+                ScanBlock(std::move(*event), now);
+                return;
+            }
+        }
+    }
     if (active_) {
         active_->Receive(bytes, now);
         AfterReceiver(now);
@@ -107,9 +121,10 @@ void ProtocolRecogniser::Recognise(Time now, bool quiet) {
             return;  // it may still become a header
         }
         if (*zmodem) {
-            std::unique_ptr<ProtocolReceiver> receiver =
-                std::make_unique<ZmodemReceiver>(now, sink_, largestFile_);
-            Handover(std::move(receiver), LineProtocol::kZmodem, std::exchange(held_, {}), now);
+            const std::string bytes = std::exchange(held_, {});
+            Handover(std::make_unique<ZmodemReceiver>(now, sink_, largestFile_),
+                     LineProtocol::kZmodem, {}, now);
+            Receive(bytes, now);
             return;
         }
         scanner_.Append(std::string_view(held_).substr(0, 1));
@@ -144,28 +159,7 @@ void ProtocolRecogniser::ScanBlocks(Time now, bool quiet) {
         const bool more = scanner_.HasPending() || !held_.empty();
         switch (event->kind) {
             case Event::Kind::kBlock:
-                loneEnd_ = false;
-                if (event->number == 0) {
-                    // A header: taken as a header with its CRC, whichever
-                    // check it came with.
-                    event->checksum = false;
-                    Handover(std::make_unique<YmodemSession>(now, sink_, largestFile_),
-                             LineProtocol::kYmodem,
-                             YmodemFrameScanner::Frame(*event) + scanner_.TakePending() +
-                                 std::exchange(held_, {}),
-                             now);
-                } else if (event->number == 1) {
-                    Handover(std::make_unique<XmodemReceiver>(now, sink_, largestFile_,
-                                                              event->checksum),
-                             LineProtocol::kXmodem,
-                             YmodemFrameScanner::Frame(*event) + scanner_.TakePending() +
-                                 std::exchange(held_, {}),
-                             now);
-                } else {
-                    // A block of a transfer this session does not hold (one
-                    // that failed, or began before a restart): it is over.
-                    output_.append(kCancelSequence);
-                }
+                ScanBlock(std::move(*event), now);
                 break;
             case Event::Kind::kEot:
                 loneEnd_ = !more;
@@ -180,11 +174,36 @@ void ProtocolRecogniser::ScanBlocks(Time now, bool quiet) {
     }
 }
 
+void ProtocolRecogniser::ScanBlock(Event block, Time now) {
+    loneEnd_ = false;
+    if (block.number == 0) {
+        // A header: taken as a header with its CRC, whichever check it
+        // came with.
+        block.checksum = false;
+        Handover(std::make_unique<YmodemSession>(now, sink_, largestFile_), LineProtocol::kYmodem,
+                 YmodemFrameScanner::Frame(block) + scanner_.TakePending() +
+                     std::exchange(held_, {}),
+                 now);
+    } else if (block.number == 1) {
+        Handover(std::make_unique<XmodemReceiver>(now, sink_, largestFile_, block.checksum),
+                 LineProtocol::kXmodem,
+                 YmodemFrameScanner::Frame(block) + scanner_.TakePending() +
+                     std::exchange(held_, {}),
+                 now);
+    } else {
+        // A block of a transfer this session does not hold (one that
+        // failed, or began before a restart): it is over.
+        output_.append(kCancelSequence);
+    }
+}
+
 void ProtocolRecogniser::Handover(std::unique_ptr<ProtocolReceiver> receiver,
                                   LineProtocol protocol, std::string bytes, Time now) {
     if (lastEnding_ && lastEnding_->protocol == protocol) {
         receiver->RememberEnding(*lastEnding_);
     }
+    zmodem_ = protocol == LineProtocol::kZmodem ? static_cast<ZmodemReceiver*>(receiver.get())
+                                                : nullptr;
     active_ = std::move(receiver);
     protocol_ = protocol;
     held_.clear();
@@ -194,7 +213,10 @@ void ProtocolRecogniser::Handover(std::unique_ptr<ProtocolReceiver> receiver,
     if (!bytes.empty()) {
         active_->Receive(bytes, now);
     }
-    AfterReceiver(now);
+    // A receiver not fed yet holds its first frames still to come.
+    if (!bytes.empty() || !active_->Idle()) {
+        AfterReceiver(now);
+    }
 }
 
 void ProtocolRecogniser::AfterReceiver(Time now) {
@@ -209,6 +231,7 @@ void ProtocolRecogniser::AfterReceiver(Time now) {
         lastEnding_ = ending;
     }
     active_.reset();
+    zmodem_ = nullptr;
     protocol_.reset();
     // A sender still busy with a cancelled transfer has time to give up
     // before the next invitation.

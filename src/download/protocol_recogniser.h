@@ -16,7 +16,9 @@
 // block of any other number is a transfer this session does not hold, and
 // is cancelled. Once the chosen receiver holds nothing of a sender any more
 // (its transfer failed, or took the next file without a header), the line
-// is open to any protocol again.
+// is open to any protocol again. So is it while a ZMODEM session waits for
+// its first file: a sender that read an invitation just after its request
+// falls back to YMODEM (lrzsz's sz does), and its header takes the line.
 #pragma once
 
 #include <cstdint>
@@ -29,6 +31,7 @@
 #include "download/protocol_receiver.h"
 #include "download/transfer_sink.h"
 #include "download/ymodem_frame_scanner.h"
+#include "download/zmodem_receiver.h"
 
 namespace vorlund {
 
@@ -75,6 +78,7 @@ class ProtocolRecogniser final : public ProtocolReceiver {
     // it may still become one.
     std::optional<bool> ZmodemHeaderAhead(bool quiet) const;
     void ScanBlocks(Time now, bool quiet);
+    void ScanBlock(YmodemFrameScanner::Event block, Time now);
     void Handover(std::unique_ptr<ProtocolReceiver> receiver, LineProtocol protocol,
                   std::string bytes, Time now);
     void AnswerLoneEnd(Time now);
@@ -87,6 +91,8 @@ class ProtocolRecogniser final : public ProtocolReceiver {
     std::uint64_t largestFile_;
     std::unique_ptr<ProtocolReceiver> active_;
     std::optional<LineProtocol> protocol_;
+    // The active receiver when it is ZMODEM's.
+    ZmodemReceiver* zmodem_ = nullptr;
     std::string output_;
     std::deque<TransferOutcome> outcomes_;
     std::optional<TransferEnding> lastEnding_;

@@ -69,6 +69,12 @@ class ZmodemReceiver final : public ProtocolReceiver {
     void RememberEnding(TransferEnding ending) override { lastEnding_ = ending; }
     std::size_t HeldBytes() const override { return 0; }
 
+    // A session is open but no file has been offered yet: a sender that
+    // fell back to another protocol may still be on its way.
+    bool AwaitingOffer() const {
+        return !offered_ && (state_ == State::kIdle || state_ == State::kSession);
+    }
+
     // The sender ended its session (ZFIN) since the last call: it has heard
     // every answer it waited for.
     bool TakeSessionEnded();
@@ -122,6 +128,7 @@ class ZmodemReceiver final : public ProtocolReceiver {
     // The header whose data subpackets come next, with its flags.
     std::optional<ZmodemHeader> dataFor_;
     bool sessionEnded_ = false;
+    bool offered_ = false;  // a file has been offered in this session
 
     // The file of the transfer in progress.
     std::optional<YmodemHeader> file_;

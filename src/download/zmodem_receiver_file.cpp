@@ -17,6 +17,7 @@ bool SameFile(const YmodemHeader& a, const YmodemHeader& b) {
 }  // namespace
 
 void ZmodemReceiver::OfferFile(std::string_view info, std::uint8_t conversion, Time now) {
+    offered_ = true;
     const std::optional<YmodemHeader> header = ParseYmodemHeader(info);
     if (TransferInProgress() && header && SameFile(*header, *file_)) {
         // Our answer to the offer was lost: it is given again.

@@ -239,6 +239,9 @@ TEST(ProtocolRecogniserTest, TheFirstFramesChooseTheProtocol) {
     const std::vector<Case> cases = {
         {"a ZMODEM request", "rz\r" + Hex(FrameType::kRqInit), LineProtocol::kZmodem, kReady},
         {"a ZMODEM file offer", Offer(std::string("A\0" "1", 3)), LineProtocol::kZmodem, kReady},
+        {"a sender that fell back to YMODEM after its request",
+         Hex(FrameType::kRqInit) + testing::Header(std::string("A\0" "1", 3)),
+         LineProtocol::kYmodem, "\x06" "C"},
         {"a YMODEM header", testing::Header(std::string("A\0" "1", 3)), LineProtocol::kYmodem,
          "\x06" "C"},
         {"an XMODEM block 1", testing::Block(1, "data"), LineProtocol::kXmodem, "\x06"},

@@ -208,6 +208,14 @@ int Run(int argc, char** argv) {
     std::optional<vorlund::TransferEnding> ending;
     auto session = std::make_unique<vorlund::ProtocolRecogniser>(
         Now(), sink, ending, vorlund::YmodemReceiver::kLargestFile);
+    // The line is invited before the terminal starts, as a service that
+    // waits on its line does; the sender then finds the invitation stale,
+    // and its own request is what is answered.
+    const std::string invitation = session->TakeOutput();
+    if (::write(master, invitation.data(), invitation.size()) < 0) {
+        throw std::runtime_error("the line takes nothing");
+    }
+    ::usleep(100000);
     const pid_t sender = StartSender(master, argv + at + 1);
     sink.CutAfter(cutAfter, sender);
     std::optional<int> status;
