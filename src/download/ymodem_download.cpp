@@ -79,8 +79,8 @@ void YmodemDownload::TakeOutcomes(Time now) {
     }
 }
 
-Status YmodemDownload::Begin(const YmodemHeader& header) {
-    Result<IncomingDelivery> incoming = handOff_.BeginReceiving();
+Status YmodemDownload::Begin(const YmodemHeader& header, bool continuesBatch) {
+    Result<IncomingDelivery> incoming = handOff_.BeginReceiving(continuesBatch);
     if (!incoming) {
         return Status(Failure{incoming.reason()});
     }
@@ -105,6 +105,10 @@ Result<YmodemReceiver::FileSink::Kept> YmodemDownload::End() {
 
 void YmodemDownload::Discard() {
     incoming_.reset();
+}
+
+void YmodemDownload::BatchEnded() {
+    handOff_.EndBatch();
 }
 
 }  // namespace vorlund

@@ -51,10 +51,11 @@ class YmodemDownload final : private YmodemReceiver::FileSink {
 
   private:
     // FileSink: the file goes straight into the hand-off.
-    Status Begin(const YmodemHeader& header) override;
+    Status Begin(const YmodemHeader& header, bool continuesBatch) override;
     Status Write(std::string_view bytes) override;
     Result<Kept> End() override;
     void Discard() override;
+    void BatchEnded() override;
 
     void TakeOutcomes(Time now);
 

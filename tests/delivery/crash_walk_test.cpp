@@ -4,7 +4,9 @@
 // each, the service starts again on what is left, the terminal sends again
 // what it was not told had arrived, and the delivery must be in X.DAT and
 // exported exactly once (or, where a failure made its conversion fail, kept
-// instead), and the delivery before it untouched.
+// instead), and the delivery before it untouched. The restart finds the
+// application directory moved, as an operator may move it, or a service
+// started with a relative path sees it under its full one.
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -51,12 +53,18 @@ std::string ExportOf(char letter) {
 class CrashWalkTest : public ::testing::TestWithParam<Mode> {
   protected:
     CrashWalkTest() {
-        std::filesystem::create_directories(dir.path() / "app" / "Spool");
-        std::filesystem::create_directories(dir.path() / "app" / "Out");
         std::filesystem::create_directories(dir.path() / "scratch");
-        settings.AppDir = dir.Prefix() + "app/";
-        settings.SpoolDir = dir.Prefix() + "app/Spool";
-        settings.OutDir = dir.Prefix() + "app/Out";
+        Place("app");
+    }
+
+    // The application directory is `name` in the test's directory.
+    void Place(const std::string& name) {
+        std::filesystem::create_directories(dir.path() / name / "Spool");
+        std::filesystem::create_directories(dir.path() / name / "Out");
+        app = name;
+        settings.AppDir = dir.Prefix() + name + "/";
+        settings.SpoolDir = dir.Prefix() + name + "/Spool";
+        settings.OutDir = dir.Prefix() + name + "/Out";
     }
 
     // One life of the service, in a process of its own: start-up, then the
@@ -111,13 +119,13 @@ class CrashWalkTest : public ::testing::TestWithParam<Mode> {
 
     std::vector<std::string> Visible(const std::string& folder) const {
         std::vector<std::string> contents;
-        if (!std::filesystem::is_directory(dir.path() / "app" / folder)) {
+        if (!std::filesystem::is_directory(dir.path() / app / folder)) {
             return contents;
         }
-        for (const auto& entry : std::filesystem::directory_iterator(dir.path() / "app" / folder)) {
+        for (const auto& entry : std::filesystem::directory_iterator(dir.path() / app / folder)) {
             const std::string name = entry.path().filename().string();
             if (name[0] != '.' && entry.is_regular_file()) {
-                contents.push_back(dir.Read("app/" + folder + "/" + name));
+                contents.push_back(dir.Read(app + "/" + folder + "/" + name));
             }
         }
         return contents;
@@ -128,10 +136,9 @@ class CrashWalkTest : public ::testing::TestWithParam<Mode> {
         int steps = 0;
         for (int step = 1;; ++step) {
             SCOPED_TRACE("step " + std::to_string(step));
-            std::filesystem::remove_all(dir.path() / "app" / "Spool");
-            std::filesystem::remove_all(dir.path() / "app" / "Out");
-            std::filesystem::create_directories(dir.path() / "app" / "Spool");
-            std::filesystem::create_directories(dir.path() / "app" / "Out");
+            std::filesystem::remove_all(dir.path() / "app");
+            std::filesystem::remove_all(dir.path() / "moved");
+            Place("app");
             EXPECT_EQ(Life(0, mode, Delivery('P')), 0);  // the delivery before
             EXPECT_TRUE(acked);
 
@@ -141,8 +148,10 @@ class CrashWalkTest : public ::testing::TestWithParam<Mode> {
             }
             steps = step;
             const bool told = acked;
-            // The restart, and the terminal sending again what it was not
-            // told had arrived.
+            // The restart, in the directory moved, and the terminal sending
+            // again what it was not told had arrived.
+            std::filesystem::rename(dir.path() / "app", dir.path() / "moved");
+            Place("moved");
             EXPECT_EQ(Life(0, mode, told ? "" : Delivery('D')), 0);
             EXPECT_TRUE(told || acked) << "the resend was not acknowledged";
 
@@ -156,7 +165,7 @@ class CrashWalkTest : public ::testing::TestWithParam<Mode> {
                 << "exported " << count(exports, ExportOf('D')) << ", kept "
                 << count(kept, Delivery('D')) << (told ? ", told" : ", not told");
             EXPECT_EQ(exports.size() + kept.size(), 2u);
-            EXPECT_EQ(dir.Read("app/Spool/X.DAT"), Delivery('D'));
+            EXPECT_EQ(dir.Read(app + "/Spool/X.DAT"), Delivery('D'));
             if (mode != Mode::kFail) {
                 EXPECT_TRUE(kept.empty()) << "a crash is no reason to keep a delivery";
             }
@@ -167,6 +176,7 @@ class CrashWalkTest : public ::testing::TestWithParam<Mode> {
     }
 
     testing::TempDir dir;
+    std::string app;
     ServiceSettings settings;
     bool acked = false;
     static inline DownloadObserver observer;

@@ -14,6 +14,7 @@ constexpr char kDeliveryKept[] = "Leveransen sparades undan";
 constexpr char kRepeatedDelivery[] = "Upprepad leverans konverteras inte igen";
 constexpr char kRecovered[] = "Leverans efter avbrott";
 constexpr char kLedgerFailed[] = "Leveransloggen kunde inte skrivas";
+constexpr char kLedgerDamaged[] = "Skadad rad i leveransloggen hoppades \xF6ver";
 constexpr char kCannotCreateFile[] = "Fel vid skapande av destinationsfil!";
 constexpr char kTransferFailed[] = "\xD6verf\xF6ringen misslyckades";
 constexpr char kLineOpenedAgain[] = "COM-port \xF6ppnad igen";
@@ -85,6 +86,10 @@ void ServiceReport::Recovered(const DeliveryRecord& record, std::string_view wha
 
 void ServiceReport::LedgerFailed(std::string_view what) {
     journal_.Write(Priority::kError, kLedgerFailed, what);
+}
+
+void ServiceReport::LedgerDamaged(std::string_view what) {
+    journal_.Write(Priority::kError, kLedgerDamaged, what);
 }
 
 void ServiceReport::TransferEnded(const YmodemReceiver::Outcome& outcome) {

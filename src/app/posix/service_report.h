@@ -23,6 +23,7 @@ class ServiceReport final : public DeliveryObserver, public DownloadObserver {
     void Repeated(const DeliveryRecord& record) override;
     void Recovered(const DeliveryRecord& record, std::string_view what) override;
     void LedgerFailed(std::string_view what) override;
+    void LedgerDamaged(std::string_view what) override;
 
     // DownloadObserver
     void TransferEnded(const YmodemReceiver::Outcome& outcome) override;
