@@ -17,6 +17,11 @@ std::string Detail(const std::string& path, const std::string& reason) {
     return reason.empty() ? path : path + ": " + reason;
 }
 
+// One more thing gone wrong, after what went wrong first, if anything did.
+void Add(std::string& detail, const std::string& more) {
+    detail += detail.empty() ? more : "; " + more;
+}
+
 }  // namespace
 
 DeliveryHandOff::DeliveryHandOff(const ServiceSettings& settings, const Platform& platform,
@@ -118,16 +123,18 @@ Result<DeliveryHandOff::Verdict> DeliveryHandOff::Commit(
 Settlement DeliveryHandOff::Settle(DeliveryRecord record) {
     Settlement settlement;
     settlement.bytes = record.bytes;
+    Status moved;
     if (record.state == DeliveryState::kFound) {
         settlement.result = kUnrecorded;
+        settlement.detail = ReceivedPath() + ": never recorded arriving, so not converted";
         Keep(record, settlement);
     } else if (!record.staged.empty() && platform_.FileExists(record.staged) &&
-               !platform_.PublishTemporary(record.staged, ReceivedPath())) {
+               !(moved = platform_.PublishTemporary(record.staged, ReceivedPath()))) {
         // The delivery is safe in its staged file, but cannot be converted or
         // kept until it is X.DAT.
         settlement.kind = Settlement::Kind::kNotKept;
         settlement.result = std::to_string(kReceivedFileNotOpened);
-        settlement.detail = record.staged;
+        settlement.detail = Detail(record.staged, moved.reason());
     } else {
         try {
             settlement.result = Export(record, settlement.report);
@@ -214,7 +221,7 @@ void DeliveryHandOff::Keep(DeliveryRecord& record, Settlement& settlement) {
     }
     const Result<std::string> path = ChooseKeptPath(settings_, platform_, settlement.result);
     if (!path) {
-        settlement.detail += "; " + path.reason();
+        Add(settlement.detail, path.reason());
         return;
     }
     // Recorded first, like an export: a restart that finds the kept file
@@ -225,13 +232,13 @@ void DeliveryHandOff::Keep(DeliveryRecord& record, Settlement& settlement) {
     record.result = settlement.result;
     if (Status recorded = Record(record); !recorded) {
         record = before;
-        settlement.detail += "; " + Detail(LedgerPath(), recorded.reason());
+        Add(settlement.detail, Detail(LedgerPath(), recorded.reason()));
         return;
     }
     if (Status kept = platform_.KeepAs(ReceivedPath(), *path); !kept) {
         record = before;
         static_cast<void>(Record(record));
-        settlement.detail += "; " + Detail(*path, kept.reason());
+        Add(settlement.detail, Detail(*path, kept.reason()));
         return;
     }
     record.state = DeliveryState::kKept;

@@ -4,7 +4,10 @@
 // each, the service starts again on what is left, the terminal sends again
 // what it was not told had arrived, and the delivery must be in X.DAT and
 // exported exactly once (or, where a failure made its conversion fail, kept
-// instead), and the delivery before it untouched.
+// instead), and the delivery before it untouched. The same walks run where
+// the file system cannot do all of it: without hard links (FAT, exFAT), the
+// delivery's export refused, so that it is kept by a copy; and with an
+// output directory that cannot be flushed (a share).
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -48,7 +51,19 @@ std::string ExportOf(char letter) {
     return content;
 }
 
-class CrashWalkTest : public ::testing::TestWithParam<Mode> {
+// Where the application directory lies.
+enum class Site {
+    kDisk,
+    kNoHardLinks,     // links refused, and the delivery's export too: kept by copy
+    kUnflushableOut,  // flushing Out's entries is refused
+};
+
+struct Walked {
+    Mode mode;
+    Site site;
+};
+
+class CrashWalkTest : public ::testing::TestWithParam<Walked> {
   protected:
     CrashWalkTest() {
         std::filesystem::create_directories(dir.path() / "app" / "Spool");
@@ -68,7 +83,12 @@ class CrashWalkTest : public ::testing::TestWithParam<Mode> {
         std::filesystem::remove(acknowledged);
         const pid_t child = ::fork();
         if (child == 0) {
-            Calls calls(step, mode, dir.Prefix() + "scratch");
+            Calls::Refusals refusals;
+            refusals.links = GetParam().site == Site::kNoHardLinks;
+            if (GetParam().site == Site::kUnflushableOut) {
+                refusals.unflushable = settings.OutDir;
+            }
+            Calls calls(step, mode, dir.Prefix() + "scratch", refusals);
             const std::unique_ptr<Platform> platform = MakePosixPlatform(calls);
             auto handOff = DeliveryHandOff::Open(settings, *platform, '.', NoDeliveryObserver());
             if (handOff) {
@@ -132,8 +152,12 @@ class CrashWalkTest : public ::testing::TestWithParam<Mode> {
             std::filesystem::remove_all(dir.path() / "app" / "Out");
             std::filesystem::create_directories(dir.path() / "app" / "Spool");
             std::filesystem::create_directories(dir.path() / "app" / "Out");
+            settings.OutDir = dir.Prefix() + "app/Out";
             EXPECT_EQ(Life(0, mode, Delivery('P')), 0);  // the delivery before
             EXPECT_TRUE(acked);
+            if (GetParam().site == Site::kNoHardLinks) {
+                settings.OutDir = dir.Prefix() + "app/Gone";
+            }
 
             const int status = Life(step, mode, Delivery('D'));
             if (status == 0) {
@@ -157,7 +181,9 @@ class CrashWalkTest : public ::testing::TestWithParam<Mode> {
                 << count(kept, Delivery('D')) << (told ? ", told" : ", not told");
             EXPECT_EQ(exports.size() + kept.size(), 2u);
             EXPECT_EQ(dir.Read("app/Spool/X.DAT"), Delivery('D'));
-            if (mode != Mode::kFail) {
+            if (GetParam().site == Site::kNoHardLinks) {
+                EXPECT_EQ(count(kept, Delivery('D')), 1) << "its export was refused";
+            } else if (mode != Mode::kFail) {
                 EXPECT_TRUE(kept.empty()) << "a crash is no reason to keep a delivery";
             }
             if (::testing::Test::HasFailure()) {
@@ -173,20 +199,32 @@ class CrashWalkTest : public ::testing::TestWithParam<Mode> {
 };
 
 TEST_P(CrashWalkTest, NothingIsLostOrDoubledWhereverTheHandOffIsInterrupted) {
-    const int steps = Walk(GetParam());
+    const int steps = Walk(GetParam().mode);
     // The staged file, its three blocks, its flush and record, the move into
     // place, the export, its record, its move: the walk must cover them all.
     EXPECT_GE(steps, 20);
     std::printf("crash walk: %d steps\n", steps);
 }
 
-INSTANTIATE_TEST_SUITE_P(Interruptions, CrashWalkTest,
-                         ::testing::Values(Mode::kCrash, Mode::kPowerCut, Mode::kFail),
-                         [](const ::testing::TestParamInfo<Mode>& mode) {
-                             return mode.param == Mode::kCrash      ? "Crash"
-                                    : mode.param == Mode::kPowerCut ? "PowerCut"
-                                                                    : "Failure";
-                         });
+// A power cut on a share that cannot flush Out may take the latest export's
+// name with it: that is what such a share costs, and no walk can pass it.
+INSTANTIATE_TEST_SUITE_P(
+    Interruptions, CrashWalkTest,
+    ::testing::Values(Walked{Mode::kCrash, Site::kDisk}, Walked{Mode::kPowerCut, Site::kDisk},
+                      Walked{Mode::kFail, Site::kDisk}, Walked{Mode::kCrash, Site::kNoHardLinks},
+                      Walked{Mode::kPowerCut, Site::kNoHardLinks},
+                      Walked{Mode::kFail, Site::kNoHardLinks},
+                      Walked{Mode::kCrash, Site::kUnflushableOut},
+                      Walked{Mode::kFail, Site::kUnflushableOut}),
+    [](const ::testing::TestParamInfo<Walked>& walked) {
+        const std::string mode = walked.param.mode == Mode::kCrash      ? "Crash"
+                                 : walked.param.mode == Mode::kPowerCut ? "PowerCut"
+                                                                        : "Failure";
+        const std::string site = walked.param.site == Site::kDisk          ? ""
+                                 : walked.param.site == Site::kNoHardLinks ? "WithoutHardLinks"
+                                                                           : "OnAnUnflushableOut";
+        return mode + site;
+    });
 
 }  // namespace
 }  // namespace vorlund
