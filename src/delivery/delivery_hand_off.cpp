@@ -68,12 +68,18 @@ std::optional<Settlement> DeliveryHandOff::SettleLeftOver() {
 Result<IncomingDelivery> DeliveryHandOff::BeginReceiving() {
     if (const DeliveryRecord* latest = ledger_.Latest(); latest && !latest->Settled()) {
         // The fault may have been put right since: one more try, before the
-        // next delivery is turned away for it.
-        Settle(*latest);
+        // next delivery is turned away for it. Its failures say what to put
+        // right, or how much room to free.
+        const Settlement retried = Settle(*latest);
         latest = ledger_.Latest();
         if (!latest->Settled()) {
-            return Failure{ReceivedPath() + " holds delivery " + std::to_string(latest->number) +
-                           ", which is neither exported nor kept"};
+            std::string refusal = ReceivedPath() + " holds delivery " +
+                                  std::to_string(latest->number) +
+                                  ", which is neither exported nor kept";
+            if (!retried.detail.empty()) {
+                refusal += ": " + retried.detail;
+            }
+            return Failure{refusal};
         }
     }
     Result<std::unique_ptr<StagedFile>> file = platform_.CreateStaged(ReceivedPath());

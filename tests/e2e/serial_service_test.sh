@@ -203,8 +203,8 @@ kept)
     # terminal keeps its data.
     ! deliver "$work/first.dat" || fail "a transfer was taken over an unsettled delivery"
     cmp -s "$work/third.dat" "$app/Spool/X.DAT" || fail "the unsettled delivery was replaced"
-    grep -q '^<4>Överföringen misslyckades: first.dat: nekad: .*neither exported nor kept' "$work/stderr" ||
-        fail "the refusal was not journaled"
+    grep -q "^<4>Överföringen misslyckades: first.dat: nekad: .*neither exported nor kept: $app/Out/.*; $app/Spool/Okonverterade: File exists" "$work/stderr" ||
+        fail "the refusal was not journaled with what to put right"
     ;;
 exfat)
     # The application directory on exFAT, as on an SD card or a USB stick
