@@ -258,6 +258,24 @@ exfat)
     deliver "$work/fifth.dat" || fail "the line was not taking deliveries after the start"
     wait_for 10 export_count_is 3 || fail "no export after the start"
     [ "$(grep -c '^<3>' "$work/stderr")" -eq 2 ] || fail "an error besides the failed conversions"
+    # No room for a copy: the delivery waits in X.DAT, each transfer is
+    # refused with what to free, and the line goes on once there is room.
+    mv "$app/Out" "$app/Out.away"
+    head -c 300000 /dev/zero | tr '\0' 'B' | fold -w 30 | sed 's/$/;1\r/' >"$work/big.dat"
+    avail=$(df --output=avail -B1 "$work/sd" | tail -1)
+    head -c $((avail - 500000)) /dev/zero >"$work/sd/filler"
+    deliver "$work/big.dat" || fail "the large delivery was not stored"
+    no_room="no hard links here: the copy needs $(wc -c <"$work/big.dat") bytes free in $app/Spool/Okonverterade"
+    wait_for 5 grep -q "^<3>.* nästa överföring nekas .*: No space left on device ($no_room)\$" "$work/stderr" ||
+        fail "no message of the copy without room"
+    ! deliver "$work/fifth.dat" || fail "a transfer was taken over a delivery that was not kept"
+    grep -q "^<4>Överföringen misslyckades: fifth.dat: nekad: .*($no_room)\$" "$work/stderr" ||
+        fail "the refusal does not say what to free"
+    rm "$work/sd/filler"
+    mv "$app/Out.away" "$app/Out"
+    printf 'X6;1\r\n' >"$work/sixth.dat"
+    deliver "$work/sixth.dat" || fail "the line did not go on once there was room"
+    wait_for 10 export_count_is 5 || fail "the waiting delivery and the next were not exported"
     stop_service
     ;;
 signals)
