@@ -6,8 +6,8 @@
 // exported exactly once (or, where a failure made its conversion fail, kept
 // instead), and the delivery before it untouched. The same walks run where
 // the file system cannot do all of it: without hard links (FAT, exFAT), the
-// delivery's export refused, so that it is kept by a copy; and with an
-// output directory that cannot be flushed (a share).
+// delivery's export refused, so that it is kept by a copy; and on a share
+// whose directories cannot be flushed.
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -55,7 +55,7 @@ std::string ExportOf(char letter) {
 enum class Site {
     kDisk,
     kNoHardLinks,     // links refused, and the delivery's export too: kept by copy
-    kUnflushableOut,  // flushing Out's entries is refused
+    kShare,           // flushing the application directory's folders is refused
 };
 
 struct Walked {
@@ -85,8 +85,8 @@ class CrashWalkTest : public ::testing::TestWithParam<Walked> {
         if (child == 0) {
             Calls::Refusals refusals;
             refusals.links = GetParam().site == Site::kNoHardLinks;
-            if (GetParam().site == Site::kUnflushableOut) {
-                refusals.unflushable = settings.OutDir;
+            if (GetParam().site == Site::kShare) {
+                refusals.unflushable = settings.AppDir;
             }
             Calls calls(step, mode, dir.Prefix() + "scratch", refusals);
             const std::unique_ptr<Platform> platform = MakePosixPlatform(calls);
@@ -206,23 +206,23 @@ TEST_P(CrashWalkTest, NothingIsLostOrDoubledWhereverTheHandOffIsInterrupted) {
     std::printf("crash walk: %d steps\n", steps);
 }
 
-// A power cut on a share that cannot flush Out may take the latest export's
-// name with it: that is what such a share costs, and no walk can pass it.
+// A power cut on a share that cannot flush its folders may take the latest
+// name made there with it: that is what such a share costs, and no walk can
+// pass it.
 INSTANTIATE_TEST_SUITE_P(
     Interruptions, CrashWalkTest,
     ::testing::Values(Walked{Mode::kCrash, Site::kDisk}, Walked{Mode::kPowerCut, Site::kDisk},
                       Walked{Mode::kFail, Site::kDisk}, Walked{Mode::kCrash, Site::kNoHardLinks},
                       Walked{Mode::kPowerCut, Site::kNoHardLinks},
                       Walked{Mode::kFail, Site::kNoHardLinks},
-                      Walked{Mode::kCrash, Site::kUnflushableOut},
-                      Walked{Mode::kFail, Site::kUnflushableOut}),
+                      Walked{Mode::kCrash, Site::kShare}, Walked{Mode::kFail, Site::kShare}),
     [](const ::testing::TestParamInfo<Walked>& walked) {
         const std::string mode = walked.param.mode == Mode::kCrash      ? "Crash"
                                  : walked.param.mode == Mode::kPowerCut ? "PowerCut"
                                                                         : "Failure";
         const std::string site = walked.param.site == Site::kDisk          ? ""
                                  : walked.param.site == Site::kNoHardLinks ? "WithoutHardLinks"
-                                                                           : "OnAnUnflushableOut";
+                                                                           : "OnAShare";
         return mode + site;
     });
 

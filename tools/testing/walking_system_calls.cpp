@@ -73,7 +73,10 @@ int WalkingSystemCalls::Fsync(int fd) {
         return -1;
     }
     const auto path = paths_.find(fd);
-    if (path != paths_.end() && path->second == refusals_.unflushable) {
+    struct stat info {};
+    if (path != paths_.end() && !refusals_.unflushable.empty() &&
+        path->second.rfind(refusals_.unflushable, 0) == 0 && ::fstat(fd, &info) == 0 &&
+        S_ISDIR(info.st_mode)) {
         errno = EINVAL;
         return -1;
     }

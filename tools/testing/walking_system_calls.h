@@ -22,7 +22,7 @@ namespace vorlund::testing {
 // What a file system refuses, every time, as it refuses it.
 struct FileSystemRefusals {
     bool links = false;       // link() answers EPERM
-    std::string unflushable;  // fsync() of this directory answers EINVAL
+    std::string unflushable;  // fsync() of a directory under this one (or it) answers EINVAL
 };
 
 class WalkingSystemCalls final : public SystemCalls {
