@@ -17,6 +17,11 @@ std::string Detail(const std::string& path, const std::string& reason) {
     return reason.empty() ? path : path + ": " + reason;
 }
 
+// One more thing gone wrong, after what went wrong first, if anything did.
+void Add(std::string& detail, const std::string& more) {
+    detail += detail.empty() ? more : "; " + more;
+}
+
 }  // namespace
 
 DeliveryHandOff::DeliveryHandOff(const ServiceSettings& settings, const Platform& platform,
@@ -71,12 +76,18 @@ Result<IncomingDelivery> DeliveryHandOff::BeginReceiving(bool continuesBatch) {
     }
     if (const DeliveryRecord* latest = ledger_.Latest(); latest && !latest->Settled()) {
         // The fault may have been put right since: one more try, before the
-        // next delivery is turned away for it.
-        Settle(*latest);
+        // next delivery is turned away for it. Its failures say what to put
+        // right, or how much room to free.
+        const Settlement retried = Settle(*latest);
         latest = ledger_.Latest();
         if (!latest->Settled()) {
-            return Failure{ReceivedPath() + " holds delivery " + std::to_string(latest->number) +
-                           ", which is neither exported nor kept"};
+            std::string refusal = ReceivedPath() + " holds delivery " +
+                                  std::to_string(latest->number) +
+                                  ", which is neither exported nor kept";
+            if (!retried.detail.empty()) {
+                refusal += ": " + retried.detail;
+            }
+            return Failure{refusal};
         }
     }
     Result<std::unique_ptr<StagedFile>> file = platform_.CreateStaged(ReceivedPath());
@@ -146,16 +157,18 @@ void DeliveryHandOff::EndBatch() {
 Settlement DeliveryHandOff::Settle(DeliveryRecord record) {
     Settlement settlement;
     settlement.bytes = record.bytes;
+    Status moved;
     if (record.state == DeliveryState::kFound) {
         settlement.result = kUnrecorded;
+        settlement.detail = ReceivedPath() + ": never recorded arriving, so not converted";
         Keep(record, settlement);
     } else if (!record.staged.empty() && platform_.FileExists(record.staged) &&
-               !platform_.PublishTemporary(record.staged, ReceivedPath())) {
+               !(moved = platform_.PublishTemporary(record.staged, ReceivedPath()))) {
         // The delivery is safe in its staged file, but cannot be converted or
         // kept until it is X.DAT.
         settlement.kind = Settlement::Kind::kNotKept;
         settlement.result = std::to_string(kReceivedFileNotOpened);
-        settlement.detail = record.staged;
+        settlement.detail = Detail(record.staged, moved.reason());
     } else {
         try {
             settlement.result = Export(record, settlement.report);
@@ -242,7 +255,7 @@ void DeliveryHandOff::Keep(DeliveryRecord& record, Settlement& settlement) {
     }
     const Result<std::string> path = ChooseKeptPath(settings_, platform_, settlement.result);
     if (!path) {
-        settlement.detail += "; " + path.reason();
+        Add(settlement.detail, path.reason());
         return;
     }
     // Recorded first, like an export: a restart that finds the kept file
@@ -253,13 +266,13 @@ void DeliveryHandOff::Keep(DeliveryRecord& record, Settlement& settlement) {
     record.result = settlement.result;
     if (Status recorded = Record(record); !recorded) {
         record = before;
-        settlement.detail += "; " + Detail(LedgerPath(), recorded.reason());
+        Add(settlement.detail, Detail(LedgerPath(), recorded.reason()));
         return;
     }
     if (Status kept = platform_.KeepAs(ReceivedPath(), *path); !kept) {
         record = before;
         static_cast<void>(Record(record));
-        settlement.detail += "; " + Detail(*path, kept.reason());
+        Add(settlement.detail, Detail(*path, kept.reason()));
         return;
     }
     record.state = DeliveryState::kKept;

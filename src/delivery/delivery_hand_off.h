@@ -52,6 +52,12 @@ class DeliveryHandOff final : public DeliverySettler {
     // longer needs.
     static constexpr std::size_t kPruneAfter = 256;
 
+    // Who writes X.DAT: the control (Windows), whose next delivery replaces
+    // an unsettled one whatever the hand-off does, or the hand-off itself,
+    // from the transfers it takes (Linux), which it refuses while one is
+    // unsettled.
+    enum class Writer { kControl, kHandOff };
+
     // Opens the ledger in SpoolDir and finishes whatever a crash or power cut
     // interrupted: a staged file is moved into place, an export or a kept
     // file whose record was written is completed. An X.DAT the ledger never
@@ -61,11 +67,13 @@ class DeliveryHandOff final : public DeliverySettler {
     static Result<std::unique_ptr<DeliveryHandOff>> Open(const ServiceSettings& settings,
                                                          const Platform& platform,
                                                          char decimalSeparator,
-                                                         DeliveryObserver& observer);
+                                                         DeliveryObserver& observer,
+                                                         Writer writer = Writer::kControl);
 
     // DeliverySettler.
     Settlement SettleArrival() override;
     std::optional<Settlement> SettleLeftOver() override;
+    bool RefusesNextWhileUnsettled() const override { return writer_ == Writer::kHandOff; }
 
     // Linux: a transfer is starting. Refused (with the reason) while X.DAT
     // holds a delivery that neither export nor keep has taken, after one more
@@ -119,6 +127,7 @@ class DeliveryHandOff final : public DeliverySettler {
     const Platform& platform_;
     const char decimalSeparator_;
     DeliveryObserver& observer_;
+    Writer writer_ = Writer::kControl;
     DeliveryLedger ledger_;
     // The delivery this process committed last, whose arrival comes next.
     std::optional<std::uint64_t> committed_;

@@ -4,6 +4,7 @@
 #include <tuple>
 
 #include "delivery/delivery_hand_off.h"
+#include "delivery/kept_delivery.h"
 
 namespace vorlund {
 namespace {
@@ -27,7 +28,8 @@ bool IsStagedName(const std::string& name, const std::string& target) {
 Result<std::unique_ptr<DeliveryHandOff>> DeliveryHandOff::Open(const ServiceSettings& settings,
                                                                const Platform& platform,
                                                                char decimalSeparator,
-                                                               DeliveryObserver& observer) {
+                                                               DeliveryObserver& observer,
+                                                               Writer writer) {
     const std::string path = settings.SpoolDir + platform.PathSeparator() + DeliveryLedger::kFileName;
     Result<DeliveryLedger> ledger = DeliveryLedger::Open(platform, path, settings.AppDir);
     if (!ledger) {
@@ -38,6 +40,7 @@ Result<std::unique_ptr<DeliveryHandOff>> DeliveryHandOff::Open(const ServiceSett
     }
     std::unique_ptr<DeliveryHandOff> handOff(
         new DeliveryHandOff(settings, platform, decimalSeparator, observer, std::move(*ledger)));
+    handOff->writer_ = writer;
     handOff->Recover();
     handOff->RecoverUnknownReceivedFile();
     handOff->RemoveStaleStagedFiles();
@@ -150,6 +153,15 @@ void DeliveryHandOff::RemoveStaleStagedFiles() {
             IsStagedName(name, "X.DAT") || IsStagedName(name, DeliveryLedger::kFileName);
         if (staged && !(latest && !latest->Settled() && latest->staged == path)) {
             static_cast<void>(platform_.RemoveFile(path));
+        }
+    }
+    // A kept copy that an interruption left half made, where the file system
+    // has no hard links; its record, if any, says it is still to be made.
+    const std::string kept = settings_.SpoolDir + platform_.PathSeparator() + kKeptFolder;
+    for (const std::string& name : platform_.ListDirectory(kept)) {
+        const std::size_t end = name.rfind(".DAT.");
+        if (end != std::string::npos && IsStagedName(name, name.substr(1, end + 3))) {
+            static_cast<void>(platform_.RemoveFile(kept + platform_.PathSeparator() + name));
         }
     }
 }

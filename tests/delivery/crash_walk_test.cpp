@@ -6,7 +6,10 @@
 // exported exactly once (or, where a failure made its conversion fail, kept
 // instead), and the delivery before it untouched. The restart finds the
 // application directory moved, as an operator may move it, or a service
-// started with a relative path sees it under its full one.
+// started with a relative path sees it under its full one. The same walks
+// run where the file system cannot do all of it: without hard links (FAT,
+// exFAT), the delivery's export refused, so that it is kept by a copy; and
+// on a share whose directories cannot be flushed.
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -50,7 +53,19 @@ std::string ExportOf(char letter) {
     return content;
 }
 
-class CrashWalkTest : public ::testing::TestWithParam<Mode> {
+// Where the application directory lies.
+enum class Site {
+    kDisk,
+    kNoHardLinks,     // links refused, and the delivery's export too: kept by copy
+    kShare,           // flushing the application directory's folders is refused
+};
+
+struct Walked {
+    Mode mode;
+    Site site;
+};
+
+class CrashWalkTest : public ::testing::TestWithParam<Walked> {
   protected:
     CrashWalkTest() {
         std::filesystem::create_directories(dir.path() / "scratch");
@@ -76,7 +91,12 @@ class CrashWalkTest : public ::testing::TestWithParam<Mode> {
         std::filesystem::remove(acknowledged);
         const pid_t child = ::fork();
         if (child == 0) {
-            Calls calls(step, mode, dir.Prefix() + "scratch");
+            Calls::Refusals refusals;
+            refusals.links = GetParam().site == Site::kNoHardLinks;
+            if (GetParam().site == Site::kShare) {
+                refusals.unflushable = settings.AppDir;
+            }
+            Calls calls(step, mode, dir.Prefix() + "scratch", refusals);
             const std::unique_ptr<Platform> platform = MakePosixPlatform(calls);
             auto handOff = DeliveryHandOff::Open(settings, *platform, '.', NoDeliveryObserver());
             if (handOff) {
@@ -131,6 +151,14 @@ class CrashWalkTest : public ::testing::TestWithParam<Mode> {
         return contents;
     }
 
+    // Without hard links, the delivery's export is refused (its folder is
+    // missing), so that it is kept, by a copy.
+    void RefuseExportWithoutHardLinks() {
+        if (GetParam().site == Site::kNoHardLinks) {
+            settings.OutDir = dir.Prefix() + app + "/Gone";
+        }
+    }
+
     // Walks every step in `mode`; returns the number of steps.
     int Walk(Mode mode) {
         int steps = 0;
@@ -141,6 +169,7 @@ class CrashWalkTest : public ::testing::TestWithParam<Mode> {
             Place("app");
             EXPECT_EQ(Life(0, mode, Delivery('P')), 0);  // the delivery before
             EXPECT_TRUE(acked);
+            RefuseExportWithoutHardLinks();
 
             const int status = Life(step, mode, Delivery('D'));
             if (status == 0) {
@@ -152,6 +181,7 @@ class CrashWalkTest : public ::testing::TestWithParam<Mode> {
             // again what it was not told had arrived.
             std::filesystem::rename(dir.path() / "app", dir.path() / "moved");
             Place("moved");
+            RefuseExportWithoutHardLinks();
             EXPECT_EQ(Life(0, mode, told ? "" : Delivery('D')), 0);
             EXPECT_TRUE(told || acked) << "the resend was not acknowledged";
 
@@ -166,7 +196,9 @@ class CrashWalkTest : public ::testing::TestWithParam<Mode> {
                 << count(kept, Delivery('D')) << (told ? ", told" : ", not told");
             EXPECT_EQ(exports.size() + kept.size(), 2u);
             EXPECT_EQ(dir.Read(app + "/Spool/X.DAT"), Delivery('D'));
-            if (mode != Mode::kFail) {
+            if (GetParam().site == Site::kNoHardLinks) {
+                EXPECT_EQ(count(kept, Delivery('D')), 1) << "its export was refused";
+            } else if (mode != Mode::kFail) {
                 EXPECT_TRUE(kept.empty()) << "a crash is no reason to keep a delivery";
             }
             if (::testing::Test::HasFailure()) {
@@ -183,20 +215,32 @@ class CrashWalkTest : public ::testing::TestWithParam<Mode> {
 };
 
 TEST_P(CrashWalkTest, NothingIsLostOrDoubledWhereverTheHandOffIsInterrupted) {
-    const int steps = Walk(GetParam());
+    const int steps = Walk(GetParam().mode);
     // The staged file, its three blocks, its flush and record, the move into
     // place, the export, its record, its move: the walk must cover them all.
     EXPECT_GE(steps, 20);
     std::printf("crash walk: %d steps\n", steps);
 }
 
-INSTANTIATE_TEST_SUITE_P(Interruptions, CrashWalkTest,
-                         ::testing::Values(Mode::kCrash, Mode::kPowerCut, Mode::kFail),
-                         [](const ::testing::TestParamInfo<Mode>& mode) {
-                             return mode.param == Mode::kCrash      ? "Crash"
-                                    : mode.param == Mode::kPowerCut ? "PowerCut"
-                                                                    : "Failure";
-                         });
+// A power cut on a share that cannot flush its folders may take the latest
+// name made there with it: that is what such a share costs, and no walk can
+// pass it.
+INSTANTIATE_TEST_SUITE_P(
+    Interruptions, CrashWalkTest,
+    ::testing::Values(Walked{Mode::kCrash, Site::kDisk}, Walked{Mode::kPowerCut, Site::kDisk},
+                      Walked{Mode::kFail, Site::kDisk}, Walked{Mode::kCrash, Site::kNoHardLinks},
+                      Walked{Mode::kPowerCut, Site::kNoHardLinks},
+                      Walked{Mode::kFail, Site::kNoHardLinks},
+                      Walked{Mode::kCrash, Site::kShare}, Walked{Mode::kFail, Site::kShare}),
+    [](const ::testing::TestParamInfo<Walked>& walked) {
+        const std::string mode = walked.param.mode == Mode::kCrash      ? "Crash"
+                                 : walked.param.mode == Mode::kPowerCut ? "PowerCut"
+                                                                        : "Failure";
+        const std::string site = walked.param.site == Site::kDisk          ? ""
+                                 : walked.param.site == Site::kNoHardLinks ? "WithoutHardLinks"
+                                                                           : "OnAShare";
+        return mode + site;
+    });
 
 }  // namespace
 }  // namespace vorlund
