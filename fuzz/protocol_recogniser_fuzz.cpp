@@ -32,7 +32,7 @@ void Expect(bool holds) {
 // would, and keeps a part for a resume.
 class CheckingSink final : public TransferSink {
   public:
-    Status Begin(const YmodemHeader&) override {
+    Status Begin(const YmodemHeader&, bool) override {
         Expect(!open_);
         open_ = true;
         size_ = 0;
@@ -59,13 +59,14 @@ class CheckingSink final : public TransferSink {
         Expect(!open_);
         return StagedPart{100, 0x12345678};
     }
-    Status Continue(const YmodemHeader&) override {
+    Status Continue(const YmodemHeader&, bool) override {
         Expect(!open_);
         open_ = true;
         size_ = 100;
         return {};
     }
     void Suspend() override { Discard(); }
+    void BatchEnded() override { Expect(!open_); }
     std::uint64_t Size() const { return size_; }
 
   private:

@@ -47,6 +47,11 @@ struct TransferEnding {
     // ZMODEM: the sender's session was still open, so it waits for an
     // answer to its next header (its next file, or the end of the session).
     bool senderWaits = false;
+    // YMODEM: the header the sender went on with after a delivered file,
+    // when it came in answer to our acknowledgement of the end (before we
+    // asked for one again): a transfer that begins with it continues the
+    // batch.
+    std::string next{};
 };
 
 }  // namespace vorlund

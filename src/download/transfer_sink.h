@@ -16,8 +16,9 @@ class TransferSink {
     enum class Kept { kStored, kRepeated };
     virtual ~TransferSink() = default;
     // A transfer of the file `header` announces begins; a failure refuses
-    // it, with the reason.
-    virtual Status Begin(const YmodemHeader& header) = 0;
+    // it, with the reason. `continuesBatch`: the sender went on to it from
+    // the end of the file before, so it heard that end.
+    virtual Status Begin(const YmodemHeader& header, bool continuesBatch) = 0;
     // Its next bytes, in order.
     virtual Status Write(std::string_view bytes) = 0;
     // Every byte is in: the file is kept before the sender is told that
@@ -26,6 +27,9 @@ class TransferSink {
     virtual Result<Kept> End() = 0;
     // The transfer is off: whatever was written goes.
     virtual void Discard() = 0;
+    // The sender ended its batch after a file delivered: it heard the end of
+    // each of the batch's files.
+    virtual void BatchEnded() = 0;
 
     // Crash recovery, for the protocols that can continue a file from where
     // an earlier transfer of it was cut off.
@@ -41,7 +45,7 @@ class TransferSink {
     }
     // Like Begin, but the file goes on from the end of the part FindStagedPart
     // found, whose bytes are its first.
-    virtual Status Continue(const YmodemHeader& /*header*/) {
+    virtual Status Continue(const YmodemHeader& /*header*/, bool /*continuesBatch*/) {
         return Failure{"no part of the file is kept"};
     }
     // The transfer was cut off (the line, the sender or the service went

@@ -19,7 +19,7 @@ XmodemReceiver::XmodemReceiver(Time now, TransferSink& sink, std::uint64_t large
     scanner_.UseChecksum(checksum);
     deadline_ = now + kBlockTimeout;
     // Nothing but the data tells of the file.
-    if (Status begun = sink_.Begin(YmodemHeader{}); !begun) {
+    if (Status begun = sink_.Begin(YmodemHeader{}, false); !begun) {
         Abandon(Kind::kRefused, now, begun.reason());
         return;
     }

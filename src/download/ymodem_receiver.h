@@ -110,6 +110,9 @@ class YmodemReceiver {
     void HandleNoise(bool damagedBlock, Time now);
     // Takes a header: the transfer starts, or the header is refused.
     void StartTransfer(std::string_view payload, Time now);
+    // A header, or the end of the batch, after a delivered file.
+    void NoteContinuation(std::string_view payload);
+    void EndBatch();
     void EndOfTransmission(Time now);
 
     // Answers at once when that is safe, or once the line is quiet.
@@ -155,6 +158,9 @@ class YmodemReceiver {
     int retries_ = 0;
     Time deadline_{};
     std::optional<Ending> lastEnding_;
+    // Our acknowledgement of a delivered file's end went out, and no request
+    // since: a header now is that sender's answer to it.
+    bool awaitingContinuation_ = false;
 };
 
 }  // namespace vorlund

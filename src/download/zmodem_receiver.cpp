@@ -25,6 +25,8 @@ ZmodemReceiver::ZmodemReceiver(Time now, TransferSink& sink, std::uint64_t large
                                bool askAgain)
     : sink_(sink), largestFile_(largestFile) {
     if (askAgain) {
+        // Its file was delivered: what it sends next continues its batch.
+        afterDelivery_ = true;
         state_ = State::kSession;
         Say(ZmodemHeader::At(FrameType::kNak, 0), now);
     }
@@ -89,6 +91,8 @@ void ZmodemReceiver::HandleHeader(const ZmodemHeader& header, Time now) {
             if (TransferInProgress()) {
                 Abandon(Kind::kSenderReplaced, now);
             }
+            // A sender that starts over begins a batch of its own.
+            afterDelivery_ = false;
             state_ = State::kSession;
             retries_ = 0;
             Say(ReadyHeader(), now);
@@ -223,6 +227,7 @@ void ZmodemReceiver::HandleEndOfFile(std::uint32_t position, Time now) {
             if (endsDelivered) {
                 // The sender of the stored file missed our answer, and this
                 // session may take its next file.
+                afterDelivery_ = true;
                 state_ = State::kSession;
                 Say(ReadyHeader(), now);
             } else {
@@ -243,6 +248,11 @@ void ZmodemReceiver::HandleEndOfSession(Time now) {
     }
     // Not repeated: the sender answers with "OO" and is gone.
     output_ += EncodeHexHeader(ZmodemHeader::At(FrameType::kFin, 0));
+    if (std::exchange(afterDelivery_, false)) {
+        // It ends its session after a file delivered: it heard the end of
+        // each file of its batch.
+        sink_.BatchEnded();
+    }
     sessionEnded_ = true;
     if (lastEnding_) {
         lastEnding_->senderWaits = false;

@@ -129,6 +129,11 @@ class ZmodemReceiver final : public ProtocolReceiver {
     std::optional<ZmodemHeader> dataFor_;
     bool sessionEnded_ = false;
     bool offered_ = false;  // a file has been offered in this session
+    // Our answer to a delivered file's end went out, and nothing since: a
+    // file offered now continues the sender's batch, and its end of session
+    // ends it.
+    bool afterDelivery_ = false;
+    bool continuesBatch_ = false;  // the file in progress continues a batch
 
     // The file of the transfer in progress.
     std::optional<YmodemHeader> file_;

@@ -19,6 +19,11 @@ bool SameFile(const YmodemHeader& a, const YmodemHeader& b) {
 void ZmodemReceiver::OfferFile(std::string_view info, std::uint8_t conversion, Time now) {
     offered_ = true;
     const std::optional<YmodemHeader> header = ParseYmodemHeader(info);
+    if (!TransferInProgress()) {
+        // It offers this file only once it heard our answer to the end of
+        // the one before.
+        continuesBatch_ = std::exchange(afterDelivery_, false);
+    }
     if (TransferInProgress() && header && SameFile(*header, *file_)) {
         // Our answer to the offer was lost: it is given again.
         Say(*lastSaid_, now);
@@ -63,10 +68,10 @@ void ZmodemReceiver::CheckPart(std::optional<std::uint32_t> crc, Time now) {
 }
 
 void ZmodemReceiver::BeginFile(bool resume, Time now) {
-    Status begun = resume ? sink_.Continue(*file_) : sink_.Begin(*file_);
+    Status begun = resume ? sink_.Continue(*file_, continuesBatch_) : sink_.Begin(*file_, continuesBatch_);
     if (!begun && resume) {
         resume = false;
-        begun = sink_.Begin(*file_);
+        begun = sink_.Begin(*file_, continuesBatch_);
     }
     if (!begun) {
         Abandon(Kind::kRefused, now, begun.reason());
@@ -126,6 +131,7 @@ void ZmodemReceiver::Deliver(Time now) {
     outcomes_.push_back(std::move(outcome));
     Say(ZmodemHeader::WithFlags(FrameType::kRInit, kCanFullDuplex | kCanOverlapIo | kCanCrc32), now);
     lastEnding_ = TransferEnding{true, now, LineProtocol::kZmodem, received_, true};
+    afterDelivery_ = true;
     state_ = State::kComplete;
     ResetFile();
 }
@@ -148,6 +154,7 @@ void ZmodemReceiver::Abandon(Kind kind, Time now, std::string reason) {
     }
     outcomes_.push_back(Outcome(kind, std::move(reason)));
     lastEnding_ = TransferEnding{false, now, LineProtocol::kZmodem, 0, false};
+    afterDelivery_ = false;
     state_ = State::kIdle;
     ResetFile();
 }

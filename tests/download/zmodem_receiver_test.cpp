@@ -47,7 +47,7 @@ const std::string kReady =
 // Keeps what arrives, and a part of an earlier transfer to offer.
 class Sink final : public TransferSink {
   public:
-    Status Begin(const YmodemHeader&) override {
+    Status Begin(const YmodemHeader&, bool) override {
         data.clear();
         return {};
     }
@@ -64,13 +64,15 @@ class Sink final : public TransferSink {
         if (part.empty()) return std::nullopt;
         return StagedPart{part.size(), Crc32::Of(part)};
     }
-    Status Continue(const YmodemHeader&) override {
+    Status Continue(const YmodemHeader&, bool) override {
         data = part;
         return {};
     }
     void Suspend() override { suspended = data; }
+    void BatchEnded() override { ++batchesEnded; }
 
     std::string data, stored, part, suspended;
+    int batchesEnded = 0;
 };
 
 class ZmodemReceiverTest : public ::testing::Test {

@@ -68,7 +68,7 @@ class DirectorySink final : public TransferSink {
   public:
     explicit DirectorySink(fs::path dir) : dir_(std::move(dir)) {}
 
-    Status Begin(const YmodemHeader& header) override {
+    Status Begin(const YmodemHeader& header, bool) override {
         fs::remove(dir_ / "part");
         fs::remove(dir_ / "part.info");
         header_ = header;
@@ -102,7 +102,7 @@ class DirectorySink final : public TransferSink {
         const std::string part = Read(dir_ / "part");
         return StagedPart{part.size(), vorlund::Crc32::Of(part)};
     }
-    Status Continue(const YmodemHeader& header) override {
+    Status Continue(const YmodemHeader& header, bool) override {
         header_ = header;
         fs::rename(dir_ / "part", dir_ / "incoming");
         fs::remove(dir_ / "part.info");
@@ -110,6 +110,7 @@ class DirectorySink final : public TransferSink {
         file_.open(dir_ / "incoming", std::ios::binary | std::ios::app);
         return {};
     }
+    void BatchEnded() override {}
     void Suspend() override {
         file_.close();
         fs::rename(dir_ / "incoming", dir_ / "part");

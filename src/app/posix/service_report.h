@@ -3,11 +3,13 @@
 // journal line each, and the state line the service manager shows.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 #include "app/posix/journal.h"
 #include "delivery/delivery_observer.h"
 #include "download/download_observer.h"
+#include "download/ymodem_receiver.h"
 #include "platform/platform.h"
 #include "platform/posix/service_manager.h"
 
@@ -15,14 +17,19 @@ namespace vorlund {
 
 class ServiceReport final : public DeliveryObserver, public DownloadObserver {
   public:
-    ServiceReport(Journal& journal, ServiceManager& manager, const Platform& platform)
-        : journal_(journal), manager_(manager), platform_(platform) {}
+    // `largestFile`: the largest file a transfer may bring, for the reason
+    // of one refused as larger (a limit of the process, when it is lower
+    // than the service's own).
+    ServiceReport(Journal& journal, ServiceManager& manager, const Platform& platform,
+                  std::uint64_t largestFile = YmodemReceiver::kLargestFile)
+        : journal_(journal), manager_(manager), platform_(platform), largestFile_(largestFile) {}
 
     // DeliveryObserver
     void Settled(const DeliveryRecord& record, const Settlement& settlement) override;
     void Repeated(const DeliveryRecord& record) override;
     void Recovered(const DeliveryRecord& record, std::string_view what) override;
     void LedgerFailed(std::string_view what) override;
+    void LedgerDamaged(std::string_view what) override;
 
     // DownloadObserver
     void TransferEnded(const TransferOutcome& outcome) override;
@@ -33,6 +40,7 @@ class ServiceReport final : public DeliveryObserver, public DownloadObserver {
     Journal& journal_;
     ServiceManager& manager_;
     const Platform& platform_;
+    const std::uint64_t largestFile_;
     bool ready_ = false;
 };
 
