@@ -31,6 +31,7 @@ class IncomingDelivery {
 
   private:
     friend class DeliveryHandOff;
+    friend class PartialDeliveries;
     std::unique_ptr<StagedFile> file_;
     std::string path_;
     Sha256 digest_;

@@ -1,7 +1,7 @@
 #include "download/zmodem_frame.h"
 
 #include "download/crc16_xmodem.h"
-#include "download/crc32.h"
+#include "common/crc32.h"
 
 namespace vorlund {
 namespace {

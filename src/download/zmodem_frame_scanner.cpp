@@ -3,7 +3,7 @@
 #include <utility>
 
 #include "download/crc16_xmodem.h"
-#include "download/crc32.h"
+#include "common/crc32.h"
 
 namespace vorlund {
 namespace {

@@ -24,7 +24,7 @@
 
 #include "delivery/delivery_hand_off.h"
 #include "download/ymodem_blocks.h"
-#include "download/ymodem_download.h"
+#include "download/download_session.h"
 #include "platform/posix/posix_platform.h"
 #include "testing/temp_dir.h"
 #include "testing/walking_system_calls.h"
@@ -116,7 +116,7 @@ class CrashWalkTest : public ::testing::TestWithParam<Walked> {
     // A sender's transfer of `content`, as sz sends it; whether its end was
     // acknowledged. What arrived is converted, as the main window has it.
     static bool Transfer(DeliveryHandOff& handOff, const std::string& content) {
-        YmodemDownload download(handOff, observer);
+        DownloadSession download(handOff, observer);
         milliseconds now(1000);
         download.Start(now);
         download.TakeOutput();

@@ -35,7 +35,7 @@
 #include <string>
 #include <vector>
 
-#include "download/crc32.h"
+#include "common/crc32.h"
 #include "download/protocol_recogniser.h"
 #include "download/ymodem_receiver.h"
 

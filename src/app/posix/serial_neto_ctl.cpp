@@ -12,7 +12,7 @@ constexpr std::size_t kMostUnsent = 1024;
 
 }  // namespace
 
-SerialNetoCtl::SerialNetoCtl(EventLoop& loop, YmodemDownload& download, DownloadObserver& observer,
+SerialNetoCtl::SerialNetoCtl(EventLoop& loop, DownloadSession& download, DownloadObserver& observer,
                              std::string serialDevice)
     : loop_(loop), download_(download), observer_(observer), serialDevice_(std::move(serialDevice)) {}
 
@@ -159,7 +159,7 @@ bool SerialNetoCtl::Flush() {
 
 void SerialNetoCtl::ArmDeadline() {
     deadline_.Cancel();
-    const std::optional<YmodemDownload::Time> due = download_.NextDeadline();
+    const std::optional<DownloadSession::Time> due = download_.NextDeadline();
     if (!due) {
         return;
     }
@@ -196,8 +196,8 @@ void SerialNetoCtl::CloseLine() {
     port_.Close();
 }
 
-YmodemDownload::Time SerialNetoCtl::Now() const {
-    return std::chrono::duration_cast<YmodemDownload::Time>(
+DownloadSession::Time SerialNetoCtl::Now() const {
+    return std::chrono::duration_cast<DownloadSession::Time>(
         EventLoop::Clock::now().time_since_epoch());
 }
 

@@ -1,5 +1,5 @@
 // The terminal-download control of the Linux service: the serial line and
-// the event loop around YmodemDownload, which holds the rules. It keeps the
+// the event loop around DownloadSession, which holds the rules. It keeps the
 // control's contract: Download answers 0 and opens the line; a line that
 // cannot be opened, or fails, is reported as code 30 from the loop just
 // after, with the device and the system's reason as its message; a delivery
@@ -13,7 +13,7 @@
 #include "app/posix/event_loop.h"
 #include "download/download_observer.h"
 #include "download/neto_control.h"
-#include "download/ymodem_download.h"
+#include "download/download_session.h"
 #include "platform/posix/serial_port.h"
 
 namespace vorlund {
@@ -26,7 +26,7 @@ class SerialNetoCtl final : public TNetoCtl {
 
     // `serialDevice`: the device to open instead of /dev/ttyS<COMport - 1>;
     // empty for that.
-    SerialNetoCtl(EventLoop& loop, YmodemDownload& download, DownloadObserver& observer,
+    SerialNetoCtl(EventLoop& loop, DownloadSession& download, DownloadObserver& observer,
                   std::string serialDevice);
     ~SerialNetoCtl() override;
     SerialNetoCtl(const SerialNetoCtl&) = delete;
@@ -69,10 +69,10 @@ class SerialNetoCtl final : public TNetoCtl {
     // port's failure as its message.
     void ReportLineFailure();
     void CloseLine();
-    YmodemDownload::Time Now() const;
+    DownloadSession::Time Now() const;
 
     EventLoop& loop_;
-    YmodemDownload& download_;
+    DownloadSession& download_;
     DownloadObserver& observer_;
     const std::string serialDevice_;
     std::int16_t comPort_ = 1;

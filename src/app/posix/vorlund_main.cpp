@@ -8,6 +8,7 @@
 #include <poll.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
@@ -29,7 +30,7 @@
 #include "app/posix/service_report.h"
 #include "app/posix/service_signals.h"
 #include "delivery/delivery_hand_off.h"
-#include "download/ymodem_download.h"
+#include "download/download_session.h"
 #include "platform/platform.h"
 #include "platform/posix/file_size_limit.h"
 #include "platform/posix/posix_platform.h"
@@ -122,7 +123,12 @@ int RunService(const std::optional<std::string>& appDir) {
     if (!handOff) {
         throw std::runtime_error("The delivery ledger cannot be opened: " + handOff.reason());
     }
-    YmodemDownload download(**handOff, report, largestFile);
+    // Transfers cut off, kept for their senders to continue; their age runs
+    // on the event loop's monotonic clock.
+    PartialDeliveries partials(platform, settings.SpoolDir,
+                               std::chrono::duration_cast<DownloadSession::Time>(
+                                   EventLoop::Clock::now().time_since_epoch()));
+    DownloadSession download(**handOff, report, largestFile, &partials);
     SerialNetoCtl netoCtl(loop, download, report, SerialDeviceSetting(platform, settings.AppDir));
     journal.SetStatus(kWaitingForDelivery, netoCtl.DevicePath());
 

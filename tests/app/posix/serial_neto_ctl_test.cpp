@@ -85,7 +85,7 @@ class SerialNetoCtlTest : public ::testing::Test {
         auto handOff = DeliveryHandOff::Open(settings_, platform, '.', report_);
         ASSERT_TRUE(handOff) << handOff.reason();
         handOff_ = std::move(*handOff);
-        download_ = std::make_unique<YmodemDownload>(*handOff_, report_);
+        download_ = std::make_unique<DownloadSession>(*handOff_, report_);
         UseDevice(terminal_.DevicePath());
     }
 
@@ -162,7 +162,7 @@ class SerialNetoCtlTest : public ::testing::Test {
     ServiceManager manager_;
     ServiceReport report_{journal_, manager_, NativePlatform()};
     std::unique_ptr<DeliveryHandOff> handOff_;
-    std::unique_ptr<YmodemDownload> download_;
+    std::unique_ptr<DownloadSession> download_;
     std::unique_ptr<SerialNetoCtl> control_;
     std::vector<std::int16_t> codes_;
     std::vector<std::u16string> messages_;

@@ -1,7 +1,7 @@
 // The Linux control's download in virtual time, over the real hand-off in a
 // temporary spool directory: what a sender is told at the end of its
 // transfer, across line drops and restarts.
-#include "download/ymodem_download.h"
+#include "download/download_session.h"
 
 #include <gtest/gtest.h>
 
@@ -20,9 +20,9 @@ using namespace std::string_view_literals;
 const std::string kAckAndAskForData = "\x06" "C";
 const std::string kCancel(8, '\x18');
 
-class YmodemDownloadTest : public ::testing::Test {
+class DownloadSessionTest : public ::testing::Test {
   protected:
-    YmodemDownloadTest() { Restart(); }
+    DownloadSessionTest() { Restart(); }
 
     // The service starts again: a new hand-off on the same spool directory,
     // and a new control, which remembers nothing of the line.
@@ -32,7 +32,7 @@ class YmodemDownloadTest : public ::testing::Test {
         auto opened = DeliveryHandOff::Open(settings, NativePlatform(), '.', NoDeliveryObserver());
         ASSERT_TRUE(opened) << opened.reason();
         handOff = std::move(*opened);
-        download = std::make_unique<YmodemDownload>(*handOff, observer);
+        download = std::make_unique<DownloadSession>(*handOff, observer);
         download->Start(now);
         download->TakeOutput();
     }
@@ -73,7 +73,7 @@ class YmodemDownloadTest : public ::testing::Test {
     DownloadObserver observer;
     milliseconds now{1000};
     std::unique_ptr<DeliveryHandOff> handOff;
-    std::unique_ptr<YmodemDownload> download;
+    std::unique_ptr<DownloadSession> download;
 };
 
 // A sender that missed the acknowledgement of its end repeats the end. It is
@@ -81,7 +81,7 @@ class YmodemDownloadTest : public ::testing::Test {
 // stored: not once another transfer has begun, whose end may have been lost
 // with all its blocks in, and not after a restart, which knows nothing of
 // the line. The sender that is not answered fails and sends again.
-TEST_F(YmodemDownloadTest, ARepeatedEndIsAnsweredOnlyWhenItsTransferIsTheStoredOne) {
+TEST_F(DownloadSessionTest, ARepeatedEndIsAnsweredOnlyWhenItsTransferIsTheStoredOne) {
     SendAllButTheEnd("A.DAT", "A;1\r\n");
     Send("\x04");  // stored; the answer is lost with the line
     DropTheLine();
@@ -106,7 +106,7 @@ TEST_F(YmodemDownloadTest, ARepeatedEndIsAnsweredOnlyWhenItsTransferIsTheStoredO
 // later is a new delivery, raised and converted. One that never heard the
 // end of its file (the line dropped just after it) sends it again, days
 // later perhaps, after other terminals' deliveries: acknowledged, not raised.
-TEST_F(YmodemDownloadTest, OnlyASenderThatMayNotHaveHeardItsEndIsTakenForARepeat) {
+TEST_F(DownloadSessionTest, OnlyASenderThatMayNotHaveHeardItsEndIsTakenForARepeat) {
     const auto deliver = [this](const std::string& name) {
         SendAllButTheEnd(name, "A;1\r\n");
         EXPECT_EQ(Send("\x04"), kAckAndAskForData);

@@ -1,8 +1,9 @@
-// The Linux control's download without its serial port: one YMODEM session
-// per Download, each file received straight into the delivery hand-off, and
-// what the sender is told about it. It does no I/O and reads no clock: its
-// owner feeds it the line's bytes and the time, writes out what it answers,
-// and raises code 1000 when an arrival is due.
+// The Linux control's download without its serial port: one session per
+// Download, whatever the sender speaks (the recogniser chooses the
+// protocol's receiver), each file received straight into the delivery
+// hand-off, and what the sender is told about it. It does no I/O and reads
+// no clock: its owner feeds it the line's bytes and the time, writes out
+// what it answers, and raises code 1000 when an arrival is due.
 //
 // The sender hears that its file has arrived only once the delivery is
 // recorded and in place. A lone end of transmission, from a sender that
@@ -10,6 +11,9 @@
 // the last transfer on the line is that stored delivery; once another
 // transfer has begun, or after a restart, it is not, and the sender fails and
 // sends again, which the repeat rule answers without a second export.
+//
+// A ZMODEM transfer cut off keeps what it received (PartialDeliveries), and
+// a sender that offers the file again with crash recovery goes on from there.
 #pragma once
 
 #include <cstdint>
@@ -19,23 +23,27 @@
 #include <string_view>
 
 #include "delivery/delivery_hand_off.h"
+#include "delivery/partial_deliveries.h"
 #include "download/download_observer.h"
+#include "download/protocol_recogniser.h"
 #include "download/ymodem_receiver.h"
 
 namespace vorlund {
 
-class YmodemDownload final : private YmodemReceiver::FileSink {
+class DownloadSession final : private TransferSink {
   public:
-    using Time = YmodemReceiver::Time;
+    using Time = ProtocolReceiver::Time;
 
     // `largestFile`: the largest file a transfer may bring; one larger is
     // refused before it fills the disk, or a write fails beyond a limit of
-    // the process.
-    YmodemDownload(DeliveryHandOff& handOff, DownloadObserver& observer,
-                   std::uint64_t largestFile = YmodemReceiver::kLargestFile);
-    ~YmodemDownload() override;
-    YmodemDownload(const YmodemDownload&) = delete;
-    YmodemDownload& operator=(const YmodemDownload&) = delete;
+    // the process. `partials`: where transfers cut off are kept; none keeps
+    // nothing.
+    DownloadSession(DeliveryHandOff& handOff, DownloadObserver& observer,
+                    std::uint64_t largestFile = YmodemReceiver::kLargestFile,
+                    PartialDeliveries* partials = nullptr);
+    ~DownloadSession() override;
+    DownloadSession(const DownloadSession&) = delete;
+    DownloadSession& operator=(const DownloadSession&) = delete;
 
     // A reception begins on a line just opened: the session asks for a file.
     void Start(Time now);
@@ -55,26 +63,35 @@ class YmodemDownload final : private YmodemReceiver::FileSink {
     bool TakeArrival();
 
   private:
-    // FileSink: the file goes straight into the hand-off.
+    // TransferSink: the file goes straight into the hand-off.
     Status Begin(const YmodemHeader& header, bool continuesBatch) override;
     Status Write(std::string_view bytes) override;
     Result<Kept> End() override;
     void Discard() override;
     void BatchEnded() override;
+    std::optional<StagedPart> FindStagedPart(const YmodemHeader& header) override;
+    Status Continue(const YmodemHeader& header, bool continuesBatch) override;
+    void Suspend() override;
 
+    // The hand-off's staged file for a transfer of the file `header` announces.
+    Status Open(const YmodemHeader& header, bool continuesBatch);
     void TakeOutcomes(Time now);
 
     DeliveryHandOff& handOff_;
     DownloadObserver& observer_;
     const std::uint64_t largestFile_;
-    std::unique_ptr<YmodemReceiver> receiver_;
+    PartialDeliveries* const partials_;
+    std::unique_ptr<ProtocolRecogniser> receiver_;
     std::optional<IncomingDelivery> incoming_;
     std::optional<DeliveryHeader> header_;
+    // The part the transfer in progress continues.
+    std::optional<PartialDeliveries::Part> part_;
     std::string output_;
     bool arrival_ = false;
+    Time now_{};
     // How the last transfer on the line ended, carried from one session to
     // the next for a sender that repeats its end.
-    std::optional<YmodemReceiver::Ending> lastEnding_;
+    std::optional<TransferEnding> lastEnding_;
 };
 
 }  // namespace vorlund

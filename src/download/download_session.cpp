@@ -1,0 +1,185 @@
+#include "download/download_session.h"
+
+#include <utility>
+
+namespace vorlund {
+namespace {
+
+// The delivery's header as the ledger records it: none for a transfer that
+// had none (XMODEM), whose deliveries are never taken for repeats.
+std::optional<DeliveryHeader> Recorded(const YmodemHeader& header) {
+    if (header.name.empty()) {
+        return std::nullopt;
+    }
+    return DeliveryHeader{header.name, header.size, header.modified};
+}
+
+}  // namespace
+
+DownloadSession::DownloadSession(DeliveryHandOff& handOff, DownloadObserver& observer,
+                                 std::uint64_t largestFile, PartialDeliveries* partials)
+    : handOff_(handOff), observer_(observer), largestFile_(largestFile), partials_(partials) {}
+
+DownloadSession::~DownloadSession() {
+    receiver_.reset();
+}
+
+void DownloadSession::Start(Time now) {
+    Stop(now);
+    now_ = now;
+    // Answers left from a line that has gone are no answers on this one: a
+    // cancel among them would end the next sender before it began.
+    output_.clear();
+    receiver_ = std::make_unique<ProtocolRecogniser>(now, static_cast<TransferSink&>(*this),
+                                                     lastEnding_, largestFile_);
+}
+
+void DownloadSession::Stop(Time now) {
+    if (!receiver_) {
+        return;
+    }
+    now_ = now;
+    // The sender is told at once rather than left to time out.
+    receiver_->Cancel(now);
+    output_ += receiver_->TakeOutput();
+    TakeOutcomes(now);
+    lastEnding_ = receiver_->LastEnding();
+    receiver_.reset();
+}
+
+void DownloadSession::Receive(std::string_view bytes, Time now) {
+    if (receiver_) {
+        now_ = now;
+        receiver_->Receive(bytes, now);
+        TakeOutcomes(now);
+    }
+}
+
+void DownloadSession::Tick(Time now) {
+    if (receiver_) {
+        now_ = now;
+        receiver_->Tick(now);
+        TakeOutcomes(now);
+    }
+}
+
+std::optional<DownloadSession::Time> DownloadSession::NextDeadline() const {
+    return receiver_ ? receiver_->NextDeadline() : std::nullopt;
+}
+
+std::string DownloadSession::TakeOutput() {
+    if (receiver_) {
+        output_ += receiver_->TakeOutput();
+    }
+    return std::exchange(output_, {});
+}
+
+bool DownloadSession::TakeArrival() {
+    return std::exchange(arrival_, false);
+}
+
+void DownloadSession::TakeOutcomes(Time now) {
+    while (std::optional<TransferOutcome> outcome = receiver_->TakeOutcome()) {
+        observer_.TransferEnded(*outcome);
+        if (outcome->kind != TransferOutcome::Kind::kFileReceived) {
+            continue;
+        }
+        if (outcome->repeated) {
+            // Nothing to convert, so no restart follows: this session takes
+            // the next file itself.
+            receiver_->TakeNextFile(now);
+        } else {
+            arrival_ = true;
+        }
+    }
+}
+
+Status DownloadSession::Begin(const YmodemHeader& header, bool continuesBatch) {
+    if (Status opened = Open(header, continuesBatch); !opened) {
+        return opened;
+    }
+    if (partials_ && header_) {
+        partials_->Forget(*header_);  // sent afresh: what was kept of it is no use
+    }
+    part_.reset();
+    return {};
+}
+
+Status DownloadSession::Open(const YmodemHeader& header, bool continuesBatch) {
+    Result<IncomingDelivery> incoming = handOff_.BeginReceiving(continuesBatch);
+    if (!incoming) {
+        return Status(Failure{incoming.reason()});
+    }
+    incoming_.emplace(std::move(*incoming));
+    header_ = Recorded(header);
+    return {};
+}
+
+Status DownloadSession::Write(std::string_view bytes) {
+    return incoming_->Append(bytes);
+}
+
+Result<TransferSink::Kept> DownloadSession::End() {
+    IncomingDelivery incoming = std::move(*incoming_);
+    incoming_.reset();
+    const Result<DeliveryHandOff::Verdict> verdict = handOff_.Commit(std::move(incoming), header_);
+    if (!verdict) {
+        return Failure{verdict.reason()};
+    }
+    if (partials_ && part_) {
+        partials_->Forget(part_->header);
+        part_.reset();
+    }
+    return *verdict == DeliveryHandOff::Verdict::kRepeated ? Kept::kRepeated : Kept::kStored;
+}
+
+void DownloadSession::Discard() {
+    incoming_.reset();
+    part_.reset();
+}
+
+void DownloadSession::BatchEnded() {
+    handOff_.EndBatch();
+}
+
+std::optional<TransferSink::StagedPart> DownloadSession::FindStagedPart(const YmodemHeader& header) {
+    const std::optional<DeliveryHeader> recorded = Recorded(header);
+    if (!partials_ || !recorded) {
+        return std::nullopt;
+    }
+    part_ = partials_->Find(*recorded, now_);
+    if (!part_) {
+        return std::nullopt;
+    }
+    return StagedPart{part_->bytes, part_->crc32};
+}
+
+Status DownloadSession::Continue(const YmodemHeader& header, bool continuesBatch) {
+    if (!part_) {
+        return Failure{"no part of the file is kept"};
+    }
+    if (Status opened = Open(header, continuesBatch); !opened) {
+        return opened;
+    }
+    // The part stays kept until the file arrives, or a longer part of it
+    // replaces it: a transfer cut off again loses nothing it had.
+    if (Status copied = partials_->CopyInto(*part_, *incoming_); !copied) {
+        incoming_.reset();
+        return copied;
+    }
+    return {};
+}
+
+void DownloadSession::Suspend() {
+    if (!partials_ || !header_ || !incoming_ || incoming_->Bytes() == 0) {
+        Discard();
+        return;
+    }
+    // Kept only if it can be kept whole; otherwise the next transfer of the
+    // file begins afresh, as it would have without crash recovery.
+    static_cast<void>(partials_->Keep(std::move(*incoming_), *header_, now_));
+    incoming_.reset();
+    part_.reset();
+}
+
+}  // namespace vorlund
