@@ -19,7 +19,13 @@ void Direction::Take(const char* bytes, std::size_t count, Clock::time_point now
             ++counts_.stalls;
             Trace(now, "stall starts", 0);
         }
-        const Clock::time_point release = std::max(now, stallEnd_);
+        Clock::time_point release = std::max(now, stallEnd_);
+        if (faults_.baud > 0) {
+            // Each byte leaves ten bit times after the one before it.
+            release = std::max(release, lineFree_) +
+                      std::chrono::nanoseconds(10'000'000'000LL / faults_.baud);
+            lineFree_ = release;
+        }
         if (Chance(faults_.garbage)) {
             ++counts_.bursts;
             Trace(now, "garbage follows", 0);

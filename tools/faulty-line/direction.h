@@ -22,6 +22,9 @@ struct Faults {
     double garbage = 0;  // a burst of 1 to 16 random bytes before the byte
     double stall = 0;    // the direction holds everything for up to stallMs
     int stallMs = 15000;
+    // The line's speed: each byte takes ten bit times (start, eight data
+    // bits, stop); 0 for a line as fast as the pseudo-terminals.
+    long baud = 0;
 };
 
 // What the line watches for in the bytes it carries; a set of these.
@@ -46,6 +49,9 @@ class Direction {
     void Discard(Clock::time_point now);
     // When something is next due; none when nothing waits.
     std::optional<Clock::time_point> Due() const;
+    // Bytes on their way: on a paced line the sender is read only while
+    // the line's buffer has room, as a UART's would.
+    std::size_t Backlog() const { return queue_.size(); }
 
     void Print() const;
 
@@ -71,6 +77,7 @@ class Direction {
     int avoid_;
     std::deque<Byte> queue_;
     Clock::time_point stallEnd_{};
+    Clock::time_point lineFree_{};  // a paced line: when its last byte is through
     Counts counts_;
 };
 

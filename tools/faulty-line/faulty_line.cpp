@@ -27,6 +27,10 @@
 // just after the terminal heard it. SIGUSR1 drops it at once. Each drop is
 // written to stderr as it happens, with the monotonic clock's milliseconds.
 //
+// baud= paces both directions at that many bits a second (ten a byte), and
+// takes from the sender only while a UART's worth of bytes is on its way,
+// so a sender waits on it as on a real line.
+//
 // SIGTERM ends it, and it prints what it did. trace=FILE writes every byte
 // passed on, with its time and fault, to FILE, for finding out what happened
 // in a failed run.
@@ -55,6 +59,9 @@ namespace faulty_line {
 namespace {
 
 constexpr char kEot = 0x04;
+// The bytes a paced line holds for the service before the sender waits: a
+// UART's FIFO and a little more.
+constexpr std::size_t kPacedBacklog = 256;
 
 double ParseChance(std::string_view text) {
     // Decimal fractions only ("0.001"), read without the C locale.
@@ -110,6 +117,8 @@ Options ParseOptions(int argc, char** argv) {
             options.faults.garbage = ParseChance(value);
         } else if (name == "stall") {
             options.faults.stall = ParseChance(value);
+        } else if (name == "baud") {
+            options.faults.baud = static_cast<long>(ParseNumber(value));
         } else if (name == "stall-ms") {
             options.faults.stallMs = static_cast<int>(ParseNumber(value));
         } else if (name == "back") {
@@ -228,7 +237,7 @@ int Run(int argc, char** argv) {
         const unsigned mark = bytes == std::string_view(&kEot, 1) ? kEndOfTransmission : kPlain;
         toService.Take(bytes.data(), bytes.size(), now, mark);
         dropped(service.Passed(bytes.size(), now), now);
-        return true;
+        return options.faults.baud == 0 || toService.Backlog() < kPacedBacklog;
     };
     for (;;) {
         Clock::time_point now = Clock::now();
@@ -256,6 +265,10 @@ int Run(int argc, char** argv) {
         pollfd fds[3] = {{signalFd.get(), POLLIN, 0},
                          {service.fd(), static_cast<short>(bothOpen ? POLLIN : 0), 0},
                          {terminal.fd(), static_cast<short>(bothOpen ? POLLIN : 0), 0}};
+        // A paced line takes no more from the sender while its buffer is full.
+        if (options.faults.baud > 0 && toService.Backlog() >= kPacedBacklog) {
+            fds[2].events = 0;
+        }
         if (::ppoll(fds, bothOpen ? 3 : 1, &timeout, nullptr) < 0 && errno != EINTR) {
             break;
         }
