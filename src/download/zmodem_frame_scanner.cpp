@@ -78,6 +78,21 @@ void ZmodemFrameScanner::Clear() {
     std::string().swap(field_);
 }
 
+std::optional<ZmodemFrameScanner::Event> ZmodemFrameScanner::GiveUpFrame() {
+    const bool inData = state_ == State::kData || state_ == State::kDataCrc ||
+                        state_ == State::kHexTrailer;
+    const bool inHeader = state_ == State::kHexHeader || state_ == State::kBinHeader;
+    skipData_ = false;
+    Hunt();
+    if (inData) {
+        return Event{Event::Kind::kBadData, {}, {}, 0};
+    }
+    if (inHeader) {
+        return Event{Event::Kind::kBadHeader, {}, {}, 0};
+    }
+    return std::nullopt;
+}
+
 void ZmodemFrameScanner::Hunt() {
     state_ = State::kHunt;
     escaped_ = false;

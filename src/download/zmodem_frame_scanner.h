@@ -45,6 +45,9 @@ class ZmodemFrameScanner {
     void SkipData() { skipData_ = true; }
     // Forgets everything received so far.
     void Clear();
+    // The line went quiet inside a frame: what came of it is given up (as
+    // a damaged subpacket or header), and the search for a header begins.
+    std::optional<Event> GiveUpFrame();
     bool HasPending() const { return at_ < pending_.size(); }
     // Inside a header or a frame's data: more is to come.
     bool InFrame() const { return state_ != State::kHunt; }

@@ -33,6 +33,17 @@ ZmodemReceiver::ZmodemReceiver(Time now, TransferSink& sink, std::uint64_t large
 }
 
 void ZmodemReceiver::Receive(std::string_view bytes, Time now) {
+    if (bytes.empty()) {
+        return;
+    }
+    if (now - lastByte_ >= kByteTimeout && scanner_.InFrame()) {
+        // A subpacket does not pause this long: its sender has gone, and a
+        // new one's request must not be taken for its data.
+        if (std::optional<Event> given = scanner_.GiveUpFrame()) {
+            Handle(std::move(*given), now);
+        }
+    }
+    lastByte_ = now;
     scanner_.Append(bytes);
     while (std::optional<Event> event = scanner_.Next()) {
         Handle(std::move(*event), now);

@@ -41,6 +41,9 @@ class ZmodemReceiver final : public ProtocolReceiver {
     // Longest wait for the sender's next frame before our last word is
     // repeated.
     static constexpr Time kFrameTimeout{10000};
+    // A frame that stops arriving for this long is given up: the sender
+    // went away in its middle, and the next bytes may be a new sender's.
+    static constexpr Time kByteTimeout{1000};
     // Errors in a row (timeouts, damaged or misplaced data) before the
     // transfer is given up: each was answered, and nothing came of it.
     static constexpr int kMaxRetries = 10;
@@ -120,6 +123,7 @@ class ZmodemReceiver final : public ProtocolReceiver {
     std::uint64_t largestFile_;
     State state_ = State::kIdle;
     ZmodemFrameScanner scanner_;
+    Time lastByte_{};
     std::string output_;
     std::deque<TransferOutcome> outcomes_;
     std::optional<ZmodemHeader> lastSaid_;

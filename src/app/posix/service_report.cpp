@@ -19,6 +19,7 @@ constexpr char kLedgerDamaged[] = "Skadad rad i leveransloggen hoppades \xF6ver"
 constexpr char kCannotCreateFile[] = "Fel vid skapande av destinationsfil!";
 constexpr char kTransferFailed[] = "\xD6verf\xF6ringen misslyckades";
 constexpr char kLineOpenedAgain[] = "COM-port \xF6ppnad igen";
+constexpr char kTransferContinued[] = "\xD6verf\xF6ringen fortsatte d\xE4r den avbr\xF6ts";
 
 // Why a transfer ended without a delivery, in code page 1252.
 std::string Reason(const TransferOutcome& outcome, std::uint64_t largestFile) {
@@ -101,6 +102,11 @@ void ServiceReport::TransferEnded(const TransferOutcome& outcome) {
     switch (outcome.kind) {
         case Kind::kFileReceived:
             journal_.EndTransferFailures();
+            if (outcome.resumedFrom > 0) {
+                journal_.Write(Priority::kInfo, kTransferContinued,
+                               outcome.name + ": " + std::to_string(outcome.resumedFrom) +
+                                   " av " + std::to_string(outcome.bytes) + " byte");
+            }
             return;
         case Kind::kNotStored:
             // The terminal keeps its data, but an operator must act.

@@ -1,0 +1,107 @@
+#!/usr/bin/env bash
+# The real service against lrzsz's sz in every variant a terminal may use,
+# on a line paced at 115200 baud (tools/faulty-line, no faults): each file
+# delivered whole, by the protocol the sender speaks, and exported once; a
+# ZMODEM transfer cut off goes on where it stopped when it is offered again
+# with crash recovery (sz -r).
+#
+#   lrzsz_service_test.sh VORLUND_BINARY FAULTY_LINE
+set -euo pipefail
+
+binary=$1
+faulty_line=$2
+work=$(mktemp -d "${TMPDIR:-/tmp}/vorlund-lrzsz.XXXXXX")
+app=$work/app
+mkdir -p "$app"
+cp "$binary" "$app/vorlund"
+service_pid=
+sender_pid=
+source "$(dirname "$0")/harness.sh"
+trap 'stop_background $sender_pid $service_pid; rm -rf "$work"' EXIT
+
+fail() {
+    echo "FAIL: $*" >&2
+    echo "--- service:" >&2
+    cat "$work/stderr" >&2
+    exit 1
+}
+
+"$faulty_line" "$work/line" "$work/terminal" 1 baud=115200 ${VORLUND_LINE_TRACE:+trace=$VORLUND_LINE_TRACE} \
+    2>"$work/line.log" &
+background_pids+=($!)
+wait_for 5 test -e "$work/line" -a -e "$work/terminal" || fail "no line"
+printf 'SerialDevice=%s\nBaudRate=115200\n' "$work/line" >"$app/Vorlund.ini"
+(cd "$work" && exec "$app/vorlund" 2>"$work/stderr") &
+service_pid=$!
+
+# File N: lines of article codes of its own, so that its export is known.
+make_file() {
+    local i
+    for i in $(seq 1 "$2"); do printf 'Z%dA%05d;%d\r\n' "$1" "$i" $((i % 7 + 1)); done >"$work/f$1.dat"
+}
+exports_of() { grep -l "^Z$1A" "$app"/Out/* 2>/dev/null | wc -l; }
+export_count() { find "$app/Out" -maxdepth 1 -type f ! -name '.*' 2>/dev/null | wc -l; }
+
+# A ZMODEM sender that reads an invitation ('C') after its own request
+# falls back to YMODEM, as lrzsz's sz does; the service invites at the start
+# of every reception, so a ZMODEM sender starts once it has, as a terminal
+# docked at any other moment would.
+await_invitation() {
+    timeout 10 python3 -c '
+import os, sys
+fd = os.open(sys.argv[1], os.O_RDONLY | os.O_NOCTTY)
+while os.read(fd, 1) not in (b"C", b"\x15"):
+    pass' "$work/terminal" || fail "no invitation"
+}
+
+n=0
+# deliver OPTIONS -- COUNT: COUNT new files sent in one run of sz.
+deliver() {
+    local options=() files=() first=$((n + 1)) before k
+    while [ "$1" != -- ]; do options+=("$1"); shift; done
+    for k in $(seq 1 "$2"); do n=$((n + 1)); make_file $n 60; files+=("f$n.dat"); done
+    before=$(export_count)
+    case " ${options[*]} " in *" --ymodem "* | *" --xmodem "*) ;; *) await_invitation ;; esac
+    (cd "$work" && timeout 60 sz "${options[@]}" "${files[@]}" <terminal >terminal 2>>sz.log) ||
+        fail "sz ${options[*]}: exit $?"
+    wait_for 10 test "$(export_count)" -eq $((before + $2)) || fail "sz ${options[*]}: exports"
+    for k in $(seq "$first" "$n"); do
+        [ "$(exports_of $k)" -eq 1 ] || fail "sz ${options[*]}: file $k exported $(exports_of $k) times"
+    done
+    cmp -s "$work/f$n.dat" "$app/Spool/X.DAT" || fail "sz ${options[*]}: X.DAT"
+}
+
+deliver -- 1
+deliver -e -- 1
+deliver -8 -- 1
+deliver -w 2048 -- 1
+deliver -- 3
+deliver --ymodem -- 1
+deliver --ymodem -k -- 2
+deliver --xmodem -- 1
+deliver --xmodem -k -- 1
+
+# Cut off after 20 KB of 60: the terminal lifted from its cradle. Docked
+# again, it offers the file with crash recovery, and the rest follows.
+n=$((n + 1))
+make_file $n 5000
+staged() { find "$app/Spool" -maxdepth 1 -name '.X.DAT.*' -size +20k | grep -q .; }
+await_invitation
+(cd "$work" && exec sz "f$n.dat" <terminal >terminal 2>/dev/null) &
+sender_pid=$!
+wait_for 30 staged || fail "the transfer to cut did not get going"
+kill -KILL "$sender_pid"
+wait "$sender_pid" 2>/dev/null || true
+sender_pid=
+# The line goes quiet once what was on its way has arrived.
+size_now() { find "$app/Spool" -maxdepth 1 -name '.X.DAT.*' -printf '%s\n'; }
+last=
+until [ "$(size_now)" = "$last" ]; do last=$(size_now); sleep 1.2; done
+before=$(export_count)
+(cd "$work" && timeout 60 sz -r "f$n.dat" <terminal >terminal 2>>sz.log) || fail "sz -r: exit $?"
+wait_for 10 test "$(export_count)" -eq $((before + 1)) || fail "sz -r: no export"
+[ "$(exports_of $n)" -eq 1 ] || fail "the resumed file exported $(exports_of $n) times"
+cmp -s "$work/f$n.dat" "$app/Spool/X.DAT" || fail "the resumed X.DAT differs"
+grep -qE "^<6>Överföringen fortsatte där den avbröts: f$n.dat: [0-9]{5,} av $(stat -c %s "$work/f$n.dat") byte$" "$work/stderr" ||
+    fail "no line for the resumed transfer"
+echo "ok: $n files"
