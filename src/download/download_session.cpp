@@ -1,17 +1,21 @@
 #include "download/download_session.h"
 
+#include <algorithm>
 #include <utility>
+
+#include "download/xmodem_receiver.h"
 
 namespace vorlund {
 namespace {
 
-// The delivery's header as the ledger records it: none for a transfer that
-// had none (XMODEM), whose deliveries are never taken for repeats.
-std::optional<DeliveryHeader> Recorded(const YmodemHeader& header) {
-    if (header.name.empty()) {
-        return std::nullopt;
-    }
+// The delivery's header as the ledger records it; empty for a transfer that
+// had none (XMODEM), whose bytes alone tell its resend.
+DeliveryHeader Recorded(const YmodemHeader& header) {
     return DeliveryHeader{header.name, header.size, header.modified};
+}
+
+bool Named(const YmodemHeader& header) {
+    return !header.name.empty();
 }
 
 }  // namespace
@@ -27,6 +31,7 @@ DownloadSession::~DownloadSession() {
 void DownloadSession::Start(Time now) {
     Stop(now);
     now_ = now;
+    sessionStart_ = now;
     // Answers left from a line that has gone are no answers on this one: a
     // cancel among them would end the next sender before it began.
     output_.clear();
@@ -60,11 +65,33 @@ void DownloadSession::Tick(Time now) {
         now_ = now;
         receiver_->Tick(now);
         TakeOutcomes(now);
+        if (const std::optional<Time> heard = EndHeardAt(); heard && now >= *heard) {
+            // Not repeated while the line was up: the sender heard the end,
+            // and the delivery's batch, its own, ends.
+            endUnheard_ = false;
+            handOff_.EndBatch();
+        }
     }
 }
 
 std::optional<DownloadSession::Time> DownloadSession::NextDeadline() const {
-    return receiver_ ? receiver_->NextDeadline() : std::nullopt;
+    if (!receiver_) {
+        return std::nullopt;
+    }
+    std::optional<Time> due = receiver_->NextDeadline();
+    if (const std::optional<Time> heard = EndHeardAt()) {
+        due = due ? std::min(*due, *heard) : *heard;
+    }
+    return due;
+}
+
+std::optional<DownloadSession::Time> DownloadSession::EndHeardAt() const {
+    const std::optional<TransferEnding> ending = receiver_ ? receiver_->LastEnding() : std::nullopt;
+    if (!endUnheard_ || !ending || !ending->delivered || ending->protocol != LineProtocol::kXmodem) {
+        return std::nullopt;
+    }
+    // Counted from our last answer to its end, on a line that is up.
+    return std::max(ending->at, sessionStart_) + XmodemReceiver::kEndHeardAfter;
 }
 
 std::string DownloadSession::TakeOutput() {
@@ -84,6 +111,7 @@ void DownloadSession::TakeOutcomes(Time now) {
         if (outcome->kind != TransferOutcome::Kind::kFileReceived) {
             continue;
         }
+        endUnheard_ = outcome->protocol == LineProtocol::kXmodem;
         if (outcome->repeated) {
             // Nothing to convert, so no restart follows: this session takes
             // the next file itself.
@@ -98,7 +126,7 @@ Status DownloadSession::Begin(const YmodemHeader& header, bool continuesBatch) {
     if (Status opened = Open(header, continuesBatch); !opened) {
         return opened;
     }
-    if (partials_ && header_) {
+    if (partials_ && Named(header)) {
         partials_->Forget(*header_);  // sent afresh: what was kept of it is no use
     }
     part_.reset();
@@ -106,6 +134,9 @@ Status DownloadSession::Begin(const YmodemHeader& header, bool continuesBatch) {
 }
 
 Status DownloadSession::Open(const YmodemHeader& header, bool continuesBatch) {
+    // A transfer begins: the batch on the line is this one's now, and an
+    // XMODEM sender not yet heard from stays a candidate.
+    endUnheard_ = false;
     Result<IncomingDelivery> incoming = handOff_.BeginReceiving(continuesBatch);
     if (!incoming) {
         return Status(Failure{incoming.reason()});
@@ -143,11 +174,10 @@ void DownloadSession::BatchEnded() {
 }
 
 std::optional<TransferSink::StagedPart> DownloadSession::FindStagedPart(const YmodemHeader& header) {
-    const std::optional<DeliveryHeader> recorded = Recorded(header);
-    if (!partials_ || !recorded) {
+    if (!partials_ || !Named(header)) {
         return std::nullopt;
     }
-    part_ = partials_->Find(*recorded, now_);
+    part_ = partials_->Find(Recorded(header), now_);
     if (!part_) {
         return std::nullopt;
     }
@@ -171,7 +201,7 @@ Status DownloadSession::Continue(const YmodemHeader& header, bool continuesBatch
 }
 
 void DownloadSession::Suspend() {
-    if (!partials_ || !header_ || !incoming_ || incoming_->Bytes() == 0) {
+    if (!partials_ || !header_ || header_->name.empty() || !incoming_ || incoming_->Bytes() == 0) {
         Discard();
         return;
     }

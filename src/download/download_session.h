@@ -14,6 +14,13 @@
 //
 // A ZMODEM transfer cut off keeps what it received (PartialDeliveries), and
 // a sender that offers the file again with crash recovery goes on from there.
+//
+// An XMODEM delivery has no header, and XMODEM no end of batch: it is a
+// repeat candidate by its bytes alone until its sender shows that it heard
+// our answer to its end, by not repeating that end while the line stays up
+// for XmodemReceiver::kEndHeardAfter; then it stops being one, so that a
+// genuine second count with the same lines is exported. A restart in that
+// time leaves it a candidate, so that a sender told nothing is not doubled.
 #pragma once
 
 #include <cstdint>
@@ -76,6 +83,8 @@ class DownloadSession final : private TransferSink {
     // The hand-off's staged file for a transfer of the file `header` announces.
     Status Open(const YmodemHeader& header, bool continuesBatch);
     void TakeOutcomes(Time now);
+    // When an XMODEM sender counts as having heard the end of its delivery.
+    std::optional<Time> EndHeardAt() const;
 
     DeliveryHandOff& handOff_;
     DownloadObserver& observer_;
@@ -92,6 +101,11 @@ class DownloadSession final : private TransferSink {
     // How the last transfer on the line ended, carried from one session to
     // the next for a sender that repeats its end.
     std::optional<TransferEnding> lastEnding_;
+    Time sessionStart_{};
+    // An XMODEM delivery whose sender has not yet shown that it heard our
+    // answer to its end: it stays a repeat candidate until the line has been
+    // up for a while without a repeat of that end.
+    bool endUnheard_ = false;
 };
 
 }  // namespace vorlund

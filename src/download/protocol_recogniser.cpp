@@ -244,6 +244,7 @@ void ProtocolRecogniser::AnswerLoneEnd(Time now) {
         now - lastEnding_->at <= kEndRepeatWindow) {
         // The sender of the stored transfer still repeats its end.
         output_.push_back(kAck);
+        lastEnding_->at = now;
         if (lastEnding_->protocol == LineProtocol::kYmodem) {
             output_.push_back(kCrcRequest);
         }

@@ -117,6 +117,7 @@ void XmodemReceiver::HandleBlock(const Event& event, bool more, Time now) {
 void XmodemReceiver::HandleEot(bool more, Time now) {
     if (state_ == State::kComplete) {
         SendReply(Reply::kAck, now, false);  // our acknowledgement of the end was lost
+        lastEnding_->at = now;
         return;
     }
     if (!TransferInProgress()) {

@@ -34,6 +34,10 @@ class XmodemReceiver final : public ProtocolReceiver {
     static constexpr Time kByteTimeout{1000};
     // Requests repeated for one block before the transfer is given up.
     static constexpr int kMaxRetries = 10;
+    // A sender repeats an end that nobody answers every 10 seconds or so:
+    // once the line has been up this long after our last answer to its end
+    // without a repeat of it, the sender is taken to have heard it.
+    static constexpr Time kEndHeardAfter{30000};
 
     // A transfer begins; its first block comes next. `checksum`: the sender
     // sends every block with the checksum. The sink must outlive it.

@@ -25,6 +25,7 @@
 #include "delivery/delivery_hand_off.h"
 #include "download/ymodem_blocks.h"
 #include "download/download_session.h"
+#include "download/zmodem_frame.h"
 #include "platform/posix/posix_platform.h"
 #include "testing/temp_dir.h"
 #include "testing/walking_system_calls.h"
@@ -63,6 +64,7 @@ enum class Site {
 struct Walked {
     Mode mode;
     Site site;
+    LineProtocol protocol = LineProtocol::kYmodem;
 };
 
 class CrashWalkTest : public ::testing::TestWithParam<Walked> {
@@ -113,8 +115,9 @@ class CrashWalkTest : public ::testing::TestWithParam<Walked> {
         return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     }
 
-    // A sender's transfer of `content`, as sz sends it; whether its end was
-    // acknowledged. What arrived is converted, as the main window has it.
+    // A sender's transfer of `content`, as sz sends it in the walk's
+    // protocol; whether its end was acknowledged. What arrived is converted,
+    // as the main window has it.
     static bool Transfer(DeliveryHandOff& handOff, const std::string& content) {
         DownloadSession download(handOff, observer);
         milliseconds now(1000);
@@ -123,14 +126,51 @@ class CrashWalkTest : public ::testing::TestWithParam<Walked> {
         const auto send = [&](const std::string& bytes) {
             now += milliseconds(10);
             download.Receive(bytes, now);
-            return download.TakeOutput();
+            std::string answer = download.TakeOutput();
+            if (answer.empty()) {  // an answer that waits for quiet
+                now += milliseconds(1000);
+                download.Tick(now);
+                answer = download.TakeOutput();
+            }
+            return answer;
         };
-        send(testing::Header(std::string("D.DAT", 6) + std::to_string(content.size()) +
-                             " 14000000000 100644"));
-        for (std::size_t at = 0, block = 1; at < content.size(); at += 128, ++block) {
-            send(testing::Block(static_cast<std::uint8_t>(block), content.substr(at, 128)));
+        const std::string fields =
+            std::string("D.DAT", 6) + std::to_string(content.size()) + " 14000000000 100644";
+        bool told = false;
+        switch (GetParam().protocol) {
+            case LineProtocol::kYmodem:
+                send(testing::Header(fields));
+                for (std::size_t at = 0, block = 1; at < content.size(); at += 128, ++block) {
+                    send(testing::Block(static_cast<std::uint8_t>(block), content.substr(at, 128)));
+                }
+                told = send("\x04") == "\x06" "C";
+                break;
+            case LineProtocol::kXmodem:
+                for (std::size_t at = 0, block = 1; at < content.size(); at += 128, ++block) {
+                    send(testing::Block(static_cast<std::uint8_t>(block), content.substr(at, 128)));
+                }
+                told = send("\x04") == "\x15" && send("\x04") == "\x06";
+                break;
+            case LineProtocol::kZmodem: {
+                using zmodem::FrameType;
+                send(EncodeHexHeader(ZmodemHeader::At(FrameType::kRqInit, 0)));
+                send(EncodeBinaryHeader(ZmodemHeader::At(FrameType::kFile, 0), true) +
+                     EncodeSubpacket(fields, zmodem::kCrcWait, true));
+                std::string data = EncodeBinaryHeader(ZmodemHeader::At(FrameType::kData, 0), true);
+                for (std::size_t at = 0; at < content.size(); at += 128) {
+                    const bool last = at + 128 >= content.size();
+                    data += EncodeSubpacket(content.substr(at, 128),
+                                            last ? zmodem::kCrcEnd : zmodem::kCrcGo, true);
+                }
+                send(data);
+                const std::string answer = send(EncodeBinaryHeader(
+                    ZmodemHeader::At(FrameType::kEof, static_cast<std::uint32_t>(content.size())),
+                    true));
+                told = answer.find(EncodeHexHeader(ZmodemHeader::WithFlags(
+                           FrameType::kRInit, 0x23))) == 0;
+                break;
+            }
         }
-        const bool told = send("\x04") == "\x06" "C";
         if (download.TakeArrival()) {
             handOff.SettleArrival();
         }
@@ -231,7 +271,13 @@ INSTANTIATE_TEST_SUITE_P(
                       Walked{Mode::kFail, Site::kDisk}, Walked{Mode::kCrash, Site::kNoHardLinks},
                       Walked{Mode::kPowerCut, Site::kNoHardLinks},
                       Walked{Mode::kFail, Site::kNoHardLinks},
-                      Walked{Mode::kCrash, Site::kShare}, Walked{Mode::kFail, Site::kShare}),
+                      Walked{Mode::kCrash, Site::kShare}, Walked{Mode::kFail, Site::kShare},
+                      Walked{Mode::kCrash, Site::kDisk, LineProtocol::kZmodem},
+                      Walked{Mode::kPowerCut, Site::kDisk, LineProtocol::kZmodem},
+                      Walked{Mode::kFail, Site::kDisk, LineProtocol::kZmodem},
+                      Walked{Mode::kCrash, Site::kDisk, LineProtocol::kXmodem},
+                      Walked{Mode::kPowerCut, Site::kDisk, LineProtocol::kXmodem},
+                      Walked{Mode::kFail, Site::kDisk, LineProtocol::kXmodem}),
     [](const ::testing::TestParamInfo<Walked>& walked) {
         const std::string mode = walked.param.mode == Mode::kCrash      ? "Crash"
                                  : walked.param.mode == Mode::kPowerCut ? "PowerCut"
@@ -239,7 +285,10 @@ INSTANTIATE_TEST_SUITE_P(
         const std::string site = walked.param.site == Site::kDisk          ? ""
                                  : walked.param.site == Site::kNoHardLinks ? "WithoutHardLinks"
                                                                            : "OnAShare";
-        return mode + site;
+        const std::string protocol = walked.param.protocol == LineProtocol::kZmodem   ? "Zmodem"
+                                     : walked.param.protocol == LineProtocol::kXmodem ? "Xmodem"
+                                                                                      : "";
+        return mode + site + protocol;
     });
 
 }  // namespace

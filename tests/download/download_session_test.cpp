@@ -2,6 +2,7 @@
 // temporary spool directory: what a sender is told at the end of its
 // transfer, across line drops and restarts.
 #include "download/download_session.h"
+#include "download/xmodem_receiver.h"
 
 #include <gtest/gtest.h>
 
@@ -128,6 +129,35 @@ TEST_F(DownloadSessionTest, OnlyASenderThatMayNotHaveHeardItsEndIsTakenForARepea
     EXPECT_TRUE(deliver("B.DAT"));  // another terminal
     EXPECT_EQ(Send(endOfBatch), "\x06");
     EXPECT_FALSE(deliver("A.DAT"));  // the first sends its file again
+}
+
+// XMODEM has no header and no end of batch: a delivery is a repeat
+// candidate by its bytes until its sender, not repeating its end while the
+// line stays up, shows that it heard our answer. A resend before that (the
+// service restarted just after the commit) is acknowledged, not raised; the
+// same lines counted again later are a new delivery.
+TEST_F(DownloadSessionTest, AnXmodemDeliveryIsARepeatCandidateUntilItsSenderStopsRepeatingItsEnd) {
+    const auto deliver = [this]() {
+        EXPECT_EQ(Send(testing::Block(1, "X;1\r\n")), "\x06");
+        EXPECT_EQ(Send("\x04"), "\x15");
+        EXPECT_EQ(Send("\x04"), "\x06");
+        const bool raised = download->TakeArrival();
+        if (raised) {
+            handOff->SettleArrival();
+            download->Start(now);
+            download->TakeOutput();
+        }
+        return raised;
+    };
+    EXPECT_TRUE(deliver());
+    Restart();  // within the sender's retries: it never heard, and sends again
+    EXPECT_FALSE(deliver());
+    // Its repeats of the end are answered; then the line stays quiet.
+    EXPECT_EQ(Send("\x04"), "\x06");
+    now += XmodemReceiver::kEndHeardAfter;
+    download->Tick(now);
+    download->TakeOutput();
+    EXPECT_TRUE(deliver());  // a genuine second count with the same lines
 }
 
 }  // namespace

@@ -55,7 +55,7 @@ std::string Reason(const TransferOutcome& outcome, std::uint64_t largestFile) {
 
 std::string Described(const DeliveryRecord& record) {
     std::string text = "leverans " + std::to_string(record.number);
-    if (record.header) {
+    if (record.header && !record.header->name.empty()) {
         text += " (" + record.header->name + ")";
     }
     return text + ", " + std::to_string(record.bytes) + " byte";
