@@ -268,7 +268,11 @@ void ZmodemReceiver::HandleEndOfSession(Time now) {
     if (lastEnding_) {
         lastEnding_->senderWaits = false;
     }
-    state_ = State::kIdle;
+    // A session whose file is in takes no other sender's: the next session,
+    // after the delivery's conversion, does.
+    if (state_ != State::kComplete) {
+        state_ = State::kIdle;
+    }
 }
 
 void ZmodemReceiver::Tick(Time now) {

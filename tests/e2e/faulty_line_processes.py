@@ -165,6 +165,11 @@ class Sender:
     reports a file's bytes sent only once its end was."""
 
     SECTORS = re.compile(r"sectors/kbytes sent:\s*(\d+)/")
+    # ZMODEM's progress, in bytes: "Bytes Sent:   1024/  20000"; its last
+    # line, once the end was answered, has no total.
+    ZMODEM_PROGRESS = re.compile(r"Bytes Sent:\s*(\d+)/")
+    # XMODEM names its file this way, and has no batch.
+    XMODEM_FILE = re.compile(r"^Sending (.*), \d+ blocks")
 
     def __init__(self, terminal, options, names, cwd):
         self._lock = threading.Lock()
@@ -209,9 +214,13 @@ class Sender:
 
     def _take(self, piece):
         with self._lock:
-            if piece.startswith("Sending: "):
-                self._current = piece[len("Sending: "):].strip()
+            xmodem = self.XMODEM_FILE.match(piece)
+            progress = self.ZMODEM_PROGRESS.search(piece)
+            if piece.startswith("Sending: ") or xmodem:
+                self._current = (xmodem.group(1) if xmodem else piece[len("Sending: "):]).strip()
                 self._sectors = 0
+            elif progress:
+                self._sectors = int(progress.group(1)) // 128
             elif piece.startswith("Bytes Sent:") and self._current:
                 self._acknowledged.append(self._current)
             else:

@@ -81,6 +81,18 @@ def listing(folder, hidden=False):
     return {name for name in os.listdir(folder) if hidden or not name.startswith(".")}
 
 
+def protocol_options(index, kind):
+    """The sz options of group `index`: YMODEM with 128- and 1,024-byte
+    blocks, ZMODEM with crash recovery (a transfer cut off goes on where it
+    stopped), and for single deliveries XMODEM, in turn. XMODEM has no
+    header and no batch: a terminal docked again later, or counting the same
+    lines twice, is YMODEM's or ZMODEM's to prove."""
+    choices = [["--ymodem"], ["--ymodem", "-k"], ["-r"]]
+    if kind == "single":
+        choices.append(["--xmodem", "-k"])
+    return choices[index % len(choices)]
+
+
 def block_at(rng, index, content, kilo, last=True):
     """A point in file `index` to strike at: (index, a count of 128-byte
     blocks). sz shows the count before each block it sends, its first one
@@ -167,10 +179,14 @@ class Run:
         batch = kind == "batch"
         group = []
         self.twins_pending = kind == "twins"
+        protocol = protocol_options(index, kind)
         for position in range(3 if batch else 1):
-            # A batch's third file is long enough to be struck in the middle.
-            self.new_delivery(rng, group, (8000 if position == 2 else 1) if batch else 0, index)
-        options = ["--ymodem"] + (["-k"] if index % 2 else []) + ["-t", str(self.args.sz_timeout)]
+            # A batch's third file is long enough to be struck in the middle;
+            # an XMODEM sender cannot send an empty file (its lone end is a
+            # repeated end to a receiver).
+            smallest = (8000 if position == 2 else 1) if batch else int("--xmodem" in protocol)
+            self.new_delivery(rng, group, smallest, index)
+        options = protocol + ["-t", str(self.args.sz_timeout)]
         began = time.monotonic()
         attempts = self.send(rng, group, options, kind)
         if kind == "twins" and self.last_status == 0:

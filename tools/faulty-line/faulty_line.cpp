@@ -21,8 +21,9 @@
 // hang-up, SERVICE_LINK disappears, whatever was on its way is lost) and
 // comes back under the same link after away-ms=MIN-MAX milliseconds
 // (200-2000). hangup= is a chance per byte passed; hangup-eot= a chance per
-// end of transmission (a lone EOT from the terminal) that reached the service
-// that the line drops 0 to hangup-eot-ms= (5) milliseconds after; hangup-ack=
+// end of transmission (a lone EOT from the terminal, or a ZMODEM ZEOF) that
+// reached the service that the line drops 0 to hangup-eot-ms= (5)
+// milliseconds after; hangup-ack=
 // a chance per answer to such an end that the line drops with it, before or
 // just after the terminal heard it. SIGUSR1 drops it at once. Each drop is
 // written to stderr as it happens, with the monotonic clock's milliseconds.
@@ -62,6 +63,18 @@ constexpr char kEot = 0x04;
 // The bytes a paced line holds for the service before the sender waits: a
 // UART's FIFO and a little more.
 constexpr std::size_t kPacedBacklog = 256;
+
+// A ZMODEM ZEOF header, binary with either CRC, its type escaped or not.
+bool HasEndOfFile(std::string_view bytes) {
+    for (const std::string_view header : {std::string_view("*\x18" "C\x0b"), std::string_view("*\x18" "A\x0b"),
+                                          std::string_view("*\x18" "C\x18" "K"),
+                                          std::string_view("*\x18" "A\x18" "K")}) {
+        if (bytes.find(header) != std::string_view::npos) {
+            return true;
+        }
+    }
+    return false;
+}
 
 double ParseChance(std::string_view text) {
     // Decimal fractions only ("0.001"), read without the C locale.
@@ -233,8 +246,11 @@ int Run(int argc, char** argv) {
     };
     const auto fromTerminal = [&](std::string_view bytes) {
         const Clock::time_point now = Clock::now();
-        // A sender writes its end alone and waits for the answer.
-        const unsigned mark = bytes == std::string_view(&kEot, 1) ? kEndOfTransmission : kPlain;
+        // An XMODEM or YMODEM sender writes its end alone and waits for the
+        // answer; a ZMODEM sender's end is its ZEOF header.
+        const unsigned mark = bytes == std::string_view(&kEot, 1) || HasEndOfFile(bytes)
+                                  ? kEndOfTransmission
+                                  : kPlain;
         toService.Take(bytes.data(), bytes.size(), now, mark);
         dropped(service.Passed(bytes.size(), now), now);
         return options.faults.baud == 0 || toService.Backlog() < kPacedBacklog;

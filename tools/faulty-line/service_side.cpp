@@ -85,7 +85,9 @@ void ServiceSide::EndReachedService(Clock::time_point now) {
 }
 
 ServiceSide::Fate ServiceSide::ServiceSent(std::string_view bytes, Clock::time_point now) {
-    if (!endReached_ || bytes.find(kAck) == std::string_view::npos) {
+    // The answer to an end: ACK, or ZMODEM's ZRINIT after its ZEOF.
+    if (!endReached_ || (bytes.find(kAck) == std::string_view::npos &&
+                         bytes.find("\x18" "B01") == std::string_view::npos)) {
         return Fate::kPass;
     }
     const bool answer = now - *endReached_ <= kEndAnswerWindow;
