@@ -155,9 +155,21 @@ void ZmodemReceiver::HandleHeader(const ZmodemHeader& header, Time now) {
             Refuse("the sender asked to run a command", now);
             return;
         case FrameType::kNak:
-            if (lastSaid_ && state_ != State::kIdle) {
-                output_ += EncodeHexHeader(*lastSaid_);
+            // The sender could not read our last header: it is said again,
+            // but a ZNAK is never answered with a ZNAK, which two sides
+            // could trade forever, and each counts as an error.
+            if (state_ == State::kIdle || !lastSaid_) {
+                return;
             }
+            if (!Retry(now)) {
+                if (TransferInProgress()) {
+                    Abandon(Kind::kGivenUp, now);
+                } else if (state_ == State::kSession) {
+                    state_ = State::kIdle;
+                }
+                return;
+            }
+            Say(lastSaid_->type == FrameType::kNak ? ReadyHeader() : *lastSaid_, now);
             return;
         case FrameType::kCrc:
             if (state_ == State::kCheckingPart) {

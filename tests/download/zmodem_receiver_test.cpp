@@ -158,6 +158,8 @@ TEST_F(ZmodemReceiverTest, HostileSendersEndTheirTransfer) {
         const char* what;
         std::string frames;
         Kind kind;
+        // What it goes on sending, whatever we ask.
+        std::string again = Bin(FrameType::kData, 1) + Data("2");
     };
     const std::string offer = Offer(std::string("X.DAT\0" "4", 7));
     const std::string cancel = "\x18\x18\x18\x18\x18";
@@ -178,6 +180,8 @@ TEST_F(ZmodemReceiverTest, HostileSendersEndTheirTransfer) {
                                                Bin(FrameType::kData, 1) + Data("2") +
                                                Bin(FrameType::kEof, 1),
          Kind::kGivenUp},
+        {"a header it cannot read, every time", offer, Kind::kGivenUp,
+         std::string(20, '\0') + Hex(FrameType::kNak)},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -188,7 +192,7 @@ TEST_F(ZmodemReceiverTest, HostileSendersEndTheirTransfer) {
         // It goes on as it began, heeding nothing we ask.
         for (int i = 0; i < 40 && (hostile.TransferInProgress() || i == 0); ++i) {
             while (auto outcome = hostile.TakeOutcome()) kinds.push_back(outcome->kind);
-            hostile.Receive(Bin(FrameType::kData, 1) + Data("2"), at);
+            for (int burst = 0; burst < 3; ++burst) hostile.Receive(c.again, at);
             at += ZmodemReceiver::kFrameTimeout;
             hostile.Tick(at);
             ASSERT_TRUE(!hostile.NextDeadline() || *hostile.NextDeadline() > at);
