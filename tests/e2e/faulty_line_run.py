@@ -4,6 +4,7 @@ batch of three, one pulled at its end and docked again later, or the same
 count delivered twice) sent until sz has them acknowledged, and in each
 attempt the faults drawn for it, struck at the moment they name."""
 
+import collections
 import math
 import os
 import random
@@ -81,16 +82,19 @@ def listing(folder, hidden=False):
     return {name for name in os.listdir(folder) if hidden or not name.startswith(".")}
 
 
-def protocol_options(index, kind):
-    """The sz options of group `index`: YMODEM with 128- and 1,024-byte
-    blocks, ZMODEM with crash recovery (a transfer cut off goes on where it
-    stopped), and for single deliveries XMODEM, in turn. XMODEM has no
-    header and no batch: a terminal docked again later, or counting the same
-    lines twice, is YMODEM's or ZMODEM's to prove."""
-    choices = [["--ymodem"], ["--ymodem", "-k"], ["-r"]]
-    if kind == "single":
-        choices.append(["--xmodem", "-k"])
-    return choices[index % len(choices)]
+def protocol_options(turn, kind):
+    """The sz options of the `turn`th group of its kind: YMODEM with 128-
+    and 1,024-byte blocks, ZMODEM with crash recovery (a transfer cut off
+    goes on where it stopped) and, for single deliveries, XMODEM. XMODEM
+    has no header and no batch: a terminal docked again later, or counting
+    the same lines twice, is YMODEM's or ZMODEM's to prove."""
+    choices = {
+        "single": [["--ymodem"], ["--xmodem", "-k"], ["-r"], ["--ymodem", "-k"]],
+        "batch": [["--ymodem", "-k"], ["-r"]],
+        "later": [["--ymodem"], ["-r"]],
+        "twins": [["-r"], ["--ymodem"]],
+    }[kind]
+    return choices[turn % len(choices)]
 
 
 def block_at(rng, index, content, kilo, last=True):
@@ -115,6 +119,7 @@ class Run:
         self.kept_dir = os.path.join(self.app, "Spool", "Okonverterade")
         self.xdat = os.path.join(self.app, "Spool", "X.DAT")
         self.deliveries = []
+        self.turns = collections.Counter()  # groups of each kind sent so far
         self.window_of = {}  # export or kept file -> the group it appeared in
         self.pulls = 0
         self.failed_batches = 0  # batches whose first sending failed as planned
@@ -179,7 +184,8 @@ class Run:
         batch = kind == "batch"
         group = []
         self.twins_pending = kind == "twins"
-        protocol = protocol_options(index, kind)
+        protocol = protocol_options(self.turns[kind], kind)
+        self.turns[kind] += 1
         for position in range(3 if batch else 1):
             # A batch's third file is long enough to be struck in the middle;
             # an XMODEM sender cannot send an empty file (its lone end is a
