@@ -400,6 +400,20 @@ TEST_F(YmodemReceiverTest, SilenceIsRetriedThenGivenUp) {
     EXPECT_FALSE(receiver_.TransferInProgress());
 }
 
+// A sender that finds a backlog of our requests takes each for a refusal of
+// its header, sends it again, gives up and writes its cancel; sz then
+// flushes its line, which throws away whatever the line has not carried off,
+// usually the cancel. Silence after the header is all that arrives.
+TEST_F(YmodemReceiverTest, ASenderSilentSinceItsHeaderIsGivenUpAfterTwoBlockTimeouts) {
+    EXPECT_EQ(Feed(kRecordedHeader), kAckAndAskForData);
+    now_ += milliseconds(1);
+    EXPECT_EQ(Feed(kRecordedHeader), "");
+    EXPECT_EQ(Advance(YmodemReceiver::kBlockTimeout), "C");
+    EXPECT_FALSE(receiver_.TakeOutcome().has_value());
+    EXPECT_EQ(Advance(YmodemReceiver::kBlockTimeout), kCancel);
+    EXPECT_EQ(TakeOutcome().kind, Kind::kGivenUp);
+}
+
 TEST_F(YmodemReceiverTest, ABlockThatGoesQuietIsDroppedAndAskedFor) {
     StartFile(
         "X.DAT\0"
