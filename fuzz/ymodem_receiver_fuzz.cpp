@@ -19,7 +19,7 @@ constexpr std::uint64_t kLargest = 4096;
 // would.
 class CheckingSink final : public YmodemReceiver::FileSink {
   public:
-    vorlund::Status Begin(const vorlund::YmodemHeader&) override {
+    vorlund::Status Begin(const vorlund::YmodemHeader&, bool) override {
         Expect(!open_);
         open_ = true;
         size_ = 0;
@@ -42,6 +42,7 @@ class CheckingSink final : public YmodemReceiver::FileSink {
         Expect(open_);
         open_ = false;
     }
+    void BatchEnded() override { Expect(!open_); }
     std::uint64_t Size() const { return size_; }
 
   private:

@@ -23,10 +23,16 @@ constexpr char kCannotOpenComPort[] =
     "Kunde inte \xF6ppna COM-port. Kontrollera att ingen annan applikation anv\xE4nder porten.";
 constexpr char kCannotCreateExport[] = "Fel vid skapande av destinationsfil!";
 // The first sentence stays as it is; the second says that this time the
-// delivery is in danger.
+// delivery is in danger, and what comes of it: the control replaces it with
+// its next delivery, where it writes X.DAT itself; a service that receives
+// the transfers itself refuses the next one instead.
 constexpr char kCannotCreateExportNorKeep[] =
     "Fel vid skapande av destinationsfil! Leveransen kunde inte heller sparas undan: den finns "
     "bara i X.DAT och ers\xE4tts av n\xE4sta.";
+constexpr char kCannotCreateExportNorKeepNextRefused[] =
+    "Fel vid skapande av destinationsfil! Leveransen kunde inte heller sparas undan: den finns "
+    "bara i X.DAT, och n\xE4sta \xF6verf\xF6ring nekas tills den har exporterats eller sparats "
+    "undan.";
 constexpr char kCannotRestart[] = "Kunde ej \xE5terstarta NetO. Applikationen avslutas";
 
 }  // namespace
@@ -170,7 +176,10 @@ void TfrmMain::ShowSettlement(const Settlement& settlement) {
             shell_.ShowInfoBoxWithDetail(kCannotCreateExport, settlement.detail);
             return;
         case Settlement::Kind::kNotKept:
-            shell_.ShowInfoBoxWithDetail(kCannotCreateExportNorKeep, settlement.detail);
+            shell_.ShowInfoBoxWithDetail(deliveries_.RefusesNextWhileUnsettled()
+                                             ? kCannotCreateExportNorKeepNextRefused
+                                             : kCannotCreateExportNorKeep,
+                                         settlement.detail);
             return;
     }
 }

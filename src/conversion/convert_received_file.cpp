@@ -98,7 +98,8 @@ PreparedExport PrepareExport(const ServiceSettings& settings, const Platform& pl
     }
 
     if (!path) {
-        return fail(kExportNotCreated, settings.OutDir, {});
+        return fail(kExportNotCreated, settings.OutDir,
+                    "every time-stamped name of the next 24 hours is taken");
     }
     Result<std::unique_ptr<StagedFile>> exported = platform.CreateStaged(*path);
     if (!exported) {

@@ -17,6 +17,11 @@ std::string Detail(const std::string& path, const std::string& reason) {
     return reason.empty() ? path : path + ": " + reason;
 }
 
+// One more thing gone wrong, after what went wrong first, if anything did.
+void Add(std::string& detail, const std::string& more) {
+    detail += detail.empty() ? more : "; " + more;
+}
+
 }  // namespace
 
 DeliveryHandOff::DeliveryHandOff(const ServiceSettings& settings, const Platform& platform,
@@ -46,6 +51,9 @@ Settlement DeliveryHandOff::SettleArrival() {
     record.arrived = record.lastSeen = platform_.SystemTimeMs();
     if (const auto digest = Digest(ReceivedPath())) {
         std::tie(record.digest, record.bytes) = *digest;
+        if (const Result<std::string> identity = platform_.FileIdentity(ReceivedPath())) {
+            record.identity = *identity;
+        }
         // Unrecorded, it is converted all the same: the record only guards it.
         static_cast<void>(Record(record));
     }
@@ -60,15 +68,26 @@ std::optional<Settlement> DeliveryHandOff::SettleLeftOver() {
     return Settle(*latest);
 }
 
-Result<IncomingDelivery> DeliveryHandOff::BeginReceiving() {
+Result<IncomingDelivery> DeliveryHandOff::BeginReceiving(bool continuesBatch) {
+    if (!continuesBatch) {
+        // The batch before, if one was open, did not end: its deliveries stay
+        // repeat candidates.
+        batch_.clear();
+    }
     if (const DeliveryRecord* latest = ledger_.Latest(); latest && !latest->Settled()) {
         // The fault may have been put right since: one more try, before the
-        // next delivery is turned away for it.
-        Settle(*latest);
+        // next delivery is turned away for it. Its failures say what to put
+        // right, or how much room to free.
+        const Settlement retried = Settle(*latest);
         latest = ledger_.Latest();
         if (!latest->Settled()) {
-            return Failure{ReceivedPath() + " holds delivery " + std::to_string(latest->number) +
-                           ", which is neither exported nor kept"};
+            std::string refusal = ReceivedPath() + " holds delivery " +
+                                  std::to_string(latest->number) +
+                                  ", which is neither exported nor kept";
+            if (!retried.detail.empty()) {
+                refusal += ": " + retried.detail;
+            }
+            return Failure{refusal};
         }
     }
     Result<std::unique_ptr<StagedFile>> file = platform_.CreateStaged(ReceivedPath());
@@ -87,13 +106,15 @@ Result<DeliveryHandOff::Verdict> DeliveryHandOff::Commit(
     const std::string digest = incoming.digest_.HexDigest();
     const std::int64_t now = platform_.SystemTimeMs();
     if (header) {
-        if (const DeliveryRecord* earlier = FindRepeat(*header, digest, incoming.bytes_, now)) {
+        if (const DeliveryRecord* earlier = FindRepeat(*header, digest, incoming.bytes_)) {
             DeliveryRecord repeated = *earlier;
             repeated.lastSeen = now;
             // It is exported or kept already: the sender may be told so
-            // whether or not its renewed window is recorded.
+            // whether or not this sighting is recorded.
             static_cast<void>(Record(repeated));
             observer_.Repeated(repeated);
+            // Should this batch end, the sender has heard of it at last.
+            batch_.push_back(repeated.number);
             return Verdict::kRepeated;
         }
     }
@@ -103,7 +124,11 @@ Result<DeliveryHandOff::Verdict> DeliveryHandOff::Commit(
     record.digest = digest;
     record.bytes = incoming.bytes_;
     record.header = header;
+    record.candidate = header.has_value();
     record.staged = file.TemporaryPath();
+    if (const Result<std::string> identity = platform_.FileIdentity(record.staged)) {
+        record.identity = *identity;  // the staged file's is X.DAT's once it is moved
+    }
     if (Status recorded = Record(record); !recorded) {
         return Failure{Detail(LedgerPath(), recorded.reason())};
     }
@@ -112,22 +137,38 @@ Result<DeliveryHandOff::Verdict> DeliveryHandOff::Commit(
     file.KeepTemporary();
     static_cast<void>(file.Publish(StagedFile::Placement::kReplace));
     committed_ = record.number;
+    batch_.push_back(record.number);
     return Verdict::kStored;
+}
+
+void DeliveryHandOff::EndBatch() {
+    for (const std::uint64_t number : std::exchange(batch_, {})) {
+        const DeliveryRecord* known = ledger_.Find(number);
+        if (known && known->candidate) {
+            DeliveryRecord settled = *known;
+            settled.candidate = false;
+            // Unrecorded, it stays a candidate: at worst a later delivery
+            // with the same header and bytes is taken for its resend.
+            static_cast<void>(Record(settled));
+        }
+    }
 }
 
 Settlement DeliveryHandOff::Settle(DeliveryRecord record) {
     Settlement settlement;
     settlement.bytes = record.bytes;
+    Status moved;
     if (record.state == DeliveryState::kFound) {
         settlement.result = kUnrecorded;
+        settlement.detail = ReceivedPath() + ": never recorded arriving, so not converted";
         Keep(record, settlement);
     } else if (!record.staged.empty() && platform_.FileExists(record.staged) &&
-               !platform_.PublishTemporary(record.staged, ReceivedPath())) {
+               !(moved = platform_.PublishTemporary(record.staged, ReceivedPath()))) {
         // The delivery is safe in its staged file, but cannot be converted or
         // kept until it is X.DAT.
         settlement.kind = Settlement::Kind::kNotKept;
         settlement.result = std::to_string(kReceivedFileNotOpened);
-        settlement.detail = record.staged;
+        settlement.detail = Detail(record.staged, moved.reason());
     } else {
         try {
             settlement.result = Export(record, settlement.report);
@@ -214,7 +255,7 @@ void DeliveryHandOff::Keep(DeliveryRecord& record, Settlement& settlement) {
     }
     const Result<std::string> path = ChooseKeptPath(settings_, platform_, settlement.result);
     if (!path) {
-        settlement.detail += "; " + path.reason();
+        Add(settlement.detail, path.reason());
         return;
     }
     // Recorded first, like an export: a restart that finds the kept file
@@ -225,13 +266,13 @@ void DeliveryHandOff::Keep(DeliveryRecord& record, Settlement& settlement) {
     record.result = settlement.result;
     if (Status recorded = Record(record); !recorded) {
         record = before;
-        settlement.detail += "; " + Detail(LedgerPath(), recorded.reason());
+        Add(settlement.detail, Detail(LedgerPath(), recorded.reason()));
         return;
     }
     if (Status kept = platform_.KeepAs(ReceivedPath(), *path); !kept) {
         record = before;
         static_cast<void>(Record(record));
-        settlement.detail += "; " + Detail(*path, kept.reason());
+        Add(settlement.detail, Detail(*path, kept.reason()));
         return;
     }
     record.state = DeliveryState::kKept;
@@ -249,25 +290,30 @@ Status DeliveryHandOff::Record(const DeliveryRecord& record) {
 }
 
 const DeliveryRecord* DeliveryHandOff::FindRepeat(const DeliveryHeader& header,
-                                                  const std::string& digest, std::uint64_t bytes,
-                                                  std::int64_t now) const {
+                                                  const std::string& digest,
+                                                  std::uint64_t bytes) const {
     for (const DeliveryRecord& record : ledger_.Records()) {
         // Only a delivery whose bytes were exported or kept: one that was
         // lost must be taken again.
         const bool handled =
             record.state == DeliveryState::kExported || record.state == DeliveryState::kKept;
-        if (handled && record.header == header && record.digest == digest &&
-            record.bytes == bytes && WithinWindow(record, now)) {
+        if (handled && record.candidate && record.header == header && record.digest == digest &&
+            record.bytes == bytes) {
             return &record;
         }
     }
     return nullptr;
 }
 
-bool DeliveryHandOff::WithinWindow(const DeliveryRecord& record, std::int64_t now) const {
-    // Either way: a clock set back must not make a recent delivery old.
-    const std::int64_t apart = now > record.lastSeen ? now - record.lastSeen : record.lastSeen - now;
-    return apart <= std::chrono::duration_cast<std::chrono::milliseconds>(kRepeatWindow).count();
+bool DeliveryHandOff::HoldsReceivedFile(const DeliveryRecord& record) const {
+    if (record.identity.empty()) {
+        // Recorded before identities were (or when the file system would not
+        // say): its bytes are all there is to go by.
+        const auto digest = Digest(ReceivedPath());
+        return digest && digest->first == record.digest;
+    }
+    const Result<std::string> identity = platform_.FileIdentity(ReceivedPath());
+    return identity && *identity == record.identity;
 }
 
 Result<std::pair<std::string, std::uint64_t>> DeliveryHandOff::Digest(

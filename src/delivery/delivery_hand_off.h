@@ -11,13 +11,24 @@
 //
 // One delivery at a time: while X.DAT holds one that is neither exported nor
 // kept, no new transfer is taken (Linux), so nothing can replace it.
+//
+// A repeat is a transfer the terminal may be sending again because it may not
+// know that an earlier one arrived: the same header and bytes as a delivery
+// of a batch that its sender never ended (the line dropped at the end, the
+// sender gave up or was pulled out, a later file failed). It is acknowledged,
+// and not exported a second time, however much later it comes and whatever
+// the clock did meanwhile. A batch that ended (its sender went on past the
+// end of its last file) is settled: the same header and bytes again are a new
+// delivery. Windows has no repeats: the control, not Vorlund, speaks to the
+// terminal, and every delivery it announces is exported.
 #pragma once
 
-#include <chrono>
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "common/result.h"
 #include "conversion/convert_received_file.h"
@@ -32,14 +43,20 @@ namespace vorlund {
 
 class DeliveryHandOff final : public DeliverySettler {
   public:
-    // How long after a delivery (or its latest repeat) the same header and
-    // bytes count as its repeat: longer than a terminal spends retrying the
-    // end of a transfer and an operator takes to send it again, and no real
-    // new delivery of a terminal has the same modification time.
-    static constexpr std::chrono::minutes kRepeatWindow{10};
+    // The most repeat candidates the ledger keeps, the newest: counted, not
+    // timed, since a terminal may be docked again hours later and the clock
+    // of a box without a hardware clock may be hours off. Candidates come only
+    // of batches that did not end; this many outlast weeks of a bad line.
+    static constexpr std::size_t kMostCandidates = 1000;
     // A ledger grown by this many lines is written anew without what it no
     // longer needs.
     static constexpr std::size_t kPruneAfter = 256;
+
+    // Who writes X.DAT: the control (Windows), whose next delivery replaces
+    // an unsettled one whatever the hand-off does, or the hand-off itself,
+    // from the transfers it takes (Linux), which it refuses while one is
+    // unsettled.
+    enum class Writer { kControl, kHandOff };
 
     // Opens the ledger in SpoolDir and finishes whatever a crash or power cut
     // interrupted: a staged file is moved into place, an export or a kept
@@ -50,16 +67,20 @@ class DeliveryHandOff final : public DeliverySettler {
     static Result<std::unique_ptr<DeliveryHandOff>> Open(const ServiceSettings& settings,
                                                          const Platform& platform,
                                                          char decimalSeparator,
-                                                         DeliveryObserver& observer);
+                                                         DeliveryObserver& observer,
+                                                         Writer writer = Writer::kControl);
 
     // DeliverySettler.
     Settlement SettleArrival() override;
     std::optional<Settlement> SettleLeftOver() override;
+    bool RefusesNextWhileUnsettled() const override { return writer_ == Writer::kHandOff; }
 
     // Linux: a transfer is starting. Refused (with the reason) while X.DAT
     // holds a delivery that neither export nor keep has taken, after one more
-    // try at settling it.
-    Result<IncomingDelivery> BeginReceiving();
+    // try at settling it. `continuesBatch`: its sender went on to it from the
+    // end of the transfer before, which it must therefore have heard; any
+    // other transfer begins a batch of its own.
+    Result<IncomingDelivery> BeginReceiving(bool continuesBatch);
 
     enum class Verdict {
         kStored,    // recorded and in place as X.DAT: the sender may be told
@@ -68,6 +89,9 @@ class DeliveryHandOff final : public DeliverySettler {
     // Linux: the transfer has ended with every byte in. A failure means that
     // nothing was recorded, and the sender must not be told it arrived.
     Result<Verdict> Commit(IncomingDelivery incoming, const std::optional<DeliveryHeader>& header);
+    // Linux: the sender ended its batch, so it heard the end of each of its
+    // transfers: none of them is a repeat candidate any more.
+    void EndBatch();
 
     const DeliveryLedger& Ledger() const { return ledger_; }
 
@@ -91,20 +115,24 @@ class DeliveryHandOff final : public DeliverySettler {
     // Writes the record; a failure is reported to the observer and returned.
     Status Record(const DeliveryRecord& record);
     const DeliveryRecord* FindRepeat(const DeliveryHeader& header, const std::string& digest,
-                                     std::uint64_t bytes, std::int64_t now) const;
+                                     std::uint64_t bytes) const;
+    // Whether X.DAT is the file that `record` says it holds.
+    bool HoldsReceivedFile(const DeliveryRecord& record) const;
     // The SHA-256 and size of a file, read through.
     Result<std::pair<std::string, std::uint64_t>> Digest(const std::string& path) const;
     std::string ReceivedPath() const { return ReceivedFilePath(settings_, platform_); }
     std::string LedgerPath() const;
-    bool WithinWindow(const DeliveryRecord& record, std::int64_t now) const;
 
     const ServiceSettings settings_;
     const Platform& platform_;
     const char decimalSeparator_;
     DeliveryObserver& observer_;
+    Writer writer_ = Writer::kControl;
     DeliveryLedger ledger_;
     // The delivery this process committed last, whose arrival comes next.
     std::optional<std::uint64_t> committed_;
+    // The deliveries of the batch on the line, as far as this process saw it.
+    std::vector<std::uint64_t> batch_;
 };
 
 }  // namespace vorlund

@@ -1,11 +1,16 @@
 // The durable record of the deliveries in the spool directory: which one
-// X.DAT holds, which have been exported or kept and where, and which arrived
-// recently enough that a repeat of them is still expected. It is an
-// append-only text log, one line per change of a delivery, each line the
-// delivery's whole record and on disk before the change counts; a restart
-// reads it back, and the last line of a delivery wins. A line torn by a power
-// cut fails its checksum and is cut off. The log is rewritten with only what
-// is still needed at start-up and whenever it has grown.
+// X.DAT holds, which have been exported or kept and where, and which a
+// terminal may still send again. It is an append-only text log, one line per
+// change of a delivery, each line the delivery's whole record and on disk
+// before the change counts; a restart reads it back, and the last line of a
+// delivery wins. A line torn by a power cut fails its checksum and is cut
+// off; a damaged line with whole lines after it is not a torn write, and only
+// that line is passed over. The log is rewritten with only what is still
+// needed at start-up and whenever it has grown.
+//
+// Files are named relative to the application directory where they lie in
+// it, so that the ledger stays true when the service is started with a
+// relative path, or its directory is moved.
 #pragma once
 
 #include <cstdint>
@@ -24,24 +29,34 @@ class DeliveryLedger {
     // The file name in the spool directory.
     static constexpr char kFileName[] = "Leveranser.log";
 
+    // A damaged line that whole lines follow, passed over when read.
+    struct DamagedLine {
+        std::size_t number;  // 1-based
+        std::string text;    // as far as it is shown to an operator
+    };
+
     // Reads the ledger at `path` (made when missing) and opens it for
-    // appending.
-    static Result<DeliveryLedger> Open(const Platform& platform, std::string path);
+    // appending. `base`: the application directory, ending in its separator.
+    static Result<DeliveryLedger> Open(const Platform& platform, std::string path,
+                                       std::string base);
 
     // There was a ledger before this start.
     bool Existed() const { return existed_; }
-    // The deliveries it holds, oldest first.
+    const std::vector<DamagedLine>& Damaged() const { return damaged_; }
+    // The deliveries it holds, by number, oldest first.
     const std::vector<DeliveryRecord>& Records() const { return records_; }
     // The newest delivery: the one X.DAT holds.
     const DeliveryRecord* Latest() const { return records_.empty() ? nullptr : &records_.back(); }
-    std::uint64_t NextNumber() const { return Latest() ? Latest()->number + 1 : 1; }
+    const DeliveryRecord* Find(std::uint64_t number) const;
+    // Never a number that a damaged line may have had.
+    std::uint64_t NextNumber() const { return highest_ + 1; }
 
     // Writes a new delivery, or a new state of one it holds. Only once the
     // line is on disk does the ledger hold the change.
     Status Write(const DeliveryRecord& record);
 
     // Rewrites the log with the deliveries for which `needed` holds and the
-    // newest one; the rest are forgotten.
+    // newest one; the rest are forgotten, and so are damaged lines.
     template <class Predicate>
     Status Prune(Predicate needed) {
         std::vector<DeliveryRecord> kept;
@@ -56,15 +71,20 @@ class DeliveryLedger {
     std::size_t Appended() const { return appended_; }
 
   private:
-    DeliveryLedger(const Platform& platform, std::string path)
-        : platform_(&platform), path_(std::move(path)) {}
+    DeliveryLedger(const Platform& platform, std::string path, std::string base)
+        : platform_(&platform), path_(std::move(path)), base_(std::move(base)) {}
     Status Rewrite(std::vector<DeliveryRecord> records);
     void Apply(const DeliveryRecord& record);
+    std::string Encode(DeliveryRecord record) const;
+    void Resolve(DeliveryRecord& record) const;
 
     const Platform* platform_;
     std::string path_;
+    std::string base_;
     bool existed_ = false;
+    std::vector<DamagedLine> damaged_;
     std::vector<DeliveryRecord> records_;
+    std::uint64_t highest_ = 0;
     std::unique_ptr<AppendFile> log_;
     std::size_t appended_ = 0;
 };

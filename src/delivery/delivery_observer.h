@@ -14,14 +14,17 @@ class DeliveryObserver {
   public:
     virtual ~DeliveryObserver() = default;
     virtual void Settled(const DeliveryRecord&, const Settlement&) {}
-    // A delivery arrived again soon after it was delivered: acknowledged,
-    // not converted again.
+    // A delivery arrived again from a terminal that may not have known it
+    // had arrived: acknowledged, not converted again.
     virtual void Repeated(const DeliveryRecord&) {}
     // Start-up finished something a crash interrupted, or kept an X.DAT that
     // was never recorded; `what` says which.
     virtual void Recovered(const DeliveryRecord&, std::string_view /*what*/) {}
     // The ledger could not be written or read; `what` says which file and why.
     virtual void LedgerFailed(std::string_view /*what*/) {}
+    // A damaged line with whole lines after it was passed over at start-up;
+    // `what` names the ledger and the line.
+    virtual void LedgerDamaged(std::string_view /*what*/) {}
 };
 
 // Listens to nothing.

@@ -99,6 +99,10 @@ bool SetField(DeliveryRecord& record, std::string_view key, const std::string& v
     if (key == "bytes") {
         return ParseNumber(value, record.bytes);
     }
+    if (key == "candidate") {
+        record.candidate = value == "1";
+        return value == "1" || value == "0";
+    }
     if (key == "sha256") {
         // Empty for a file that could not be read when it was recorded.
         record.digest = value;
@@ -120,6 +124,7 @@ bool SetField(DeliveryRecord& record, std::string_view key, const std::string& v
                               : key == "temporary" ? &record.temporary
                               : key == "file"      ? &record.file
                               : key == "result"    ? &record.result
+                              : key == "identity"  ? &record.identity
                                                    : nullptr;
     if (text) {
         *text = value;
@@ -146,8 +151,12 @@ std::string EncodeRecord(const DeliveryRecord& record) {
         if (record.header->size) Field(line, "size", std::to_string(*record.header->size));
         if (!record.header->modified.empty()) Field(line, "modified", record.header->modified);
     }
+    if (record.candidate) {
+        Field(line, "candidate", "1");
+    }
     for (const auto& [key, value] : {std::pair<std::string_view, const std::string&>{"staged", record.staged},
                                      {"temporary", record.temporary},
+                                     {"identity", record.identity},
                                      {"file", record.file},
                                      {"result", record.result}}) {
         if (!value.empty()) Field(line, key, value);

@@ -35,6 +35,12 @@ struct DeliveryRecord {
     std::int64_t lastSeen = 0;  // its arrival, or its latest repeat
     std::string digest;         // SHA-256 of its bytes
     std::uint64_t bytes = 0;
+    // What the file system says of X.DAT holding it (FileIdentity): a later
+    // X.DAT with the same bytes is told from it by this, not by its bytes.
+    std::string identity;
+    // Its sender may not know that it arrived (its batch did not end): the
+    // same header and bytes again are its resend, not a delivery of their own.
+    bool candidate = false;
     std::optional<DeliveryHeader> header;
     std::string staged;     // kReceived: the file that becomes X.DAT
     std::string temporary;  // kExporting: the export under its temporary name

@@ -4,6 +4,7 @@
 #include <tuple>
 
 #include "delivery/delivery_hand_off.h"
+#include "delivery/kept_delivery.h"
 
 namespace vorlund {
 namespace {
@@ -27,14 +28,19 @@ bool IsStagedName(const std::string& name, const std::string& target) {
 Result<std::unique_ptr<DeliveryHandOff>> DeliveryHandOff::Open(const ServiceSettings& settings,
                                                                const Platform& platform,
                                                                char decimalSeparator,
-                                                               DeliveryObserver& observer) {
+                                                               DeliveryObserver& observer,
+                                                               Writer writer) {
     const std::string path = settings.SpoolDir + platform.PathSeparator() + DeliveryLedger::kFileName;
-    Result<DeliveryLedger> ledger = DeliveryLedger::Open(platform, path);
+    Result<DeliveryLedger> ledger = DeliveryLedger::Open(platform, path, settings.AppDir);
     if (!ledger) {
         return Failure{path + ": " + ledger.reason()};
     }
+    for (const DeliveryLedger::DamagedLine& line : ledger->Damaged()) {
+        observer.LedgerDamaged(path + ", line " + std::to_string(line.number) + ": " + line.text);
+    }
     std::unique_ptr<DeliveryHandOff> handOff(
         new DeliveryHandOff(settings, platform, decimalSeparator, observer, std::move(*ledger)));
+    handOff->writer_ = writer;
     handOff->Recover();
     handOff->RecoverUnknownReceivedFile();
     handOff->RemoveStaleStagedFiles();
@@ -86,18 +92,24 @@ void DeliveryHandOff::RecoverUnknownReceivedFile() {
         return;
     }
     const DeliveryRecord* latest = ledger_.Latest();
-    const auto digest = Digest(ReceivedPath());
-    if (!digest || (latest && latest->digest == digest->first)) {
+    if (latest && HoldsReceivedFile(*latest)) {
         return;
     }
-    const auto& records = ledger_.Records();
-    const bool known = std::any_of(records.begin(), records.end(), [&](const DeliveryRecord& record) {
-        return record.Settled() && record.digest == digest->first;
-    });
+    // Not the delivery the ledger says X.DAT holds, even if its bytes are
+    // those of one settled before: a terminal may well deliver the same
+    // count twice, and on Windows the control may have written the second
+    // before a crash kept it from being announced.
+    const auto digest = Digest(ReceivedPath());
+    if (!digest) {
+        return;
+    }
     DeliveryRecord record;
     record.number = ledger_.NextNumber();
     record.arrived = record.lastSeen = platform_.SystemTimeMs();
     std::tie(record.digest, record.bytes) = *digest;
+    if (const Result<std::string> identity = platform_.FileIdentity(ReceivedPath())) {
+        record.identity = *identity;
+    }
     if (latest && !latest->Settled()) {
         // X.DAT is not the delivery the ledger says is waiting in it, nor in
         // the file staged for it: its bytes are gone.
@@ -106,14 +118,22 @@ void DeliveryHandOff::RecoverUnknownReceivedFile() {
         static_cast<void>(Record(superseded));
         observer_.Recovered(superseded, "lost: neither X.DAT nor its staged file holds it");
     }
-    if (known) {
-        return;  // an earlier delivery, already settled
-    }
     if (!ledger_.Existed()) {
         // The first start with a ledger: X.DAT is the delivery that the
         // program before it had converted when it arrived.
         record.state = DeliveryState::kAdopted;
         static_cast<void>(Record(record));
+        return;
+    }
+    if (!ledger_.Damaged().empty()) {
+        // The damaged line may be the one that said X.DAT was exported: it is
+        // neither converted nor kept for an operator to convert, but left
+        // where it is, for whoever reads the journal to decide.
+        record.state = DeliveryState::kAdopted;
+        static_cast<void>(Record(record));
+        observer_.Recovered(record,
+                            "X.DAT not converted: a damaged line of the ledger may have been its "
+                            "record; check whether it was exported before converting it");
         return;
     }
     // Never recorded arriving: a write that may not have finished, so it is
@@ -135,15 +155,33 @@ void DeliveryHandOff::RemoveStaleStagedFiles() {
             static_cast<void>(platform_.RemoveFile(path));
         }
     }
+    // A kept copy that an interruption left half made, where the file system
+    // has no hard links; its record, if any, says it is still to be made.
+    const std::string kept = settings_.SpoolDir + platform_.PathSeparator() + kKeptFolder;
+    for (const std::string& name : platform_.ListDirectory(kept)) {
+        const std::size_t end = name.rfind(".DAT.");
+        if (end != std::string::npos && IsStagedName(name, name.substr(1, end + 3))) {
+            static_cast<void>(platform_.RemoveFile(kept + platform_.PathSeparator() + name));
+        }
+    }
 }
 
 void DeliveryHandOff::PruneLedger() {
-    const std::int64_t now = platform_.SystemTimeMs();
-    const auto needed = [this, now](const DeliveryRecord& record) {
-        return !record.Settled() || WithinWindow(record, now);
-    };
+    // The newest candidates stay candidates; older ones are forgotten.
     const auto& records = ledger_.Records();
-    if (ledger_.Appended() == 0 && std::all_of(records.begin(), records.end(), needed)) {
+    std::size_t candidates = 0;
+    std::uint64_t oldestCandidate = 0;
+    for (auto record = records.rbegin(); record != records.rend(); ++record) {
+        if (record->candidate && ++candidates == kMostCandidates) {
+            oldestCandidate = record->number;
+            break;
+        }
+    }
+    const auto needed = [oldestCandidate](const DeliveryRecord& record) {
+        return !record.Settled() || (record.candidate && record.number >= oldestCandidate);
+    };
+    if (ledger_.Appended() == 0 && ledger_.Damaged().empty() &&
+        std::all_of(records.begin(), records.end(), needed)) {
         return;
     }
     if (Status pruned = ledger_.Prune(needed); !pruned) {

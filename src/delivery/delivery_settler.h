@@ -38,6 +38,10 @@ class DeliverySettler {
     // At start-up, before the first reception: a delivery that a crash or
     // power cut left recorded but neither exported nor kept.
     virtual std::optional<Settlement> SettleLeftOver() = 0;
+    // What follows a delivery that is neither exported nor kept: the next
+    // transfer is refused until it is (true), or the next delivery replaces
+    // it in X.DAT (false). Its message says which.
+    virtual bool RefusesNextWhileUnsettled() const { return false; }
 };
 
 }  // namespace vorlund

@@ -4,8 +4,9 @@
 
 namespace vorlund {
 
-YmodemDownload::YmodemDownload(DeliveryHandOff& handOff, DownloadObserver& observer)
-    : handOff_(handOff), observer_(observer) {}
+YmodemDownload::YmodemDownload(DeliveryHandOff& handOff, DownloadObserver& observer,
+                               std::uint64_t largestFile)
+    : handOff_(handOff), observer_(observer), largestFile_(largestFile) {}
 
 YmodemDownload::~YmodemDownload() {
     receiver_.reset();
@@ -16,7 +17,7 @@ void YmodemDownload::Start(Time now) {
     // Answers left from a line that has gone are no answers on this one: a
     // cancel among them would end the next sender before it began.
     output_.clear();
-    receiver_ = std::make_unique<YmodemReceiver>(now, static_cast<FileSink&>(*this));
+    receiver_ = std::make_unique<YmodemReceiver>(now, static_cast<FileSink&>(*this), largestFile_);
     if (lastEnding_) {
         receiver_->RememberEnding(*lastEnding_);
     }
@@ -79,8 +80,8 @@ void YmodemDownload::TakeOutcomes(Time now) {
     }
 }
 
-Status YmodemDownload::Begin(const YmodemHeader& header) {
-    Result<IncomingDelivery> incoming = handOff_.BeginReceiving();
+Status YmodemDownload::Begin(const YmodemHeader& header, bool continuesBatch) {
+    Result<IncomingDelivery> incoming = handOff_.BeginReceiving(continuesBatch);
     if (!incoming) {
         return Status(Failure{incoming.reason()});
     }
@@ -105,6 +106,10 @@ Result<YmodemReceiver::FileSink::Kept> YmodemDownload::End() {
 
 void YmodemDownload::Discard() {
     incoming_.reset();
+}
+
+void YmodemDownload::BatchEnded() {
+    handOff_.EndBatch();
 }
 
 }  // namespace vorlund

@@ -12,6 +12,7 @@
 // sends again, which the repeat rule answers without a second export.
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <optional>
 #include <string>
@@ -27,7 +28,11 @@ class YmodemDownload final : private YmodemReceiver::FileSink {
   public:
     using Time = YmodemReceiver::Time;
 
-    YmodemDownload(DeliveryHandOff& handOff, DownloadObserver& observer);
+    // `largestFile`: the largest file a transfer may bring; one larger is
+    // refused before it fills the disk, or a write fails beyond a limit of
+    // the process.
+    YmodemDownload(DeliveryHandOff& handOff, DownloadObserver& observer,
+                   std::uint64_t largestFile = YmodemReceiver::kLargestFile);
     ~YmodemDownload() override;
     YmodemDownload(const YmodemDownload&) = delete;
     YmodemDownload& operator=(const YmodemDownload&) = delete;
@@ -51,15 +56,17 @@ class YmodemDownload final : private YmodemReceiver::FileSink {
 
   private:
     // FileSink: the file goes straight into the hand-off.
-    Status Begin(const YmodemHeader& header) override;
+    Status Begin(const YmodemHeader& header, bool continuesBatch) override;
     Status Write(std::string_view bytes) override;
     Result<Kept> End() override;
     void Discard() override;
+    void BatchEnded() override;
 
     void TakeOutcomes(Time now);
 
     DeliveryHandOff& handOff_;
     DownloadObserver& observer_;
+    const std::uint64_t largestFile_;
     std::unique_ptr<YmodemReceiver> receiver_;
     std::optional<IncomingDelivery> incoming_;
     std::optional<DeliveryHeader> header_;

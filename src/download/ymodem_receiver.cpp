@@ -144,6 +144,8 @@ void YmodemReceiver::SendReply(Reply reply, Time now, bool settled) {
         case Reply::kRequestHeader:
             Send(kCrcRequest);
             deadline_ = now + kHeaderRequestInterval;
+            // Whoever answers this may be another terminal.
+            awaitingContinuation_ = false;
             break;
         case Reply::kEndOfTransmission:
         case Reply::kNothing:

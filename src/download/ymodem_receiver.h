@@ -65,8 +65,9 @@ class YmodemReceiver {
         enum class Kept { kStored, kRepeated };
         virtual ~FileSink() = default;
         // A transfer of the file `header` announces begins; a failure refuses
-        // it, with the reason.
-        virtual Status Begin(const YmodemHeader& header) = 0;
+        // it, with the reason. `continuesBatch`: the sender went on to it
+        // from the end of the file before, so it heard that end.
+        virtual Status Begin(const YmodemHeader& header, bool continuesBatch) = 0;
         // Its next bytes, in order.
         virtual Status Write(std::string_view bytes) = 0;
         // Every byte is in: the file is kept before the sender is told that
@@ -75,6 +76,9 @@ class YmodemReceiver {
         virtual Result<Kept> End() = 0;
         // The transfer is off: whatever was written goes.
         virtual void Discard() = 0;
+        // The sender ended its batch after a file delivered: it heard the end
+        // of each of the batch's files.
+        virtual void BatchEnded() = 0;
     };
 
     struct Outcome {
@@ -105,6 +109,10 @@ class YmodemReceiver {
     struct Ending {
         bool delivered;  // true: the file was delivered; false: cancelled
         Time at;
+        // The header the sender went on with after a delivered file, when it
+        // came in answer to our acknowledgement of the end (before we asked
+        // for one again): a transfer that begins with it continues the batch.
+        std::string next;
     };
 
     // Starts the session by asking for a header. The sink must outlive it.
@@ -155,6 +163,9 @@ class YmodemReceiver {
     void HandleNoise(bool damagedBlock, Time now);
     // Takes a header: the transfer starts, or the header is refused.
     void StartTransfer(std::string_view payload, Time now);
+    // A header, or the end of the batch, after a delivered file.
+    void NoteContinuation(std::string_view payload);
+    void EndBatch();
     void EndOfTransmission(Time now);
 
     // Answers at once when that is safe, or once the line is quiet.
@@ -200,6 +211,9 @@ class YmodemReceiver {
     int retries_ = 0;
     Time deadline_{};
     std::optional<Ending> lastEnding_;
+    // Our acknowledgement of a delivered file's end went out, and no request
+    // since: a header now is that sender's answer to it.
+    bool awaitingContinuation_ = false;
 };
 
 }  // namespace vorlund

@@ -26,14 +26,18 @@ void YmodemReceiver::HandleBlockZero(std::string_view payload, bool more, Time n
         case State::kComplete:
             // Only the empty header that ends the batch is answered; the
             // header of a further file waits for the next session.
+            NoteContinuation(payload);
             if (endOfBatch) {
                 SendReply(Reply::kAck, now, false);
+                EndBatch();
             }
             return;
         case State::kAwaitingHeader:
+            NoteContinuation(payload);
             if (endOfBatch) {
                 SendReply(Reply::kAck, now, false);
                 deadline_ = now + kHeaderRequestInterval;
+                EndBatch();
             } else {
                 StartTransfer(payload, now);
             }
@@ -82,9 +86,12 @@ void YmodemReceiver::StartTransfer(std::string_view payload, Time now) {
         Send(kNak);
         return;
     }
+    const bool continuesBatch =
+        lastEnding_ && lastEnding_->delivered && lastEnding_->next == payload;
     // A transfer begins: whatever ended before is no longer the line's last
     // word, so a lone end of transmission from now on cannot be its repeat.
     lastEnding_.reset();
+    awaitingContinuation_ = false;
     name_ = header->name;
     announcedSize_ = header->size;
     modified_ = header->modified;
@@ -92,7 +99,7 @@ void YmodemReceiver::StartTransfer(std::string_view payload, Time now) {
         Abandon(Kind::kTooLarge, now);
         return;
     }
-    if (Status begun = sink_.Begin(*header); !begun) {
+    if (Status begun = sink_.Begin(*header, continuesBatch); !begun) {
         Abandon(Kind::kRefused, now, begun.reason());
         return;
     }
@@ -245,8 +252,27 @@ bool YmodemReceiver::Deliver(Time now, bool answer) {
     outcomes_.push_back(std::move(outcome));
     ReleaseFile();
     state_ = State::kComplete;
-    lastEnding_ = Ending{true, now};
+    lastEnding_ = Ending{true, now, {}};
+    awaitingContinuation_ = true;
     return true;
+}
+
+void YmodemReceiver::NoteContinuation(std::string_view payload) {
+    // Only the first header after our answer is the sender's: a terminal
+    // that missed the answer sends nothing, and the next one to speak may be
+    // another, docked in its place.
+    if (awaitingContinuation_ && lastEnding_ && lastEnding_->delivered) {
+        lastEnding_->next.assign(payload);
+    }
+    awaitingContinuation_ = false;
+}
+
+void YmodemReceiver::EndBatch() {
+    // Only after a delivered file, with no transfer since: the empty header
+    // of a sender whose transfer here failed ends nothing that was delivered.
+    if (lastEnding_ && lastEnding_->delivered) {
+        sink_.BatchEnded();
+    }
 }
 
 void YmodemReceiver::Abandon(Kind kind, Time now, std::string reason) {
@@ -260,8 +286,9 @@ void YmodemReceiver::Abandon(Kind kind, Time now, std::string reason) {
     outcomes_.push_back(
         {kind, std::move(name_), received_, false, announcedSize_, modified_, std::move(reason)});
     if (kind != Kind::kSenderReplaced) {
-        lastEnding_ = Ending{false, now};
+        lastEnding_ = Ending{false, now, {}};
     }
+    awaitingContinuation_ = false;
     AwaitHeader(now);
 }
 

@@ -110,6 +110,11 @@ class Platform {
     virtual Result<std::unique_ptr<AppendFile>> OpenAppend(const std::string& path,
                                                            std::uint64_t keep) const = 0;
     virtual Status RemoveFile(const std::string& path) const = 0;
+    // What the file system says of the file as it is now, as one text: its
+    // size and last-write time and, where the system keeps one that lasts,
+    // its number on its volume. Renaming the file keeps it; writing it, or
+    // another file with the same bytes written later, changes it.
+    virtual Result<std::string> FileIdentity(const std::string& path) const = 0;
     // The names in a directory, "." and ".." left out; empty when it cannot
     // be read.
     virtual std::vector<std::string> ListDirectory(const std::string& path) const = 0;

@@ -4,7 +4,12 @@
 // each, the service starts again on what is left, the terminal sends again
 // what it was not told had arrived, and the delivery must be in X.DAT and
 // exported exactly once (or, where a failure made its conversion fail, kept
-// instead), and the delivery before it untouched.
+// instead), and the delivery before it untouched. The restart finds the
+// application directory moved, as an operator may move it, or a service
+// started with a relative path sees it under its full one. The same walks
+// run where the file system cannot do all of it: without hard links (FAT,
+// exFAT), the delivery's export refused, so that it is kept by a copy; and
+// on a share whose directories cannot be flushed.
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -48,15 +53,33 @@ std::string ExportOf(char letter) {
     return content;
 }
 
-class CrashWalkTest : public ::testing::TestWithParam<Mode> {
+// Where the application directory lies.
+enum class Site {
+    kDisk,
+    kNoHardLinks,     // links refused, and the delivery's export too: kept by copy
+    kShare,           // flushing the application directory's folders is refused
+};
+
+struct Walked {
+    Mode mode;
+    Site site;
+};
+
+class CrashWalkTest : public ::testing::TestWithParam<Walked> {
   protected:
     CrashWalkTest() {
-        std::filesystem::create_directories(dir.path() / "app" / "Spool");
-        std::filesystem::create_directories(dir.path() / "app" / "Out");
         std::filesystem::create_directories(dir.path() / "scratch");
-        settings.AppDir = dir.Prefix() + "app/";
-        settings.SpoolDir = dir.Prefix() + "app/Spool";
-        settings.OutDir = dir.Prefix() + "app/Out";
+        Place("app");
+    }
+
+    // The application directory is `name` in the test's directory.
+    void Place(const std::string& name) {
+        std::filesystem::create_directories(dir.path() / name / "Spool");
+        std::filesystem::create_directories(dir.path() / name / "Out");
+        app = name;
+        settings.AppDir = dir.Prefix() + name + "/";
+        settings.SpoolDir = dir.Prefix() + name + "/Spool";
+        settings.OutDir = dir.Prefix() + name + "/Out";
     }
 
     // One life of the service, in a process of its own: start-up, then the
@@ -68,7 +91,12 @@ class CrashWalkTest : public ::testing::TestWithParam<Mode> {
         std::filesystem::remove(acknowledged);
         const pid_t child = ::fork();
         if (child == 0) {
-            Calls calls(step, mode, dir.Prefix() + "scratch");
+            Calls::Refusals refusals;
+            refusals.links = GetParam().site == Site::kNoHardLinks;
+            if (GetParam().site == Site::kShare) {
+                refusals.unflushable = settings.AppDir;
+            }
+            Calls calls(step, mode, dir.Prefix() + "scratch", refusals);
             const std::unique_ptr<Platform> platform = MakePosixPlatform(calls);
             auto handOff = DeliveryHandOff::Open(settings, *platform, '.', NoDeliveryObserver());
             if (handOff) {
@@ -111,16 +139,24 @@ class CrashWalkTest : public ::testing::TestWithParam<Mode> {
 
     std::vector<std::string> Visible(const std::string& folder) const {
         std::vector<std::string> contents;
-        if (!std::filesystem::is_directory(dir.path() / "app" / folder)) {
+        if (!std::filesystem::is_directory(dir.path() / app / folder)) {
             return contents;
         }
-        for (const auto& entry : std::filesystem::directory_iterator(dir.path() / "app" / folder)) {
+        for (const auto& entry : std::filesystem::directory_iterator(dir.path() / app / folder)) {
             const std::string name = entry.path().filename().string();
             if (name[0] != '.' && entry.is_regular_file()) {
-                contents.push_back(dir.Read("app/" + folder + "/" + name));
+                contents.push_back(dir.Read(app + "/" + folder + "/" + name));
             }
         }
         return contents;
+    }
+
+    // Without hard links, the delivery's export is refused (its folder is
+    // missing), so that it is kept, by a copy.
+    void RefuseExportWithoutHardLinks() {
+        if (GetParam().site == Site::kNoHardLinks) {
+            settings.OutDir = dir.Prefix() + app + "/Gone";
+        }
     }
 
     // Walks every step in `mode`; returns the number of steps.
@@ -128,12 +164,12 @@ class CrashWalkTest : public ::testing::TestWithParam<Mode> {
         int steps = 0;
         for (int step = 1;; ++step) {
             SCOPED_TRACE("step " + std::to_string(step));
-            std::filesystem::remove_all(dir.path() / "app" / "Spool");
-            std::filesystem::remove_all(dir.path() / "app" / "Out");
-            std::filesystem::create_directories(dir.path() / "app" / "Spool");
-            std::filesystem::create_directories(dir.path() / "app" / "Out");
+            std::filesystem::remove_all(dir.path() / "app");
+            std::filesystem::remove_all(dir.path() / "moved");
+            Place("app");
             EXPECT_EQ(Life(0, mode, Delivery('P')), 0);  // the delivery before
             EXPECT_TRUE(acked);
+            RefuseExportWithoutHardLinks();
 
             const int status = Life(step, mode, Delivery('D'));
             if (status == 0) {
@@ -141,8 +177,11 @@ class CrashWalkTest : public ::testing::TestWithParam<Mode> {
             }
             steps = step;
             const bool told = acked;
-            // The restart, and the terminal sending again what it was not
-            // told had arrived.
+            // The restart, in the directory moved, and the terminal sending
+            // again what it was not told had arrived.
+            std::filesystem::rename(dir.path() / "app", dir.path() / "moved");
+            Place("moved");
+            RefuseExportWithoutHardLinks();
             EXPECT_EQ(Life(0, mode, told ? "" : Delivery('D')), 0);
             EXPECT_TRUE(told || acked) << "the resend was not acknowledged";
 
@@ -156,8 +195,10 @@ class CrashWalkTest : public ::testing::TestWithParam<Mode> {
                 << "exported " << count(exports, ExportOf('D')) << ", kept "
                 << count(kept, Delivery('D')) << (told ? ", told" : ", not told");
             EXPECT_EQ(exports.size() + kept.size(), 2u);
-            EXPECT_EQ(dir.Read("app/Spool/X.DAT"), Delivery('D'));
-            if (mode != Mode::kFail) {
+            EXPECT_EQ(dir.Read(app + "/Spool/X.DAT"), Delivery('D'));
+            if (GetParam().site == Site::kNoHardLinks) {
+                EXPECT_EQ(count(kept, Delivery('D')), 1) << "its export was refused";
+            } else if (mode != Mode::kFail) {
                 EXPECT_TRUE(kept.empty()) << "a crash is no reason to keep a delivery";
             }
             if (::testing::Test::HasFailure()) {
@@ -167,26 +208,39 @@ class CrashWalkTest : public ::testing::TestWithParam<Mode> {
     }
 
     testing::TempDir dir;
+    std::string app;
     ServiceSettings settings;
     bool acked = false;
     static inline DownloadObserver observer;
 };
 
 TEST_P(CrashWalkTest, NothingIsLostOrDoubledWhereverTheHandOffIsInterrupted) {
-    const int steps = Walk(GetParam());
+    const int steps = Walk(GetParam().mode);
     // The staged file, its three blocks, its flush and record, the move into
     // place, the export, its record, its move: the walk must cover them all.
     EXPECT_GE(steps, 20);
     std::printf("crash walk: %d steps\n", steps);
 }
 
-INSTANTIATE_TEST_SUITE_P(Interruptions, CrashWalkTest,
-                         ::testing::Values(Mode::kCrash, Mode::kPowerCut, Mode::kFail),
-                         [](const ::testing::TestParamInfo<Mode>& mode) {
-                             return mode.param == Mode::kCrash      ? "Crash"
-                                    : mode.param == Mode::kPowerCut ? "PowerCut"
-                                                                    : "Failure";
-                         });
+// A power cut on a share that cannot flush its folders may take the latest
+// name made there with it: that is what such a share costs, and no walk can
+// pass it.
+INSTANTIATE_TEST_SUITE_P(
+    Interruptions, CrashWalkTest,
+    ::testing::Values(Walked{Mode::kCrash, Site::kDisk}, Walked{Mode::kPowerCut, Site::kDisk},
+                      Walked{Mode::kFail, Site::kDisk}, Walked{Mode::kCrash, Site::kNoHardLinks},
+                      Walked{Mode::kPowerCut, Site::kNoHardLinks},
+                      Walked{Mode::kFail, Site::kNoHardLinks},
+                      Walked{Mode::kCrash, Site::kShare}, Walked{Mode::kFail, Site::kShare}),
+    [](const ::testing::TestParamInfo<Walked>& walked) {
+        const std::string mode = walked.param.mode == Mode::kCrash      ? "Crash"
+                                 : walked.param.mode == Mode::kPowerCut ? "PowerCut"
+                                                                        : "Failure";
+        const std::string site = walked.param.site == Site::kDisk          ? ""
+                                 : walked.param.site == Site::kNoHardLinks ? "WithoutHardLinks"
+                                                                           : "OnAShare";
+        return mode + site;
+    });
 
 }  // namespace
 }  // namespace vorlund

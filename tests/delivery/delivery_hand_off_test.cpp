@@ -21,7 +21,18 @@ using namespace std::string_view_literals;
 using Verdict = DeliveryHandOff::Verdict;
 using Kind = Settlement::Kind;
 
-constexpr std::int64_t kMinute = 60 * 1000;
+constexpr std::int64_t kHour = 60 * 60 * 1000;
+
+// What the operator would read of the ledger.
+class LedgerLines final : public DeliveryObserver {
+  public:
+    void LedgerDamaged(std::string_view what) override { damaged.emplace_back(what); }
+    void Recovered(const DeliveryRecord&, std::string_view what) override {
+        recovered.emplace_back(what);
+    }
+    std::vector<std::string> damaged;
+    std::vector<std::string> recovered;
+};
 
 class DeliveryHandOffTest : public ::testing::Test {
   protected:
@@ -36,14 +47,15 @@ class DeliveryHandOffTest : public ::testing::Test {
     void Open() {
         handOff.reset();
         platform = std::make_unique<testing::FaultPlatform>(NativePlatform(), faults);
-        auto opened = DeliveryHandOff::Open(settings, *platform, '.', NoDeliveryObserver());
+        auto opened = DeliveryHandOff::Open(settings, *platform, '.', lines);
         ASSERT_TRUE(opened) << opened.reason();
         handOff = std::move(*opened);
     }
 
     // A transfer as the Linux service receives it.
-    Result<Verdict> Receive(std::string_view content, const DeliveryHeader& header) {
-        Result<IncomingDelivery> incoming = handOff->BeginReceiving();
+    Result<Verdict> Receive(std::string_view content, const DeliveryHeader& header,
+                            bool continuesBatch = false) {
+        Result<IncomingDelivery> incoming = handOff->BeginReceiving(continuesBatch);
         if (!incoming) {
             return Failure{incoming.reason()};
         }
@@ -65,6 +77,7 @@ class DeliveryHandOffTest : public ::testing::Test {
     testing::TempDir dir;
     ServiceSettings settings = testing::MakeApplicationDirectory(dir);
     testing::Faults faults;
+    LedgerLines lines;
     std::int64_t now = 1'765'000'000'000;
     std::unique_ptr<testing::FaultPlatform> platform;
     std::unique_ptr<DeliveryHandOff> handOff;
@@ -109,29 +122,33 @@ TEST_F(DeliveryHandOffTest, AnArrivalIsExportedOrKeptUnderANameOfItsOwn) {
     EXPECT_EQ(handOff->SettleArrival().kind, Kind::kNotKept);
 }
 
-// A terminal that missed the last acknowledgement sends the delivery again:
-// acknowledged, not converted again, for any delivery of the window and
-// after a restart; the same bytes with another modification time, or after
-// the window, are a delivery of their own.
-TEST_F(DeliveryHandOffTest, RepeatsAreRecognisedThroughoutTheWindowAndAcrossARestart) {
-    const DeliveryHeader a{"A.DAT", 4, "14000000000"};
-    const DeliveryHeader b{"B.DAT", 4, "14000000001"};
-    ASSERT_EQ(*Receive("A;1\n", a), Verdict::kStored);
+// A delivery whose batch did not end may come again from a terminal that
+// never heard that it arrived: acknowledged, not exported again, however much
+// later, whatever the clock did, across restarts and other terminals'
+// deliveries. Once its batch ends, or the batch of its resend does, the same
+// header and bytes are a new delivery: a terminal without a clock counts the
+// same shelf twice.
+TEST_F(DeliveryHandOffTest, OnlyADeliveryOfABatchThatDidNotEndIsTakenForItsResend) {
+    const DeliveryHeader a{"A.DAT", 4, "0"};
+    const DeliveryHeader b{"B.DAT", 4, ""};
+    ASSERT_EQ(*Receive("A;1\n", a), Verdict::kStored);  // its end never heard
     handOff->SettleArrival();
-    ASSERT_EQ(*Receive("B;1\n", b), Verdict::kStored);
+    ASSERT_EQ(*Receive("B;1\n", b), Verdict::kStored);  // another terminal's, ended
     handOff->SettleArrival();
-    now += kMinute;
+    handOff->EndBatch();
+    now -= 3 * kHour;  // a restart with the clock three hours behind
+    Open();
     EXPECT_EQ(*Receive("A;1\n", a), Verdict::kRepeated);
     EXPECT_EQ(dir.Read("Spool/X.DAT"), "B;1\n");  // X.DAT keeps the latest delivery
-    Open();
-    now += 9 * kMinute;
-    EXPECT_EQ(*Receive("A;1\n", a), Verdict::kRepeated);  // its window began anew
-    EXPECT_EQ(*Receive("B;1\n", DeliveryHeader{"B.DAT", 4, "14000000002"}), Verdict::kStored);
+    now += 30 * kHour;
+    EXPECT_EQ(*Receive("B;1\n", b), Verdict::kStored);  // the same count again
     handOff->SettleArrival();
-    now += DeliveryHandOff::kRepeatWindow.count() * kMinute + 1;
+    handOff->EndBatch();
+    EXPECT_EQ(*Receive("A;1\n", a), Verdict::kRepeated);  // B's batch ended only B's
+    ASSERT_EQ(*Receive("C;1\n", {"C.DAT", 4, "0"}, true), Verdict::kStored);
+    handOff->SettleArrival();
+    handOff->EndBatch();  // the resend's batch ended: A was heard at last
     EXPECT_EQ(*Receive("A;1\n", a), Verdict::kStored);
-    handOff->SettleArrival();
-    EXPECT_EQ(Files("Out").size(), 4u);
 }
 
 // While X.DAT holds a delivery that neither export nor keep has taken, the
@@ -143,7 +160,7 @@ TEST_F(DeliveryHandOffTest, AnUnsettledDeliveryTurnsTheNextAway) {
     std::filesystem::remove_all(dir.path() / "Out");
     ASSERT_EQ(*Receive("A;1\n", {"A.DAT", 4, "1"}), Verdict::kStored);
     EXPECT_EQ(handOff->SettleArrival().kind, Kind::kNotKept);
-    const Result<IncomingDelivery> refused = handOff->BeginReceiving();
+    const Result<IncomingDelivery> refused = handOff->BeginReceiving(false);
     ASSERT_FALSE(refused);
     EXPECT_NE(refused.reason().find("neither exported nor kept"), std::string::npos);
     EXPECT_EQ(dir.Read("Spool/X.DAT"), "A;1\n");
@@ -157,10 +174,11 @@ TEST_F(DeliveryHandOffTest, AnUnsettledDeliveryTurnsTheNextAway) {
 }
 
 // An X.DAT the ledger never saw arrive may be a write that did not finish:
-// kept, never converted. At the first start with a ledger, X.DAT is the
-// delivery the program before it converted. A record torn by a power cut is
-// cut off, and the rest stands.
-TEST_F(DeliveryHandOffTest, StartUpKeepsWhatItNeverSawAndCutsATornRecord) {
+// kept, never converted, even when its bytes are those of a delivery settled
+// before. At the first start with a ledger, X.DAT is the delivery the program
+// before it converted. A record torn by a power cut is cut off, and the rest
+// stands; a damaged line with whole lines after it is passed over and said.
+TEST_F(DeliveryHandOffTest, StartUpKeepsWhatItNeverSawAndPassesOverDamage) {
     // Stopped first, each time: Windows lets no one else remove or write the
     // ledger while a service holds it.
     handOff.reset();
@@ -177,12 +195,43 @@ TEST_F(DeliveryHandOffTest, StartUpKeepsWhatItNeverSawAndCutsATornRecord) {
     EXPECT_EQ(Files("Spool/Okonverterade"), std::vector<std::string>{"20261208-141503-U.DAT"});
     EXPECT_TRUE(Files("Out").empty());
 
+    // The control wrote the same count again, and a crash came before it
+    // was announced.
+    EXPECT_EQ(handOff->SettleArrival().kind, Kind::kExported);
+    handOff.reset();
+    const auto written = std::filesystem::last_write_time(dir.path() / "Spool/X.DAT");
+    dir.Write("Spool/X.DAT", "A;1\r\nB;");
+    std::filesystem::last_write_time(dir.path() / "Spool/X.DAT",
+                                     written + std::chrono::seconds(2));
+    Open();
+    EXPECT_EQ(handOff->Ledger().Latest()->state, DeliveryState::kKept);
+    EXPECT_EQ(Files("Spool/Okonverterade").size(), 2u);
+
     const std::string whole = dir.Read("Spool/Leveranser.log");
     handOff.reset();
-    dir.Write("Spool/Leveranser.log", whole + "3 received arrived=17");
+    dir.Write("Spool/Leveranser.log", whole + "9 received arrived=17");
     Open();
-    EXPECT_EQ(handOff->Ledger().Records().size(), 2u);
+    EXPECT_EQ(handOff->Ledger().Records().size(), 1u);
     EXPECT_EQ(dir.Read("Spool/Leveranser.log"), whole);
+    EXPECT_TRUE(lines.damaged.empty());
+
+    // One byte of the first line, long after: the rest all stand, nothing is
+    // kept or exported again, and the ledger is written anew without it.
+    EXPECT_EQ(handOff->SettleArrival().kind, Kind::kExported);
+    const std::vector<std::string> exported = Files("Out");
+    handOff.reset();
+    std::string damaged = dir.Read("Spool/Leveranser.log");
+    damaged[2] ^= 0x20;
+    dir.Write("Spool/Leveranser.log", damaged);
+    Open();
+    ASSERT_EQ(lines.damaged.size(), 1u);
+    EXPECT_NE(lines.damaged[0].find("Leveranser.log, line 1: "), std::string::npos);
+    EXPECT_EQ(handOff->Ledger().Latest()->state, DeliveryState::kExported);
+    EXPECT_FALSE(handOff->SettleLeftOver());
+    EXPECT_EQ(Files("Spool/Okonverterade").size(), 2u);
+    EXPECT_EQ(Files("Out"), exported);
+    Open();
+    EXPECT_EQ(lines.damaged.size(), 1u);
 }
 
 }  // namespace

@@ -102,5 +102,33 @@ TEST_F(YmodemDownloadTest, ARepeatedEndIsAnsweredOnlyWhenItsTransferIsTheStoredO
     EXPECT_EQ(Send("\x04"), kCancel);
 }
 
+// A sender that ended its batch heard every answer: the same file sent again
+// later is a new delivery, raised and converted. One that never heard the
+// end of its file (the line dropped just after it) sends it again, days
+// later perhaps, after other terminals' deliveries: acknowledged, not raised.
+TEST_F(YmodemDownloadTest, OnlyASenderThatMayNotHaveHeardItsEndIsTakenForARepeat) {
+    const auto deliver = [this](const std::string& name) {
+        SendAllButTheEnd(name, "A;1\r\n");
+        EXPECT_EQ(Send("\x04"), kAckAndAskForData);
+        const bool raised = download->TakeArrival();
+        if (raised) {
+            // Converted, then the cycle restarts the reception.
+            handOff->SettleArrival();
+            download->Start(now);
+            download->TakeOutput();
+        }
+        return raised;
+    };
+    const std::string endOfBatch = testing::Block(0, "", 128, '\0');
+    EXPECT_TRUE(deliver("A.DAT"));
+    EXPECT_EQ(Send(endOfBatch), "\x06");
+    EXPECT_TRUE(deliver("A.DAT"));  // the same count, a new delivery
+    DropTheLine();                  // before its sender heard the end
+    Restart();
+    EXPECT_TRUE(deliver("B.DAT"));  // another terminal
+    EXPECT_EQ(Send(endOfBatch), "\x06");
+    EXPECT_FALSE(deliver("A.DAT"));  // the first sends its file again
+}
+
 }  // namespace
 }  // namespace vorlund

@@ -80,9 +80,10 @@ std::string RecordedFileContent() {
 // its end.
 class CollectingSink final : public YmodemReceiver::FileSink {
   public:
-    Status Begin(const YmodemHeader& header) override {
+    Status Begin(const YmodemHeader& header, bool continuesBatch) override {
         name_ = header.name;
         data_.clear();
+        continued.push_back(continuesBatch);
         return {};
     }
     Status Write(std::string_view bytes) override {
@@ -97,12 +98,16 @@ class CollectingSink final : public YmodemReceiver::FileSink {
         return Kept::kStored;
     }
     void Discard() override { data_.clear(); }
+    void BatchEnded() override { ++batchesEnded; }
     // The latest file stored.
     std::string Last() const { return files.empty() ? "(none)" : files.back().second; }
 
     bool keeps = true;
     // Every file that reached its end, kept or not.
     std::vector<std::pair<std::string, std::string>> files;
+    // For each transfer begun, whether it continued the batch before.
+    std::vector<bool> continued;
+    int batchesEnded = 0;
 
   private:
     std::string name_;
@@ -197,6 +202,7 @@ TEST_F(YmodemReceiverTest, ReceivesTheRecordedSessionAndEndsTheBatch) {
     EXPECT_EQ(sink_.files[0].second, RecordedFileContent());
 
     EXPECT_EQ(Feed(kRecordedEndOfBatch), kAck);
+    EXPECT_EQ(sink_.batchesEnded, 1);
     EXPECT_FALSE(receiver_.NextDeadline().has_value());
     EXPECT_EQ(Advance(milliseconds(60000)), "");
 }
@@ -606,6 +612,37 @@ TEST_F(YmodemReceiverTest, TheEndOfBatchWhileIdleIsAcknowledged) {
     EXPECT_EQ(Feed(kRecordedEndOfBatch), kAck);
     EXPECT_FALSE(receiver_.TransferInProgress());
     EXPECT_FALSE(receiver_.TakeOutcome().has_value());
+    EXPECT_EQ(sink_.batchesEnded, 0);  // nothing was delivered that it could end
+}
+
+// The header that answers our acknowledgement of a file's end is that
+// sender's next file: a later session that begins with it continues the
+// batch. Any other header, or one that came only after we asked again, may
+// be another terminal's, docked in the place of one that never heard us.
+TEST_F(YmodemReceiverTest, OnlyTheHeaderThatAnsweredTheEndContinuesTheBatch) {
+    const auto deliver = [this](std::string_view fields) {
+        StartFile(fields);
+        Feed(Block(1, "1"));
+        FinishFile();
+        EXPECT_EQ(TakeOutcome().kind, Kind::kFileReceived);
+    };
+    deliver("A.DAT\0" "1"sv);
+    receiver_.TakeNextFile(now_);
+    EXPECT_EQ(Advance(YmodemReceiver::kHeaderRequestInterval), "C");
+    deliver("B.DAT\0" "1"sv);
+    const std::string next = Header("C.DAT\0" "1"sv);
+    EXPECT_EQ(Feed(next), "");
+    EXPECT_EQ(sink_.continued, (std::vector<bool>{false, false}));
+
+    const YmodemReceiver::Ending ending = *receiver_.LastEnding();
+    for (const auto& [first, continues] :
+         {std::pair{next, true}, {Header("OTHER.DAT\0" "1"sv), false}}) {
+        CollectingSink sink;
+        YmodemReceiver session(now_, sink);
+        session.RememberEnding(ending);
+        session.Receive(first, now_);
+        EXPECT_EQ(sink.continued, std::vector<bool>{continues});
+    }
 }
 
 // The trace of a line that stalls for 15 s in the middle of a block while
@@ -783,9 +820,9 @@ TEST(YmodemReceiverEndingTest, AnEndRepeatedToTheNextSessionIsAnswered) {
         std::string answer;
     };
     const milliseconds late = YmodemReceiver::kEndRepeatWindow + 1ms;
-    for (const Case& c : {Case{Ending{true, 0ms}, 2000ms, kAckAndAskForData},
-                          Case{Ending{false, 0ms}, 2000ms, kCancel},
-                          Case{Ending{true, 0ms}, late, kCancel},
+    for (const Case& c : {Case{Ending{true, 0ms, {}}, 2000ms, kAckAndAskForData},
+                          Case{Ending{false, 0ms, {}}, 2000ms, kCancel},
+                          Case{Ending{true, 0ms, {}}, late, kCancel},
                           Case{std::nullopt, 2000ms, kCancel}}) {
         CollectingSink sink;
         YmodemReceiver receiver(c.eotAt - 1ms, sink);

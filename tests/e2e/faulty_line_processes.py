@@ -1,7 +1,8 @@
 """The processes that faulty_line_test.py drives: the service, which it kills
-and starts again as a service manager would; the faulty line, which it can
-ask to drop; and the terminal's sender, whose progress it follows so that it
-can strike at a chosen block of a chosen file."""
+and starts again as a service manager would, on a wall clock the harness can
+step; the faulty line, which it can ask to drop; and the terminal's sender,
+whose progress it follows so that it can strike at a chosen block of a
+chosen file."""
 
 import os
 import re
@@ -15,14 +16,55 @@ import time
 CLOSE_TIMEOUT = 15
 
 
-class Service:
-    """The real vorlund in its application directory, its messages appended
-    to one log across every start, as the journal keeps them."""
+# Debian's libfaketime: the wall clock of the process it is preloaded into,
+# read from a file on every call, so that a running service's clock can be
+# stepped; its monotonic clock is left alone, as a real clock step leaves it.
+FAKETIME = "/usr/lib/%s/faketime/libfaketime.so.1"
 
-    def __init__(self, binary, cwd, log_path):
+
+class Clock:
+    """The service's wall clock: the real one moved by an offset in seconds,
+    which the harness steps as a box's clock is set, or is wrong after a
+    start without a hardware clock."""
+
+    def __init__(self, path):
+        self.path = path
+        self.offset = 0
+        self.steps = 0
+        arch = subprocess.run(["gcc", "-print-multiarch"], capture_output=True,
+                              text=True).stdout.strip() or "x86_64-linux-gnu"
+        self.library = FAKETIME % arch
+        self._write()
+
+    def step(self, seconds):
+        self.offset += seconds
+        self.steps += 1
+        self._write()
+
+    def environment(self):
+        if not os.path.exists(self.library):
+            raise RuntimeError("libfaketime is missing: " + self.library)
+        return dict(os.environ, LD_PRELOAD=self.library, FAKETIME_TIMESTAMP_FILE=self.path,
+                    FAKETIME_NO_CACHE="1", FAKETIME_DONT_FAKE_MONOTONIC="1",
+                    # A file keeps the time it was written, whatever the clock does later.
+                    NO_FAKE_STAT="1")
+
+    def _write(self):
+        with open(self.path + ".new", "w") as f:
+            f.write("%+ds\n" % self.offset)
+        os.replace(self.path + ".new", self.path)
+
+
+class Service:
+    """The real vorlund in its application directory, on `clock`, its
+    messages appended to one log across every start, as the journal keeps
+    them."""
+
+    def __init__(self, binary, cwd, log_path, clock):
         self.binary = binary
         self.cwd = cwd
         self.log_path = log_path
+        self.clock = clock
         self.kills = 0
         self.terms = 0
         self.died = []  # exit statuses of starts that ended by themselves
@@ -32,7 +74,8 @@ class Service:
 
     def start(self):
         with open(self.log_path, "a") as log:
-            self.process = subprocess.Popen([self.binary], stderr=log, cwd=self.cwd)
+            self.process = subprocess.Popen([self.binary], stderr=log, cwd=self.cwd,
+                                            env=self.clock.environment())
         self.started = time.monotonic()
 
     def check_alive(self):

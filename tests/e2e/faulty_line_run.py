@@ -1,7 +1,8 @@
 """How faulty_line_test.py sends its deliveries and strikes at them: the
-deliveries' files and their expected exports, the groups (one delivery, or
-a batch of three) sent until sz has them acknowledged, and in each attempt
-the faults drawn for it, struck at the moment they name."""
+deliveries' files and their expected exports, the groups (one delivery, a
+batch of three, one pulled at its end and docked again later, or the same
+count delivered twice) sent until sz has them acknowledged, and in each
+attempt the faults drawn for it, struck at the moment they name."""
 
 import math
 import os
@@ -19,6 +20,9 @@ SZ_TIMEOUT = 300
 RECOVERY = 1.5
 KILL_POINTS = ["at a random moment", "in the middle of a transfer", "right after X.DAT changed",
                "while converting"]
+# How a terminal pulled out at its end is docked again "later": the wall
+# clock stepped by so many seconds, the service restarted on it or not.
+LATER = [(11 * 60, False), (2 * 3600, False), (-15 * 60, True), (3 * 3600, True)]
 
 
 class Delivery:
@@ -102,6 +106,10 @@ class Run:
         self.window_of = {}  # export or kept file -> the group it appeared in
         self.pulls = 0
         self.failed_batches = 0  # batches whose first sending failed as planned
+        self.later = 0  # deliveries pulled at their end and sent again after a clock step
+        self.twins = 0  # counts delivered a second time after the first's batch ended
+        self.twins_pending = False
+        self.last_status = None
 
     def state(self):
         return (frozenset(listing(self.out_dir)), frozenset(listing(self.kept_dir)),
@@ -129,45 +137,95 @@ class Run:
             for name in listing(folder):
                 self.window_of.setdefault(prefix + name, group)
 
-    def send_group(self, index, batch):
-        """One delivery, or a batch of three whose first sending fails at the
-        third file, sent until sz has everything acknowledged."""
-        rng = random.Random("%d/%d" % (self.args.seed, index))
-        group = []
-        for position in range(3 if batch else 1):
-            number = len(self.deliveries)
-            # A batch's third file is long enough to be struck in the middle.
-            smallest = (8000 if position == 2 else 1) if batch else 0
+    def new_delivery(self, rng, group, smallest, index, twin=None):
+        number = len(self.deliveries)
+        if twin:
+            content, name = twin.content, twin.name
+        else:
             content = make_content(rng, number, smallest, self.args.largest)
             name = "D%04d.DAT" % number
-            with open(os.path.join(self.work, name), "wb") as f:
-                f.write(content)
-            # Each delivery its own modification time, as a terminal's files have.
-            os.utime(os.path.join(self.work, name),
-                     (1700000000 + number * 60, 1700000000 + number * 60))
-            delivery = Delivery(number, name, content, expected_export(self.work, content))
-            delivery.window = index
-            group.append(delivery)
-            self.deliveries.append(delivery)
+        path = os.path.join(self.work, name)
+        with open(path, "wb") as f:
+            f.write(content)
+        # Each delivery its own modification time, as a terminal's files
+        # have; twins none, as from a terminal without a clock.
+        stamp = 0 if twin or self.twins_pending else 1700000000 + number * 60
+        os.utime(path, (stamp, stamp))
+        delivery = Delivery(number, name, content,
+                            twin.expected if twin else expected_export(self.work, content))
+        delivery.window = index
+        group.append(delivery)
+        self.deliveries.append(delivery)
+        return delivery
+
+    def send_group(self, index, kind):
+        """One delivery; a batch of three whose first sending fails at the
+        third file; one whose sender is pulled out at its end and sends it
+        again after the clock was stepped; or one delivered twice, from a
+        terminal without a clock: each sent until sz has it acknowledged."""
+        rng = random.Random("%d/%d" % (self.args.seed, index))
+        batch = kind == "batch"
+        group = []
+        self.twins_pending = kind == "twins"
+        for position in range(3 if batch else 1):
+            # A batch's third file is long enough to be struck in the middle.
+            self.new_delivery(rng, group, (8000 if position == 2 else 1) if batch else 0, index)
         options = ["--ymodem"] + (["-k"] if index % 2 else []) + ["-t", str(self.args.sz_timeout)]
         began = time.monotonic()
-        attempts = 0
-        names = [d.name for d in group]
-        while attempts < ATTEMPTS + batch:
-            attempts += 1
-            strikes = self.choose_strikes(rng, group, batch and attempts == 1, "-k" in options)
-            status, acknowledged = self.attempt(group, options, strikes)
-            # As planned: the first two files in, the third not.
-            self.failed_batches += batch and attempts == 1 and acknowledged == names[:2]
-            if status == 0 or acknowledged == names:
-                break
+        attempts = self.send(rng, group, options, kind)
+        if kind == "twins" and self.last_status == 0:
+            # Its batch ended, so the sender heard it: the same count again
+            # is a delivery of its own. (Names of exports are the second.)
+            time.sleep(1.1)
+            twin = self.new_delivery(rng, [], 0, index, twin=group[0])
+            attempts += self.send(rng, [twin], options, "twins")
+            group.append(twin)
+            self.twins += self.last_status == 0
         self.note_window(index)
         print("%s %s: %s bytes, sz %s, %d attempt(s), %s, %.1f s" %
-              ("batch" if batch else "delivery", "+".join(str(d.number) for d in group),
+              (kind, "+".join(str(d.number) for d in group),
                "+".join(str(len(d.content)) for d in group), " ".join(options[:-2]), attempts,
                "+".join("acknowledged" if d.acknowledged else "not acknowledged"
                         for d in group),
                time.monotonic() - began), flush=True)
+
+    def send(self, rng, group, options, kind):
+        """Sends `group` until sz has it acknowledged (a twin: until its batch
+        ended); returns the attempts it took."""
+        names = [d.name for d in group]
+        batch = kind == "batch"
+        attempts = 0
+        while attempts < ATTEMPTS + batch:
+            attempts += 1
+            if kind == "later" and attempts == 1:
+                strikes = {"pull_at_end": True, "label": ", to be docked again later"}
+            else:
+                strikes = self.choose_strikes(rng, group, batch and attempts == 1,
+                                              "-k" in options)
+            if kind == "later" and attempts == 2:
+                self.dock_later(rng, group)
+            status, acknowledged = self.attempt(group, options, strikes)
+            self.last_status = status
+            # As planned: the first two files in, the third not.
+            self.failed_batches += batch and attempts == 1 and acknowledged == names[:2]
+            if status == 0 or (acknowledged == names and kind != "twins"):
+                break
+        return attempts
+
+    def dock_later(self, rng, group):
+        """The clock moves on, or is set back, or the box starts again with
+        its clock wrong, before the terminal pulled out is docked again."""
+        seconds, restart = rng.choice(LATER)
+        self.service.clock.step(seconds)
+        if restart:
+            self.service.kill_and_restart()
+            self.settle(True)
+        self.later += 1
+        group[0].history.append((time.monotonic(), time.monotonic(), "-",
+                                 False, ["clock stepped %+d min%s" % (
+                                     seconds // 60, ", restarted" if restart else "")]))
+        print("  clock stepped %+d min%s" % (seconds // 60, ", service restarted on it"
+                                             if restart else ""), flush=True)
 
     def choose_strikes(self, rng, group, failing_batch, kilo):
         size = sum(len(d.content) for d in group)

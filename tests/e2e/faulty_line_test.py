@@ -20,7 +20,15 @@ seed:
   converts, and started again at once on the same directory, as systemd's
   Restart= would; a share of these restarts (--term) close it with SIGTERM;
 - batches (--batches): `sz a b c` where c fails (the sender killed, or the
-  line dropped, in the middle of c), then the same batch again, whole.
+  line dropped, in the middle of c), then the same batch again, whole;
+- a terminal pulled out at its end (--later): killed once X.DAT has
+  changed, before it hears the answer, and docked again "later": the
+  service's wall clock stepped minutes to hours forward or back (through
+  libfaketime), the service perhaps restarted on the wrong clock, before
+  the same file is sent again;
+- the same count delivered twice (--twins): one file from a terminal
+  without a clock (modification time 0) sent until its batch has ended,
+  then sent again: a delivery of its own, exported again.
 
 After a failure the terminal sends the same files again, up to a few times.
 The checks, all in check() at the end of the run, per delivery:
@@ -52,13 +60,14 @@ for bench/faulty_line_soak.sh to add up.
 import argparse
 import collections
 import os
+import random
 import shutil
 import signal
 import sys
 import tempfile
 import time
 
-from faulty_line_processes import Line, Service
+from faulty_line_processes import Clock, Line, Service
 from faulty_line_run import Run, listing
 
 
@@ -164,6 +173,10 @@ def main():
                         help="single deliveries, besides the batches' files")
     parser.add_argument("--batches", type=int, default=1,
                         help="batches of three whose first sending fails at the third file")
+    parser.add_argument("--later", type=int, default=1,
+                        help="deliveries pulled out at their end and sent again after a clock step")
+    parser.add_argument("--twins", type=int, default=1,
+                        help="counts delivered twice, the second after the first's batch ended")
     parser.add_argument("--seed", type=int, default=8)
     parser.add_argument("--faults", default="flip=0.0001 drop=0.0001 garbage=0.00005 "
                         "stall=0.00002 stall-ms=4000 back=5 hangup=0.00001 hangup-eot=0.2 "
@@ -201,15 +214,19 @@ def main():
     service = None
     run = None
     try:
-        service = Service(os.path.join(app, "vorlund"), work, os.path.join(work, "service.log"))
+        service = Service(os.path.join(app, "vorlund"), work, os.path.join(work, "service.log"),
+                          Clock(os.path.join(work, "clock")))
         time.sleep(0.5)
         run = Run(args, work, line, service)
-        # Which groups are batches: spread evenly among the single deliveries.
-        groups = [False] * args.deliveries
-        for b in reversed(range(args.batches)):
-            groups.insert((b + 1) * args.deliveries // (args.batches + 1), True)
-        for index, batch in enumerate(groups):
-            run.send_group(index, batch)
+        # The other kinds of group spread evenly among the single deliveries.
+        groups = ["single"] * args.deliveries
+        others = ["batch"] * args.batches + ["later"] * args.later + ["twins"] * args.twins
+        rng = random.Random(args.seed)
+        rng.shuffle(others)
+        for n in reversed(range(len(others))):
+            groups.insert((n + 1) * args.deliveries // (len(others) + 1), others[n])
+        for index, kind in enumerate(groups):
+            run.send_group(index, kind)
         run.settle(True)
         run.note_window(len(groups) - 1)
     finally:
@@ -223,6 +240,7 @@ def main():
     drops = collections.Counter(cause for _, cause in line.drops())
     counts.update(kills=service.kills, terms=service.terms, pulls=run.pulls,
                   drops=sum(drops.values()), failed_batches=run.failed_batches,
+                  later=run.later, twins=run.twins, clock_steps=service.clock.steps,
                   end_drops=(drops["after an end of transmission"] +
                              drops["with the answer to an end"]))
     for wanted in args.at_least.split():
@@ -235,13 +253,14 @@ def main():
           "%(wrong)d wrong exports, %(kept)d kept; %(not_delivered)d never reported delivered "
           "(%(stored_unreported)d of them exported once); %(repeats)d repeats recognised; "
           "%(kills)d kill -9 and %(terms)d SIGTERM restarts, %(drops)d line drops, "
-          "%(pulls)d senders pulled" % counts)
+          "%(pulls)d senders pulled; %(later)d sent again after a clock step, "
+          "%(twins)d counts delivered twice" % counts)
     print("  drops: " + (", ".join("%d %s" % (n, cause) for cause, n in sorted(drops.items()))
                          or "none"))
     keys = ["sent", "reported", "stored", "exported_once", "lost", "doubled", "wrong", "kept",
             "not_stored", "kept_silently", "kept_and_exported", "not_delivered",
             "stored_unreported", "repeats", "kills", "terms", "drops", "end_drops", "pulls",
-            "failed_batches"]
+            "failed_batches", "later", "twins", "clock_steps"]
     print("totals: " + " ".join("%s=%d" % (key, counts[key]) for key in keys))
     if causes:
         print("failures by what their attempts met:")

@@ -54,6 +54,9 @@ class FaultPlatform : public Platform {
         return real_.OpenAppend(path, keep);
     }
     Status RemoveFile(const std::string& path) const override { return real_.RemoveFile(path); }
+    Result<std::string> FileIdentity(const std::string& path) const override {
+        return real_.FileIdentity(path);
+    }
     std::vector<std::string> ListDirectory(const std::string& path) const override {
         return real_.ListDirectory(path);
     }

@@ -10,8 +10,9 @@
 
 namespace vorlund::testing {
 
-WalkingSystemCalls::WalkingSystemCalls(int step, Mode mode, std::string scratch)
-    : step_(step), mode_(mode), scratch_(std::move(scratch)) {}
+WalkingSystemCalls::WalkingSystemCalls(int step, Mode mode, std::string scratch,
+                                       Refusals refusals)
+    : step_(step), mode_(mode), scratch_(std::move(scratch)), refusals_(std::move(refusals)) {}
 
 bool WalkingSystemCalls::Step() {
     if (++calls_ != step_) {
@@ -71,8 +72,15 @@ int WalkingSystemCalls::Fsync(int fd) {
     if (Step()) {
         return -1;
     }
-    const int result = ::fsync(fd);
     const auto path = paths_.find(fd);
+    struct stat info {};
+    if (path != paths_.end() && !refusals_.unflushable.empty() &&
+        path->second.rfind(refusals_.unflushable, 0) == 0 && ::fstat(fd, &info) == 0 &&
+        S_ISDIR(info.st_mode)) {
+        errno = EINVAL;
+        return -1;
+    }
+    const int result = ::fsync(fd);
     if (result != 0 || path == paths_.end()) {
         return result;
     }
@@ -117,6 +125,10 @@ int WalkingSystemCalls::Rename(const char* from, const char* to) {
 
 int WalkingSystemCalls::Link(const char* from, const char* to) {
     if (Step()) {
+        return -1;
+    }
+    if (refusals_.links) {
+        errno = EPERM;
         return -1;
     }
     const int result = ::link(from, to);

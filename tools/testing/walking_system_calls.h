@@ -4,7 +4,9 @@
 // away what was not yet flushed: file contents written since their last
 // fsync, and names made or moved in a directory since its last fsync. What a
 // process killed in its tracks leaves, the page cache keeps; what a power cut
-// leaves is only what was flushed.
+// leaves is only what was flushed. The calls can also answer as a file
+// system that cannot do everything answers: FAT and exFAT refuse links, some
+// shares refuse to flush a directory.
 #pragma once
 
 #include <sys/types.h>
@@ -17,15 +19,22 @@
 
 namespace vorlund::testing {
 
+// What a file system refuses, every time, as it refuses it.
+struct FileSystemRefusals {
+    bool links = false;       // link() answers EPERM
+    std::string unflushable;  // fsync() of a directory under this one (or it) answers EINVAL
+};
+
 class WalkingSystemCalls final : public SystemCalls {
   public:
+    using Refusals = FileSystemRefusals;
     enum class Mode { kFail, kCrash, kPowerCut };
     // The exit status of a process ended at its step.
     static constexpr int kEnded = 77;
 
     // `step`: 1-based; 0 walks no step. `scratch`: a directory for the
     // names a power cut must bring back, on the same file system.
-    WalkingSystemCalls(int step, Mode mode, std::string scratch);
+    WalkingSystemCalls(int step, Mode mode, std::string scratch, Refusals refusals = {});
 
     // The calls made so far.
     int Calls() const { return calls_; }
@@ -57,6 +66,7 @@ class WalkingSystemCalls final : public SystemCalls {
     int step_;
     Mode mode_;
     std::string scratch_;
+    Refusals refusals_;
     int calls_ = 0;
     std::map<int, std::string> paths_;      // open descriptors
     std::map<std::string, off_t> flushed_;  // written files: their size when last flushed

@@ -19,7 +19,7 @@
 
 namespace vorlund {
 
-enum class Priority { kError = 3, kWarning = 4, kInfo = 6 };
+enum class Priority { kError = 3, kWarning = 4, kNotice = 5, kInfo = 6 };
 
 class Journal {
   public:

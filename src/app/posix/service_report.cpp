@@ -14,12 +14,13 @@ constexpr char kDeliveryKept[] = "Leveransen sparades undan";
 constexpr char kRepeatedDelivery[] = "Upprepad leverans konverteras inte igen";
 constexpr char kRecovered[] = "Leverans efter avbrott";
 constexpr char kLedgerFailed[] = "Leveransloggen kunde inte skrivas";
+constexpr char kLedgerDamaged[] = "Skadad rad i leveransloggen hoppades \xF6ver";
 constexpr char kCannotCreateFile[] = "Fel vid skapande av destinationsfil!";
 constexpr char kTransferFailed[] = "\xD6verf\xF6ringen misslyckades";
 constexpr char kLineOpenedAgain[] = "COM-port \xF6ppnad igen";
 
 // Why a transfer ended without a delivery, in code page 1252.
-std::string Reason(const YmodemReceiver::Outcome& outcome) {
+std::string Reason(const YmodemReceiver::Outcome& outcome, std::uint64_t largestFile) {
     switch (outcome.kind) {
         case Kind::kAbortedBySender:
             return "avbruten av avs\xE4ndaren";
@@ -32,6 +33,10 @@ std::string Reason(const YmodemReceiver::Outcome& outcome) {
         case Kind::kLongerThanAnnounced:
             return "l\xE4ngre \xE4n den angivna storleken";
         case Kind::kTooLarge:
+            if (largestFile < YmodemReceiver::kLargestFile) {
+                return "st\xF6rre \xE4n RLIMIT_FSIZE (" + std::to_string(largestFile) +
+                       " byte), den st\xF6rsta fil tj\xE4nsten f\xE5r skriva";
+            }
             return "st\xF6rre \xE4n " + std::to_string(YmodemReceiver::kLargestFile >> 20) + " MiB";
         case Kind::kRefused:
             return "nekad";
@@ -87,6 +92,10 @@ void ServiceReport::LedgerFailed(std::string_view what) {
     journal_.Write(Priority::kError, kLedgerFailed, what);
 }
 
+void ServiceReport::LedgerDamaged(std::string_view what) {
+    journal_.Write(Priority::kError, kLedgerDamaged, what);
+}
+
 void ServiceReport::TransferEnded(const YmodemReceiver::Outcome& outcome) {
     switch (outcome.kind) {
         case Kind::kFileReceived:
@@ -100,7 +109,7 @@ void ServiceReport::TransferEnded(const YmodemReceiver::Outcome& outcome) {
             // Names and the system's reasons come as the system has them; our
             // own words are converted like the message.
             std::string detail = outcome.name.empty() ? "" : outcome.name + ": ";
-            detail += Cp1252ToUtf8(Reason(outcome));
+            detail += Cp1252ToUtf8(Reason(outcome, largestFile_));
             if (!outcome.reason.empty()) {
                 detail += ": " + outcome.reason;
             }

@@ -3,6 +3,7 @@
 // journal line each, and the state line the service manager shows.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 #include "app/posix/journal.h"
@@ -15,14 +16,19 @@ namespace vorlund {
 
 class ServiceReport final : public DeliveryObserver, public DownloadObserver {
   public:
-    ServiceReport(Journal& journal, ServiceManager& manager, const Platform& platform)
-        : journal_(journal), manager_(manager), platform_(platform) {}
+    // `largestFile`: the largest file a transfer may bring, for the reason
+    // of one refused as larger (a limit of the process, when it is lower
+    // than the service's own).
+    ServiceReport(Journal& journal, ServiceManager& manager, const Platform& platform,
+                  std::uint64_t largestFile = YmodemReceiver::kLargestFile)
+        : journal_(journal), manager_(manager), platform_(platform), largestFile_(largestFile) {}
 
     // DeliveryObserver
     void Settled(const DeliveryRecord& record, const Settlement& settlement) override;
     void Repeated(const DeliveryRecord& record) override;
     void Recovered(const DeliveryRecord& record, std::string_view what) override;
     void LedgerFailed(std::string_view what) override;
+    void LedgerDamaged(std::string_view what) override;
 
     // DownloadObserver
     void TransferEnded(const YmodemReceiver::Outcome& outcome) override;
@@ -33,6 +39,7 @@ class ServiceReport final : public DeliveryObserver, public DownloadObserver {
     Journal& journal_;
     ServiceManager& manager_;
     const Platform& platform_;
+    const std::uint64_t largestFile_;
     bool ready_ = false;
 };
 

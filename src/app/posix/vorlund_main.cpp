@@ -1,12 +1,13 @@
 // The Linux service: the same start-up, cycle and teardown as on the desktop,
-// headless. SIGTERM and SIGINT are its close command; its messages go to
-// stderr, one line each; a service manager hears when it is ready, how it is
-// doing and when it stops.
+// headless. SIGTERM and SIGINT are its close command, SIGHUP is answered with
+// a line; its messages go to stderr, one line each; a service manager hears
+// when it is ready, how it is doing and when it stops.
 //
 //   vorlund [APPDIR]    (default: the directory of the executable)
 #include <cxxabi.h>
 #include <poll.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
@@ -22,13 +23,16 @@
 #include "app/command_line.h"
 #include "app/frm_main.h"
 #include "app/posix/event_loop.h"
+#include "app/posix/file_system_report.h"
 #include "app/posix/posix_shell.h"
 #include "app/posix/serial_neto_ctl.h"
 #include "app/posix/service_report.h"
-#include "app/posix/termination_signals.h"
+#include "app/posix/service_signals.h"
 #include "delivery/delivery_hand_off.h"
 #include "download/ymodem_download.h"
 #include "platform/platform.h"
+#include "platform/posix/file_size_limit.h"
+#include "platform/posix/posix_platform.h"
 #include "platform/posix/service_manager.h"
 #include "settings/load_service_settings.h"
 #include "settings/settings_file.h"
@@ -46,7 +50,8 @@ constexpr char kHelp[] =
     "Usage: vorlund [APPDIR]\n"
     "Runs the Vorlund download service: receives each terminal's delivery over\n"
     "the serial line into APPDIR/Spool/X.DAT and converts it into an export file,\n"
-    "until SIGTERM or SIGINT. Messages go to standard error.\n"
+    "until SIGTERM or SIGINT. Messages go to standard error. The settings are\n"
+    "read at start: restart the service to apply a change (SIGHUP does not).\n"
     "\n"
     "APPDIR is the application directory, which holds Vorlund.ini, Spool and, by\n"
     "default, Out; without it, the directory of this program (but never a system\n"
@@ -61,6 +66,10 @@ constexpr char kHelp[] =
 
 // Waiting for the first delivery, once the line is watched.
 constexpr char kWaitingForDelivery[] = "V\xE4ntar p\xE5 leverans";
+// The answer to SIGHUP.
+constexpr char kSettingsReadAtStart[] =
+    "Inst\xE4llningarna l\xE4ses bara vid start; starta om tj\xE4nsten f\xF6r att anv\xE4nda "
+    "\xE4ndringar";
 
 // The serial device in place of /dev/ttyS<COMport - 1>, when the settings
 // file names one.
@@ -73,7 +82,7 @@ std::string SerialDeviceSetting(const Platform& platform, const std::string& app
 int RunService(const std::optional<std::string>& appDir) {
     // First of all, so that a signal from here on closes the service in
     // order instead of killing it.
-    TerminationSignals signals;
+    ServiceSignals signals;
     if (!signals.IsValid()) {
         throw std::runtime_error("The termination signals cannot be received");
     }
@@ -83,7 +92,11 @@ int RunService(const std::optional<std::string>& appDir) {
     journal.SetStatusSink([&manager](const std::string& status) { manager.Status(status); });
     PosixShell shell(loop, journal);
 
-    const Platform& platform = NativePlatform();
+    // The platform of the build, telling the journal what the file systems
+    // of the application directory cannot do.
+    FileSystemReport fileSystems(journal);
+    const std::unique_ptr<Platform> ownPlatform = MakePosixPlatform(RealSystemCalls(), fileSystems);
+    const Platform& platform = *ownPlatform;
     const std::string executable = platform.ExecutablePath();
     const std::string inAppDir =
         appDir ? ExecutablePathIn(*appDir, platform.PathSeparator(), kProgram) : executable;
@@ -97,23 +110,32 @@ int RunService(const std::optional<std::string>& appDir) {
         return failure->exitCode;
     }
     const ServiceSettings& settings = std::get<ServiceSettings>(loaded);
-    ServiceReport report(journal, manager, platform);
+    // A file beyond the process's own limit could not be written: such a
+    // transfer is refused as too large, before it has filled X.DAT.
+    const std::uint64_t largestFile = std::min(
+        YmodemReceiver::kLargestFile, FileSizeLimit().value_or(YmodemReceiver::kLargestFile));
+    ServiceReport report(journal, manager, platform, largestFile);
     // Before the first reception: what a crash or power cut interrupted is
     // finished, from the ledger's records.
-    Result<std::unique_ptr<DeliveryHandOff>> handOff =
-        DeliveryHandOff::Open(settings, platform, UserDecimalSeparator(), report);
+    Result<std::unique_ptr<DeliveryHandOff>> handOff = DeliveryHandOff::Open(
+        settings, platform, UserDecimalSeparator(), report, DeliveryHandOff::Writer::kHandOff);
     if (!handOff) {
         throw std::runtime_error("The delivery ledger cannot be opened: " + handOff.reason());
     }
-    YmodemDownload download(**handOff, report);
+    YmodemDownload download(**handOff, report, largestFile);
     SerialNetoCtl netoCtl(loop, download, report, SerialDeviceSetting(platform, settings.AppDir));
     journal.SetStatus(kWaitingForDelivery, netoCtl.DevicePath());
 
     TfrmMain frmMain(shell, netoCtl, settings, **handOff, ApplicationTitle(executable),
                      platform.WidePath(settings.SpoolDir));
-    const EventLoop::Registration closeCommand =
-        loop.Watch(signals.Descriptor(), POLLIN, [&signals, &frmMain, &manager](short) {
-            if (signals.Take()) {
+    const std::string settingsFile = settings.AppDir + "Vorlund.ini";
+    const EventLoop::Registration signalled =
+        loop.Watch(signals.Descriptor(), POLLIN, [&, settingsFile](short) {
+            const ServiceSignals::Taken taken = signals.Take();
+            if (taken.hangUp) {
+                journal.Write(Priority::kNotice, kSettingsReadAtStart, settingsFile + " (SIGHUP)");
+            }
+            if (taken.close) {
                 manager.Stopping();
                 frmMain.OnCloseItemChosen();
             }

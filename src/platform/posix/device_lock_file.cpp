@@ -126,7 +126,8 @@ DeviceLockFile DeviceLockFile::Make(const std::string& directory, const std::str
     const std::string path = LockPath(directory, real);
     // Written whole under another name and linked into place, so that no
     // reader ever sees a lock file without its process id.
-    Result<std::unique_ptr<StagedFile>> file = CreateStagedFile(RealSystemCalls(), path);
+    Result<std::unique_ptr<StagedFile>> file =
+        CreateStagedFile({RealSystemCalls(), NoFileSystemObserver()}, path);
     if (!file) {
         return {};
     }

@@ -44,7 +44,7 @@ class PosixInputFile final : public InputFile {
 
 class PosixPlatform final : public Platform {
   public:
-    explicit PosixPlatform(SystemCalls& calls) : calls_(calls) {}
+    PosixPlatform(SystemCalls& calls, FileSystemObserver& observer) : disk_{calls, observer} {}
 
     char PathSeparator() const override { return '/'; }
 
@@ -102,29 +102,43 @@ class PosixPlatform final : public Platform {
         if (IsDirectory(path)) {
             return SystemFailure(EISDIR);
         }
-        return CreateStagedFile(calls_, path);
+        return CreateStagedFile(disk_, path);
     }
 
     Status PublishTemporary(const std::string& temporary, const std::string& path) const override {
-        return PublishDurably(calls_, temporary, path);
+        return PublishDurably(disk_, temporary, path);
     }
 
     // A hard link: no data blocks needed, and the kept name keeps these very
-    // bytes when the next delivery renames a new file over X.DAT.
+    // bytes when the next delivery renames a new file over X.DAT. FAT and
+    // exFAT have none; there it is a copy, which needs the room.
     Status KeepAs(const std::string& from, const std::string& to) const override {
-        return LinkDurably(calls_, from, to);
+        return KeepDurably(disk_, from, to);
     }
 
     Result<std::unique_ptr<AppendFile>> OpenAppend(const std::string& path,
                                                    std::uint64_t keep) const override {
-        return OpenAppendFile(calls_, path, keep);
+        return OpenAppendFile(disk_, path, keep);
     }
 
     Status RemoveFile(const std::string& path) const override {
-        if (calls_.Unlink(path.c_str()) != 0) {
+        if (disk_.calls.Unlink(path.c_str()) != 0) {
             return SystemFailure(errno);
         }
         return {};
+    }
+
+    // The inode number is left out: file systems served through FUSE (the
+    // exFAT of an SD card, among them) number their files anew at each
+    // mount, and a restart would take the delivery in X.DAT for another.
+    // Nanoseconds of the last write tell two writes apart well enough.
+    Result<std::string> FileIdentity(const std::string& path) const override {
+        struct stat info {};
+        if (::stat(path.c_str(), &info) != 0) {
+            return SystemFailure(errno);
+        }
+        return std::to_string(info.st_size) + ":" + std::to_string(info.st_mtim.tv_sec) + "." +
+               std::to_string(info.st_mtim.tv_nsec);
     }
 
     std::vector<std::string> ListDirectory(const std::string& path) const override {
@@ -173,17 +187,17 @@ class PosixPlatform final : public Platform {
     std::u16string WidePath(const std::string& path) const override { return Cp1252ToUtf16(path); }
 
   private:
-    SystemCalls& calls_;
+    DiskAccess disk_;
 };
 
 }  // namespace
 
-std::unique_ptr<Platform> MakePosixPlatform(SystemCalls& calls) {
-    return std::make_unique<PosixPlatform>(calls);
+std::unique_ptr<Platform> MakePosixPlatform(SystemCalls& calls, FileSystemObserver& observer) {
+    return std::make_unique<PosixPlatform>(calls, observer);
 }
 
 const Platform& NativePlatform() {
-    static const PosixPlatform platform(RealSystemCalls());
+    static const PosixPlatform platform(RealSystemCalls(), NoFileSystemObserver());
     return platform;
 }
 

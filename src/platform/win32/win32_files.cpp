@@ -167,37 +167,34 @@ Status CopyDurably(const std::string& from, const std::string& to) {
     if (!source) {
         return LastSystemFailure();
     }
-    // CREATE_NEW fails rather than replace a file of that name.
-    UniqueHandle copy(::CreateFileA(to.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                                    FILE_ATTRIBUTE_NORMAL, nullptr));
+    // Written under a temporary name and given its own only once flushed:
+    // a crash in the middle must not leave part of a delivery under the
+    // kept name, which a restart would take for the whole.
+    Result<std::unique_ptr<StagedFile>> copy = CreateStagedFile(to);
     if (!copy) {
-        return LastSystemFailure();
+        return Failure{copy.reason()};
     }
     Win32InputFile input(std::move(source));
-    Status status;
     char block[64 * 1024];
     for (;;) {
         const std::int64_t count = input.Read(block, sizeof block);
         if (count < 0) {
-            status = LastSystemFailure();
-            break;
+            return LastSystemFailure();
         }
         if (count == 0) {
-            if (!::FlushFileBuffers(copy.get())) {
-                status = LastSystemFailure();
-            }
             break;
         }
-        if (status = WriteAllTo(copy.get(), std::string_view(block, static_cast<std::size_t>(count)));
-            !status) {
-            break;
+        if (Status written =
+                (*copy)->Write(std::string_view(block, static_cast<std::size_t>(count)));
+            !written) {
+            return written;
         }
     }
-    copy.reset();
-    if (!status) {
-        ::DeleteFileA(to.c_str());
+    if (Status finished = (*copy)->Finish(); !finished) {
+        return finished;
     }
-    return status;
+    // Fails rather than replace a file of that name.
+    return (*copy)->Publish(StagedFile::Placement::kNew);
 }
 
 Result<std::unique_ptr<AppendFile>> OpenAppendFile(const std::string& path, std::uint64_t keep) {

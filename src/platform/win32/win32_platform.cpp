@@ -94,6 +94,26 @@ class Win32Platform final : public Platform {
         return {};
     }
 
+    // The volume and the file's index on it, its size and last-write time.
+    // A control that writes X.DAT anew in place keeps the index but not the
+    // time; one that makes a new file changes both.
+    Result<std::string> FileIdentity(const std::string& path) const override {
+        UniqueHandle handle(::CreateFileA(path.c_str(), FILE_READ_ATTRIBUTES,
+                                          FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                          nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+        BY_HANDLE_FILE_INFORMATION info{};
+        if (!handle || !::GetFileInformationByHandle(handle.get(), &info)) {
+            return LastSystemFailure();
+        }
+        const auto joined = [](DWORD high, DWORD low) {
+            return std::to_string((static_cast<unsigned long long>(high) << 32) | low);
+        };
+        return std::to_string(info.dwVolumeSerialNumber) + ":" +
+               joined(info.nFileIndexHigh, info.nFileIndexLow) + ":" +
+               joined(info.nFileSizeHigh, info.nFileSizeLow) + ":" +
+               joined(info.ftLastWriteTime.dwHighDateTime, info.ftLastWriteTime.dwLowDateTime);
+    }
+
     std::vector<std::string> ListDirectory(const std::string& path) const override {
         std::vector<std::string> names;
         WIN32_FIND_DATAA found{};

@@ -1,4 +1,4 @@
-#include "app/posix/termination_signals.h"
+#include "app/posix/service_signals.h"
 
 #include <signal.h>
 #include <sys/signalfd.h>
@@ -6,21 +6,27 @@
 
 namespace vorlund {
 
-TerminationSignals::TerminationSignals() {
+ServiceSignals::ServiceSignals() {
+    ::signal(SIGXFSZ, SIG_IGN);
     sigset_t signals;
     ::sigemptyset(&signals);
     ::sigaddset(&signals, SIGTERM);
     ::sigaddset(&signals, SIGINT);
+    ::sigaddset(&signals, SIGHUP);
     if (::sigprocmask(SIG_BLOCK, &signals, nullptr) == 0) {
         fd_.reset(::signalfd(-1, &signals, SFD_NONBLOCK | SFD_CLOEXEC));
     }
 }
 
-bool TerminationSignals::Take() {
-    bool taken = false;
+ServiceSignals::Taken ServiceSignals::Take() {
+    Taken taken;
     signalfd_siginfo info{};
     while (::read(fd_.get(), &info, sizeof info) == static_cast<ssize_t>(sizeof info)) {
-        taken = true;
+        if (info.ssi_signo == SIGHUP) {
+            taken.hangUp = true;
+        } else {
+            taken.close = true;
+        }
     }
     return taken;
 }
