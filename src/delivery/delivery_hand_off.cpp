@@ -69,10 +69,11 @@ std::optional<Settlement> DeliveryHandOff::SettleLeftOver() {
 }
 
 Result<IncomingDelivery> DeliveryHandOff::BeginReceiving(bool continuesBatch) {
-    if (!continuesBatch) {
+    if (!continuesBatch || batch_.empty()) {
         // The batch before, if one was open, did not end: its deliveries stay
         // repeat candidates.
         batch_.clear();
+        ++batchNumber_;
     }
     if (const DeliveryRecord* latest = ledger_.Latest(); latest && !latest->Settled()) {
         // The fault may have been put right since: one more try, before the
@@ -109,6 +110,7 @@ Result<DeliveryHandOff::Verdict> DeliveryHandOff::Commit(
         if (const DeliveryRecord* earlier = FindRepeat(*header, digest, incoming.bytes_)) {
             DeliveryRecord repeated = *earlier;
             repeated.lastSeen = now;
+            repeated.batch = batchNumber_;
             // It is exported or kept already: the sender may be told so
             // whether or not this sighting is recorded.
             static_cast<void>(Record(repeated));
@@ -125,6 +127,7 @@ Result<DeliveryHandOff::Verdict> DeliveryHandOff::Commit(
     record.bytes = incoming.bytes_;
     record.header = header;
     record.candidate = header.has_value();
+    record.batch = batchNumber_;
     record.staged = file.TemporaryPath();
     if (const Result<std::string> identity = platform_.FileIdentity(record.staged)) {
         record.identity = *identity;  // the staged file's is X.DAT's once it is moved

@@ -103,6 +103,7 @@ class DeliveryHandOff final : public DeliverySettler {
     void Recover();
     void RecoverUnknownReceivedFile();
     void RemoveStaleStagedFiles();
+    void RestoreOpenBatch();
     void PruneLedger();
 
     Settlement Settle(DeliveryRecord record);
@@ -131,7 +132,10 @@ class DeliveryHandOff final : public DeliverySettler {
     DeliveryLedger ledger_;
     // The delivery this process committed last, whose arrival comes next.
     std::optional<std::uint64_t> committed_;
-    // The deliveries of the batch on the line, as far as this process saw it.
+    // The batch on the line and its deliveries: after a restart, the newest
+    // batch whose deliveries are still candidates, which the sender may yet
+    // end; none once another transfer begins.
+    std::uint64_t batchNumber_ = 0;
     std::vector<std::uint64_t> batch_;
 };
 

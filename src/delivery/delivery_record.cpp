@@ -99,6 +99,9 @@ bool SetField(DeliveryRecord& record, std::string_view key, const std::string& v
     if (key == "bytes") {
         return ParseNumber(value, record.bytes);
     }
+    if (key == "batch") {
+        return ParseNumber(value, record.batch);
+    }
     if (key == "candidate") {
         record.candidate = value == "1";
         return value == "1" || value == "0";
@@ -153,6 +156,9 @@ std::string EncodeRecord(const DeliveryRecord& record) {
     }
     if (record.candidate) {
         Field(line, "candidate", "1");
+    }
+    if (record.batch != 0) {
+        Field(line, "batch", std::to_string(record.batch));
     }
     for (const auto& [key, value] : {std::pair<std::string_view, const std::string&>{"staged", record.staged},
                                      {"temporary", record.temporary},

@@ -41,6 +41,9 @@ struct DeliveryRecord {
     // Its sender may not know that it arrived (its batch did not end): the
     // same header and bytes again are its resend, not a delivery of their own.
     bool candidate = false;
+    // The batch it arrived in (or was last sent again in), counted from 1;
+    // 0 when none. Only the newest batch can still end, after a restart too.
+    std::uint64_t batch = 0;
     std::optional<DeliveryHeader> header;
     std::string staged;     // kReceived: the file that becomes X.DAT
     std::string temporary;  // kExporting: the export under its temporary name

@@ -45,6 +45,7 @@ Result<std::unique_ptr<DeliveryHandOff>> DeliveryHandOff::Open(const ServiceSett
     handOff->RecoverUnknownReceivedFile();
     handOff->RemoveStaleStagedFiles();
     handOff->PruneLedger();
+    handOff->RestoreOpenBatch();
     return handOff;
 }
 
@@ -162,6 +163,19 @@ void DeliveryHandOff::RemoveStaleStagedFiles() {
         const std::size_t end = name.rfind(".DAT.");
         if (end != std::string::npos && IsStagedName(name, name.substr(1, end + 3))) {
             static_cast<void>(platform_.RemoveFile(kept + platform_.PathSeparator() + name));
+        }
+    }
+}
+
+void DeliveryHandOff::RestoreOpenBatch() {
+    // A sender may end its batch just as the service goes down: its empty
+    // header then reaches the next start, before anything else on the line.
+    for (const DeliveryRecord& record : ledger_.Records()) {
+        batchNumber_ = std::max(batchNumber_, record.batch);
+    }
+    for (const DeliveryRecord& record : ledger_.Records()) {
+        if (batchNumber_ != 0 && record.batch == batchNumber_ && record.candidate) {
+            batch_.push_back(record.number);
         }
     }
 }

@@ -27,8 +27,9 @@ class TransferSink {
     virtual Result<Kept> End() = 0;
     // The transfer is off: whatever was written goes.
     virtual void Discard() = 0;
-    // The sender ended its batch after a file delivered: it heard the end of
-    // each of the batch's files.
+    // The sender ended its batch after a file delivered, or before any
+    // transfer in this process (a batch delivered before a restart): it
+    // heard the end of each of the batch's files.
     virtual void BatchEnded() = 0;
 
     // Crash recovery, for the protocols that can continue a file from where

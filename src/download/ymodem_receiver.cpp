@@ -154,7 +154,12 @@ void YmodemReceiver::SendReply(Reply reply, Time now, bool settled) {
 }
 
 void YmodemReceiver::RequestAgain(Time now, bool afterDamagedBlock) {
-    if (++retries_ > kMaxRetries) {
+    // A sender that gives up on its header writes its cancel and flushes its
+    // line at once (sz does), which throws the cancel away unless the line
+    // has carried it off already. So silence is often all we learn of it,
+    // and it is not worth ten block timeouts before its transfer is reported.
+    const bool senderGone = !dataStarted_ && now - lastByte_ >= kSilentStart;
+    if (++retries_ > kMaxRetries || senderGone) {
         Abandon(Kind::kGivenUp, now);
         return;
     }

@@ -46,6 +46,11 @@ class YmodemReceiver {
     static constexpr Time kByteTimeout{1000};
     // Requests repeated for one block before the transfer is given up.
     static constexpr int kMaxRetries = 10;
+    // Before the first data block, a sender silent this long since its last
+    // byte has given up: one that heard our answer to its header sends its
+    // first block at once, and one that missed it sends the header again
+    // within a block timeout.
+    static constexpr Time kSilentStart{2 * kBlockTimeout};
     // Far beyond any terminal's delivery; a sender that announces or sends
     // more is refused rather than allowed to fill the disk, or the memory of
     // the conversion that follows.

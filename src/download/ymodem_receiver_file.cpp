@@ -268,9 +268,11 @@ void YmodemReceiver::NoteContinuation(std::string_view payload) {
 }
 
 void YmodemReceiver::EndBatch() {
-    // Only after a delivered file, with no transfer since: the empty header
-    // of a sender whose transfer here failed ends nothing that was delivered.
-    if (lastEnding_ && lastEnding_->delivered) {
+    // After a delivered file, with no transfer since; or before anything at
+    // all, when it can only end a batch delivered before the service
+    // started again. The empty header of a sender whose transfer here failed
+    // ends nothing that was delivered.
+    if (!lastEnding_ || lastEnding_->delivered) {
         sink_.BatchEnded();
     }
 }

@@ -107,6 +107,8 @@ TEST_F(DownloadSessionTest, ARepeatedEndIsAnsweredOnlyWhenItsTransferIsTheStored
 // later is a new delivery, raised and converted. One that never heard the
 // end of its file (the line dropped just after it) sends it again, days
 // later perhaps, after other terminals' deliveries: acknowledged, not raised.
+// An end of batch that reaches the service only after a restart still ends
+// the batch it belongs to.
 TEST_F(DownloadSessionTest, OnlyASenderThatMayNotHaveHeardItsEndIsTakenForARepeat) {
     const auto deliver = [this](const std::string& name) {
         SendAllButTheEnd(name, "A;1\r\n");
@@ -129,6 +131,9 @@ TEST_F(DownloadSessionTest, OnlyASenderThatMayNotHaveHeardItsEndIsTakenForARepea
     EXPECT_TRUE(deliver("B.DAT"));  // another terminal
     EXPECT_EQ(Send(endOfBatch), "\x06");
     EXPECT_FALSE(deliver("A.DAT"));  // the first sends its file again
+    Restart();                       // and the service goes down as it ends its batch
+    EXPECT_EQ(Send(endOfBatch), "\x06");
+    EXPECT_TRUE(deliver("A.DAT"));
 }
 
 // XMODEM has no header and no end of batch: a delivery is a repeat

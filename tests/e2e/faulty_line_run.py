@@ -212,8 +212,11 @@ class Run:
                time.monotonic() - began), flush=True)
 
     def send(self, rng, group, options, kind):
-        """Sends `group` until sz has it acknowledged (a twin: until its batch
-        ended); returns the attempts it took."""
+        """Sends `group` until sz has it acknowledged; returns the attempts it
+        took. (A twin is sent again only if its sender saw its batch end, which
+        only sz's success tells: once its file is acknowledged, a terminal that
+        sends it again after a failed end may be sending a new delivery or a
+        resend, and neither side can tell which.)"""
         names = [d.name for d in group]
         batch = kind == "batch"
         attempts = 0
@@ -230,7 +233,7 @@ class Run:
             self.last_status = status
             # As planned: the first two files in, the third not.
             self.failed_batches += batch and attempts == 1 and acknowledged == names[:2]
-            if status == 0 or (acknowledged == names and kind != "twins"):
+            if status == 0 or acknowledged == names:
                 break
         return attempts
 

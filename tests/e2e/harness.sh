@@ -1,7 +1,7 @@
 # Helpers of the shell tests that run the Linux service end to end: waiting,
-# a pseudo-terminal pair as the serial line, and a stand-in for systemd's
-# notification socket. Sourced; the helpers' background processes are in
-# `background_pids`, which stop_background ends.
+# a pseudo-terminal pair as the serial line, a stand-in for systemd's
+# notification socket, and the README's recipes. Sourced; the helpers'
+# background processes are in `background_pids`, which stop_background ends.
 
 background_pids=()
 
@@ -38,6 +38,15 @@ with open(sys.argv[2], "ab", 0) as log:
 ' "$1" "$2" &
     background_pids+=($!)
     wait_for 5 test -S "$1"
+}
+
+# The README's indented block whose first line starts with $2 ($1: the
+# README), unindented: the recipes the tests run as the README gives them.
+readme_block() {
+    awk -v first="$2" '
+        index($0, "    " first) == 1 { taking = 1 }
+        taking && !/^    / && !/^$/ { exit }
+        taking { sub(/^    /, ""); print }' "$1"
 }
 
 stop_background() {

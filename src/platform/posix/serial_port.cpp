@@ -7,6 +7,7 @@
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -97,6 +98,37 @@ std::optional<std::string> FlockHolderOf(const struct stat& line) {
                                      : std::nullopt;
 }
 
+// The whole line as one record lock, for fcntl(2).
+struct flock WholeLine(short type) {
+    struct flock lock {};
+    lock.l_type = type;
+    lock.l_whence = SEEK_SET;
+    return lock;
+}
+
+// Who holds the open line `fd`. The system names the owner of a record
+// lock to anyone who asks, so another vorlund is named also where a sandbox
+// hides the list of flock(2) locks (systemd's ProcSubset=pid); picocom,
+// which takes only the flock(2) lock, is found in that list.
+std::optional<std::string> HolderOf(int fd) {
+    struct flock probe = WholeLine(F_WRLCK);
+    if (::fcntl(fd, F_GETLK, &probe) == 0 && probe.l_type != F_UNLCK && probe.l_pid > 0 &&
+        probe.l_pid != ::getpid()) {
+        return DescribeProcess(probe.l_pid);
+    }
+    struct stat line {};
+    return ::fstat(fd, &line) == 0 ? FlockHolderOf(line) : std::nullopt;
+}
+
+// The slave side of a pseudo-terminal (the kernel's Unix 98 ptys).
+bool IsPseudoTerminal(int fd) {
+    constexpr unsigned kFirstMajor = 136;
+    constexpr unsigned kMajors = 8;
+    struct stat line {};
+    return ::fstat(fd, &line) == 0 && S_ISCHR(line.st_mode) &&
+           major(line.st_rdev) - kFirstMajor < kMajors;
+}
+
 }  // namespace
 
 bool SerialPort::SupportsBaudrate(std::int32_t baudrate) {
@@ -132,22 +164,34 @@ SerialPort SerialPort::Open(const std::string& device, const LineSettings& setti
     // A port is one program's at a time, as on the desktop the service comes
     // from: the flock(2) lock keeps out a second service and picocom, the
     // lock file minicom and cu, the exclusive mode any other program that
-    // opens the device after us.
+    // opens the device after us. The record lock only tells a second
+    // service who we are.
     if (::flock(fd.get(), LOCK_EX | LOCK_NB) != 0) {
         const int error = errno;
-        struct stat line {};
         if (error != EWOULDBLOCK) {
             return Failed(SystemErrorText(error));
         }
-        return Failed(
-            HeldByAnother(::fstat(fd.get(), &line) == 0 ? FlockHolderOf(line) : std::nullopt));
+        return Failed(HeldByAnother(HolderOf(fd.get())));
+    }
+    if (struct flock whole = WholeLine(F_WRLCK); ::fcntl(fd.get(), F_SETLK, &whole) != 0) {
+        const int error = errno;
+        if (error != EAGAIN && error != EACCES) {
+            return Failed(SystemErrorText(error));
+        }
+        return Failed(HeldByAnother(HolderOf(fd.get())));
     }
     std::optional<std::string> heldBy;
     DeviceLockFile lockFile = DeviceLockFile::Make(lockDirectory, device, heldBy);
     if (heldBy) {
         return Failed(HeldByAnother(heldBy));
     }
-    if (::ioctl(fd.get(), TIOCEXCL) != 0) {
+    // The exclusive mode belongs to the terminal, not to us: the kernel drops
+    // it only when the last descriptor of the device closes. On a
+    // pseudo-terminal the other side (socat) keeps it open, so a mode set by
+    // a service that was killed would keep its restart out (only
+    // CAP_SYS_ADMIN passes) for as long as that side lives. There the locks
+    // alone keep the line, as they end with us.
+    if (!IsPseudoTerminal(fd.get()) && ::ioctl(fd.get(), TIOCEXCL) != 0) {
         return Failed(SystemErrorText(errno));
     }
     if (!Configure(fd.get(), settings)) {

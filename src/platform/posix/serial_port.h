@@ -28,8 +28,9 @@ class SerialPort {
 
     // A closed port, with its Failure, when the device cannot be opened, is
     // not a terminal, is held by another program (by a lock file in
-    // `lockDirectory`, a flock(2) lock or the exclusive mode), or refuses the
-    // settings. An open port holds all three.
+    // `lockDirectory`, a flock(2) or record lock, or the exclusive mode), or
+    // refuses the settings. An open port holds the locks, and a real line
+    // (not a pseudo-terminal) the exclusive mode too.
     static SerialPort Open(const std::string& device, const LineSettings& settings,
                            const std::string& lockDirectory = kDeviceLockDirectory);
 
