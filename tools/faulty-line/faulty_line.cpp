@@ -191,6 +191,10 @@ int Run(int argc, char** argv) {
     const Options options = ParseOptions(argc, argv);
     std::unique_ptr<std::FILE, FileCloser> trace(
         options.trace.empty() ? nullptr : std::fopen(options.trace.c_str(), "w"));
+    if (trace) {
+        // Line by line: a run that is killed still leaves what it saw.
+        std::setvbuf(trace.get(), nullptr, _IOLBF, 0);
+    }
     // One generator for each direction and one for the drops: what the
     // sender sends meets the same faults however the answers' bytes and the
     // drops fall in between, so a seed repeats a run as far as timing allows.
