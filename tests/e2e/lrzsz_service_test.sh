@@ -41,6 +41,9 @@ make_file() {
 }
 exports_of() { grep -l "^Z$1A" "$app"/Out/* 2>/dev/null | wc -l; }
 export_count() { find "$app/Out" -maxdepth 1 -type f ! -name '.*' 2>/dev/null | wc -l; }
+# Counted afresh on every try: the sender hears that a file arrived once it
+# is safe, and its export follows.
+exports_reach() { test "$(export_count)" -eq "$1"; }
 
 # A ZMODEM sender that reads an invitation ('C') after its own request
 # falls back to YMODEM, as lrzsz's sz does; the service invites at the start
@@ -64,7 +67,7 @@ deliver() {
     case " ${options[*]} " in *" --ymodem "* | *" --xmodem "*) ;; *) await_invitation ;; esac
     (cd "$work" && timeout 60 sz "${options[@]}" "${files[@]}" <terminal >terminal 2>>sz.log) ||
         fail "sz ${options[*]}: exit $?"
-    wait_for 10 test "$(export_count)" -eq $((before + $2)) || fail "sz ${options[*]}: exports"
+    wait_for 10 exports_reach $((before + $2)) || fail "sz ${options[*]}: exports"
     for k in $(seq "$first" "$n"); do
         [ "$(exports_of $k)" -eq 1 ] || fail "sz ${options[*]}: file $k exported $(exports_of $k) times"
     done
@@ -99,7 +102,7 @@ last=
 until [ "$(size_now)" = "$last" ]; do last=$(size_now); sleep 1.2; done
 before=$(export_count)
 (cd "$work" && timeout 60 sz -r "f$n.dat" <terminal >terminal 2>>sz.log) || fail "sz -r: exit $?"
-wait_for 10 test "$(export_count)" -eq $((before + 1)) || fail "sz -r: no export"
+wait_for 10 exports_reach $((before + 1)) || fail "sz -r: no export"
 [ "$(exports_of $n)" -eq 1 ] || fail "the resumed file exported $(exports_of $n) times"
 cmp -s "$work/f$n.dat" "$app/Spool/X.DAT" || fail "the resumed X.DAT differs"
 grep -qE "^<6>Överföringen fortsatte där den avbröts: f$n.dat: [0-9]{5,} av $(stat -c %s "$work/f$n.dat") byte$" "$work/stderr" ||

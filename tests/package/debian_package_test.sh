@@ -184,6 +184,8 @@ start_service() {
 }
 
 exports_of() { find "$1" -maxdepth 1 -type f ! -name '.*' 2>/dev/null; }
+# Looked for afresh on every try of wait_for.
+has_export() { [ -n "$(exports_of "$1")" ]; }
 
 # deliver TERMINAL FILE: sends FILE as a terminal would.
 deliver() {
@@ -204,7 +206,7 @@ start_service plain "$unit"
     fail "the service did not report ready"
 example=$source_dir/examples/app/Spool/X.DAT
 deliver "$work/terminal" "$example"
-wait_for 20 test -n "$(exports_of "$root/var/lib/vorlund/Out")" || fail "no export"
+wait_for 20 has_export "$root/var/lib/vorlund/Out" || fail "no export"
 # The golden export was made with ';' as separator; the packaged settings
 # give ','.
 if ! cmp -s "$(exports_of "$root/var/lib/vorlund/Out")" \

@@ -39,7 +39,7 @@ deliver "$work/cradle1.terminal" "$work/first.dat"
 deliver "$work/cradle2.terminal" "$work/second.dat"
 for cradle in cradle1 cradle2; do
     dir=$root/var/lib/vorlund/$cradle
-    wait_for 10 test -n "$(exports_of "$dir/Out")" || fail "$cradle: no export"
+    wait_for 10 has_export "$dir/Out" || fail "$cradle: no export"
     [ "$(readlink "$dir/Vorlund.ini")" = "$root/etc/vorlund/$cradle.ini" ] ||
         fail "$cradle: its settings are not linked into its directory"
     [ "$(stat -c %a "$dir/Out")" = 2775 ] || fail "$cradle: Out is not shared with the group"
@@ -123,7 +123,7 @@ printf 'SerialDevice=%s\n' "$work/ttyNET0" >"$work/third/Vorlund.ini"
 third_pid=$!
 background_pids+=("$third_pid")
 deliver "$work/net.terminal" "$work/first.dat"
-wait_for 10 test -n "$(exports_of "$work/third/Out")" || fail "no export over the network line"
+wait_for 10 has_export "$work/third/Out" || fail "no export over the network line"
 [ "$(cat "$(exports_of "$work/third/Out")")" = "$(printf 'A1,3\r')" ] ||
     fail "the export over the network line"
 stop_now "$third_pid"
