@@ -43,13 +43,14 @@ TEST(CommandLineTest, TakesOneDirectoryHelpAndVersionAndNothingElse) {
         argv.insert(argv.end(), c.arguments.begin(), c.arguments.end());
         const CommandLine line =
             ParseCommandLine(static_cast<int>(argv.size()), argv.data(), c.takesFile);
-        SCOPED_TRACE(testing::PrintToString(c.arguments));
-        EXPECT_EQ(line.action, c.action);
+        const std::string arguments = testing::PrintToString(c.arguments);
+        EXPECT_EQ(line.action, c.action) << arguments;
         if (c.action == Action::kRun) {
-            EXPECT_EQ(line.appDir.value_or("(none)"), c.appDirOrError ? c.appDirOrError : "(none)");
-            EXPECT_EQ(line.file.value_or("(none)"), c.file ? c.file : "(none)");
+            EXPECT_EQ(line.appDir.value_or("(none)"), c.appDirOrError ? c.appDirOrError : "(none)")
+                << arguments;
+            EXPECT_EQ(line.file.value_or("(none)"), c.file ? c.file : "(none)") << arguments;
         } else if (c.action == Action::kUsageError) {
-            EXPECT_EQ(line.error, c.appDirOrError);
+            EXPECT_EQ(line.error, c.appDirOrError) << arguments;
         }
     }
 }

@@ -84,18 +84,18 @@ TEST_F(CycleTest, RefusedFirstStartShowsItsMessageThenCloses) {
 TEST_F(CycleTest, ReceivedFileIsConvertedAndTheReceptionRestarted300msLater) {
     StartReceiving();
     for (const std::int16_t final : {1, 0}) {
-        SCOPED_TRACE(final);
         loop.ClearRecords();
         const VirtualTime t = loop.Now() + 400;
         ctl.RaiseAt(t, kFileReceived, final);
         loop.RunUntil(t + 299);
-        EXPECT_TRUE(frm->Timer2.Enabled());
+        EXPECT_TRUE(frm->Timer2.Enabled()) << final;
         loop.RunUntil(t + 1000);
         EXPECT_EQ(loop.Records(), (std::vector<Record>{{t, "OnProtocolMessage 1000"},
                                                        {t, "ConvertReceivedFile -> 0"},
                                                        {t + 300, "IsProtocolRunning -> 1"},
                                                        {t + 300, "StopRunning"},
-                                                       DownloadAt(t + 300)}));
+                                                       DownloadAt(t + 300)}))
+            << final;
     }
 }
 

@@ -349,7 +349,7 @@ TEST_F(YmodemReceiverTest, ABurstOfHeaderCopiesIsAnsweredOnce) {
 
 TEST_F(YmodemReceiverTest, BlocksOutOfSequenceCancelTheTransfer) {
     for (const std::string& wrong : {Block(3, "skips a block"), Block(0, "back to the header")}) {
-        SCOPED_TRACE(::testing::PrintToString(wrong.substr(0, 3)));
+        const std::string which = ::testing::PrintToString(wrong.substr(0, 3));
         CollectingSink sink;
         YmodemReceiver receiver(now_, sink);
         receiver.Receive(Header("X.DAT\0"
@@ -358,12 +358,12 @@ TEST_F(YmodemReceiverTest, BlocksOutOfSequenceCancelTheTransfer) {
                          now_);
         receiver.TakeOutput();
         receiver.Receive(wrong, now_);
-        EXPECT_EQ(receiver.TakeOutput(), kCancel);
+        EXPECT_EQ(receiver.TakeOutput(), kCancel) << which;
         const auto outcome = receiver.TakeOutcome();
-        ASSERT_TRUE(outcome.has_value());
-        EXPECT_EQ(outcome->kind, Kind::kProtocolError);
-        EXPECT_EQ(outcome->name, "X.DAT");
-        EXPECT_FALSE(receiver.TransferInProgress());
+        ASSERT_TRUE(outcome.has_value()) << which;
+        EXPECT_EQ(outcome->kind, Kind::kProtocolError) << which;
+        EXPECT_EQ(outcome->name, "X.DAT") << which;
+        EXPECT_FALSE(receiver.TransferInProgress()) << which;
     }
 }
 
