@@ -259,7 +259,11 @@ void ProtocolRecogniser::AnswerLoneEnd(Time now) {
 void ProtocolRecogniser::Invite(Time now) {
     ++invitations_;
     output_.push_back(invitations_ % kChecksumInvitationEvery == 0 ? kNak : kCrcRequest);
-    nextInvitation_ = now + kInvitationInterval;
+    const bool pause = ++invitationsInARow_ == kInvitationsInARow;
+    if (pause) {
+        invitationsInARow_ = 0;
+    }
+    nextInvitation_ = now + (pause ? kInvitationPause : kInvitationInterval);
 }
 
 void ProtocolRecogniser::Tick(Time now) {

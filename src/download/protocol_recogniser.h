@@ -4,8 +4,12 @@
 //
 // It invites with YMODEM's 'C' every few seconds, which XMODEM senders with
 // a CRC and YMODEM senders answer, and now and then with NAK, the original
-// protocol's invitation, for the senders that know only the checksum. It
-// never sends ZMODEM's ZRINIT unasked: a ZMODEM sender announces itself
+// protocol's invitation, for the senders that know only the checksum. After
+// every few invitations it pauses for longer than a ZMODEM sender waits for
+// an answer: one left waiting by a restart or a lost answer reads each
+// invitation as a stray byte, which starts its wait afresh, and only a quiet
+// line lets it give up waiting and say its piece again. It never sends
+// ZMODEM's ZRINIT unasked: a ZMODEM sender announces itself
 // (ZRQINIT, which it repeats while it hears nothing), and is answered at
 // once, while a ZRINIT read by an XMODEM or YMODEM sender that waits for
 // 'C' can derail it.
@@ -37,8 +41,11 @@ namespace vorlund {
 
 class ProtocolRecogniser final : public ProtocolReceiver {
   public:
-    // How often a waiting line is invited.
+    // How often a waiting line is invited, so many times in a row; then the
+    // line stays quiet for longer than a ZMODEM sender's ten seconds.
     static constexpr Time kInvitationInterval{3000};
+    static constexpr int kInvitationsInARow = 3;
+    static constexpr Time kInvitationPause{12000};
     // Every so many invitations is a NAK rather than a 'C'.
     static constexpr int kChecksumInvitationEvery = 5;
     // The line is quiet after this long without a byte.
@@ -103,6 +110,7 @@ class ProtocolRecogniser final : public ProtocolReceiver {
     Time lastByte_{};
     Time nextInvitation_{};
     int invitations_ = 0;
+    int invitationsInARow_ = 0;
     bool loneEnd_ = false;       // an end of transmission, if nothing follows it
     bool inviteAtQuiet_ = false;  // a damaged block: its sender waits for an answer
 };

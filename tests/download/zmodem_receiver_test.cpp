@@ -184,7 +184,6 @@ TEST_F(ZmodemReceiverTest, HostileSendersEndTheirTransfer) {
          std::string(20, '\0') + Hex(FrameType::kNak)},
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(c.what);
         ZmodemReceiver hostile(now, sink, kLargest);
         hostile.Receive(Hex(FrameType::kRqInit) + c.frames, now);
         std::vector<Kind> kinds;
@@ -195,12 +194,12 @@ TEST_F(ZmodemReceiverTest, HostileSendersEndTheirTransfer) {
             for (int burst = 0; burst < 3; ++burst) hostile.Receive(c.again, at);
             at += ZmodemReceiver::kFrameTimeout;
             hostile.Tick(at);
-            ASSERT_TRUE(!hostile.NextDeadline() || *hostile.NextDeadline() > at);
+            ASSERT_TRUE(!hostile.NextDeadline() || *hostile.NextDeadline() > at) << c.what;
         }
         while (auto outcome = hostile.TakeOutcome()) kinds.push_back(outcome->kind);
-        EXPECT_FALSE(hostile.TransferInProgress());
-        EXPECT_EQ(kinds, std::vector<Kind>{c.kind});
-        EXPECT_NE(hostile.TakeOutput().find(cancel), std::string::npos);
+        EXPECT_FALSE(hostile.TransferInProgress()) << c.what;
+        EXPECT_EQ(kinds, std::vector<Kind>{c.kind}) << c.what;
+        EXPECT_NE(hostile.TakeOutput().find(cancel), std::string::npos) << c.what;
     }
 }
 
@@ -209,19 +208,18 @@ TEST_F(ZmodemReceiverTest, HostileSendersEndTheirTransfer) {
 TEST_F(ZmodemReceiverTest, APartKeptIsContinuedOnlyOnceTheSenderProvesIt) {
     const std::string offer = Offer(std::string("X.DAT\0" "8 14000000000", 19), zmodem::kResume);
     for (const bool proven : {true, false}) {
-        SCOPED_TRACE(proven);
         sink.part = "1234";
         ZmodemReceiver resumed(now, sink, kLargest);
         resumed.Receive(Hex(FrameType::kRqInit) + offer, now);
-        EXPECT_EQ(resumed.TakeOutput(), kReady + Hex(FrameType::kCrc, 4));
+        EXPECT_EQ(resumed.TakeOutput(), kReady + Hex(FrameType::kCrc, 4)) << proven;
         resumed.Receive(Hex(FrameType::kCrc, Crc32::Of(proven ? "1234" : "12x4")), now);
-        EXPECT_EQ(resumed.TakeOutput(), Hex(FrameType::kRPos, proven ? 4 : 0));
+        EXPECT_EQ(resumed.TakeOutput(), Hex(FrameType::kRPos, proven ? 4 : 0)) << proven;
         resumed.Receive(Bin(FrameType::kData, proven ? 4 : 0) +
                             Data(proven ? "5678" : "12345678", zmodem::kCrcEnd) +
                             Bin(FrameType::kEof, 8),
                         now);
-        EXPECT_EQ(sink.stored, "12345678");
-        EXPECT_EQ(resumed.TakeOutcome()->resumedFrom, proven ? 4u : 0u);
+        EXPECT_EQ(sink.stored, "12345678") << proven;
+        EXPECT_EQ(resumed.TakeOutcome()->resumedFrom, proven ? 4u : 0u) << proven;
     }
     // A sender that gives no CRC: its modification time must vouch for it.
     sink.part = "1234";
@@ -256,18 +254,37 @@ TEST(ProtocolRecogniserTest, TheFirstFramesChooseTheProtocol) {
         {"a ZMODEM-like run in noise", "**\x18" "Bzz", std::nullopt, ""},
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(c.what);
         Sink sink;
         milliseconds now{1000};
         ProtocolRecogniser recogniser(now, sink, TransferEnding{true, now, LineProtocol::kYmodem},
                                       kLargest);
-        EXPECT_EQ(recogniser.TakeOutput(), "C");
+        EXPECT_EQ(recogniser.TakeOutput(), "C") << c.what;
         recogniser.Receive(c.bytes, now);
         now += ProtocolRecogniser::kByteTimeout;
         recogniser.Tick(now);
-        EXPECT_EQ(recogniser.Protocol(), c.protocol);
-        EXPECT_EQ(recogniser.TakeOutput(), c.answer);
+        EXPECT_EQ(recogniser.Protocol(), c.protocol) << c.what;
+        EXPECT_EQ(recogniser.TakeOutput(), c.answer) << c.what;
     }
+}
+
+// A waiting line is invited three times, 3 s apart, then left quiet for
+// longer than a ZMODEM sender waits for an answer: one left waiting takes
+// every invitation for noise that starts its wait afresh. Every fifth
+// invitation is the checksum's NAK.
+TEST(ProtocolRecogniserTest, InvitesInThreesWithAQuietSpellBetween) {
+    Sink sink;
+    milliseconds now{0};
+    ProtocolRecogniser recogniser(now, sink, TransferEnding{}, kLargest);
+    std::vector<std::pair<long long, std::string>> invitations;
+    for (; now <= 40s; now += 500ms) {
+        recogniser.Tick(now);
+        if (std::string out = recogniser.TakeOutput(); !out.empty()) {
+            invitations.emplace_back(now.count() / 1000, out);
+        }
+    }
+    const std::vector<std::pair<long long, std::string>> expected = {
+        {0, "C"}, {3, "C"}, {6, "C"}, {18, "C"}, {21, "\x15"}, {24, "C"}, {36, "C"}, {39, "C"}};
+    EXPECT_EQ(invitations, expected);
 }
 
 }  // namespace
