@@ -40,7 +40,9 @@ make_file() {
     for i in $(seq 1 "$2"); do printf 'Z%dA%05d;%d\r\n' "$1" "$i" $((i % 7 + 1)); done >"$work/f$1.dat"
 }
 exports_of() { grep -l "^Z$1A" "$app"/Out/* 2>/dev/null | wc -l; }
-export_count() { find "$app/Out" -maxdepth 1 -type f ! -name '.*' 2>/dev/null | wc -l; }
+# Out is made by the service as it starts, which may not have happened yet
+# (a build with the sanitizers starts slowly): then there is none.
+export_count() { { find "$app/Out" -maxdepth 1 -type f ! -name '.*' 2>/dev/null || true; } | wc -l; }
 # Counted afresh on every try: the sender hears that a file arrived once it
 # is safe, and its export follows.
 exports_reach() { test "$(export_count)" -eq "$1"; }
