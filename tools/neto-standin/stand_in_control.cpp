@@ -7,6 +7,7 @@
 
 #include "crash.h"
 #include "module.h"
+#include "variant_text.h"
 
 namespace standin {
 
@@ -40,26 +41,6 @@ constexpr std::array<Member, 12> kMembers = {{
     {L"StopRunning", kStopRunningId},
     {L"IsProtocolRunning", kIsProtocolRunningId},
 }};
-
-std::string Utf8(std::wstring_view text) {
-    if (text.empty()) {
-        return {};
-    }
-    const int size = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
-                                         nullptr, 0, nullptr, nullptr);
-    std::string result(static_cast<std::size_t>(size), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), result.data(), size,
-                        nullptr, nullptr);
-    return result;
-}
-
-std::wstring Wide(const std::string& text) {
-    const int size = MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, nullptr, 0);
-    std::wstring result(static_cast<std::size_t>(size), L'\0');
-    MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, result.data(), size);
-    result.resize(result.size() - 1);
-    return result;
-}
 
 // A result that reads as no number, which says when it is freed: a caller
 // that fails to read it must still release it.
@@ -114,29 +95,6 @@ bool WindowOfThisProcess(const std::string& className) {
     WindowSearch search{className, false};
     EnumWindows(MatchOwnWindow, reinterpret_cast<LPARAM>(&search));
     return search.found;
-}
-
-// The argument as a variant of `type`, whatever form the caller passed it in.
-bool Coerce(const VARIANT& argument, VARTYPE type, VARIANT& converted) {
-    VariantInit(&converted);
-    VARIANT direct;
-    VariantInit(&direct);
-    if (FAILED(VariantCopyInd(&direct, const_cast<VARIANT*>(&argument)))) {
-        return false;
-    }
-    const HRESULT hr = VariantChangeType(&converted, &direct, 0, type);
-    VariantClear(&direct);
-    return SUCCEEDED(hr);
-}
-
-std::string Describe(const VARIANT& argument) {
-    VARIANT text;
-    std::string value = "?";
-    if (Coerce(argument, VT_BSTR, text)) {
-        value = Utf8(text.bstrVal ? text.bstrVal : L"");
-        VariantClear(&text);
-    }
-    return "vt=" + std::to_string(argument.vt) + " " + value;
 }
 
 }  // namespace
