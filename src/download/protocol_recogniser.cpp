@@ -259,10 +259,7 @@ void ProtocolRecogniser::AnswerLoneEnd(Time now) {
 void ProtocolRecogniser::Invite(Time now) {
     ++invitations_;
     output_.push_back(invitations_ % kChecksumInvitationEvery == 0 ? kNak : kCrcRequest);
-    const bool pause = ++invitationsInARow_ == kInvitationsInARow;
-    if (pause) {
-        invitationsInARow_ = 0;
-    }
+    const bool pause = invitations_ % kInvitationsInARow == 0;
     nextInvitation_ = now + (pause ? kInvitationPause : kInvitationInterval);
 }
 

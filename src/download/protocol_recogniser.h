@@ -110,7 +110,6 @@ class ProtocolRecogniser final : public ProtocolReceiver {
     Time lastByte_{};
     Time nextInvitation_{};
     int invitations_ = 0;
-    int invitationsInARow_ = 0;
     bool loneEnd_ = false;       // an end of transmission, if nothing follows it
     bool inviteAtQuiet_ = false;  // a damaged block: its sender waits for an answer
 };

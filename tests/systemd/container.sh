@@ -1,9 +1,10 @@
 # A Debian root booted with systemd as its PID 1 under systemd-nspawn, for
-# the tests that need a real service manager. Sourced, in a mount namespace
-# of the caller's own (unshare --mount --propagation private): the root is
-# made once with debootstrap and kept, each boot runs on a throwaway overlay
-# of it, and nothing on the host changes but the cgroup directories of the
-# boot, removed after it.
+# the tests that need a real service manager. Sourced after the end-to-end
+# tests' harness.sh (its wait_for), in a mount namespace of the caller's own
+# (unshare --mount --propagation private): the root is made once with
+# debootstrap and kept, each boot runs on a throwaway overlay of it, and
+# nothing on the host changes but the cgroup directories of the boot,
+# removed after it.
 #
 # These machines run no systemd of their own (no D-Bus, /run on disk, a
 # hybrid cgroup tree), so nspawn is started as it would be from a unit:
@@ -131,14 +132,8 @@ inside() {
         env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin LANG=C.UTF-8 "$@"
 }
 
-inside_wait() {
-    local limit=$(($(date +%s%N) / 1000000 + $1 * 1000))
-    shift
-    until inside "$@" 2>/dev/null; do
-        [ $(($(date +%s%N) / 1000000)) -lt "$limit" ] || return 1
-        sleep 0.05
-    done
-}
+inside_quietly() { inside "$@" 2>/dev/null; }
+inside_wait() { wait_for "$1" inside_quietly "${@:2}"; }
 
 container_poweroff() {
     if [ -n "${container_nspawn:-}" ]; then

@@ -16,8 +16,8 @@
 # debootstrap from the host's Debian mirror, and reused. Exits with 77 where
 # the machine cannot boot a container.
 set -uo pipefail
-source "$(dirname "$0")/container.sh"
 source "$(dirname "$0")/../e2e/harness.sh"
+source "$(dirname "$0")/container.sh"
 if [ -z "${VORLUND_IN_NAMESPACE:-}" ]; then
     reason=$(container_unsupported)
     if [ -n "$reason" ]; then
