@@ -21,8 +21,13 @@ bool Named(const YmodemHeader& header) {
 }  // namespace
 
 DownloadSession::DownloadSession(DeliveryHandOff& handOff, DownloadObserver& observer,
-                                 std::uint64_t largestFile, PartialDeliveries* partials)
-    : handOff_(handOff), observer_(observer), largestFile_(largestFile), partials_(partials) {}
+                                 std::uint64_t largestFile, PartialDeliveries* partials,
+                                 ProtocolChoice protocol)
+    : handOff_(handOff),
+      observer_(observer),
+      largestFile_(largestFile),
+      partials_(partials),
+      protocol_(protocol) {}
 
 DownloadSession::~DownloadSession() {
     receiver_.reset();
@@ -36,7 +41,7 @@ void DownloadSession::Start(Time now) {
     // cancel among them would end the next sender before it began.
     output_.clear();
     receiver_ = std::make_unique<ProtocolRecogniser>(now, static_cast<TransferSink&>(*this),
-                                                     lastEnding_, largestFile_);
+                                                     lastEnding_, largestFile_, protocol_);
 }
 
 void DownloadSession::Stop(Time now) {

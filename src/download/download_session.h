@@ -34,6 +34,7 @@
 #include "download/download_observer.h"
 #include "download/protocol_recogniser.h"
 #include "download/ymodem_receiver.h"
+#include "settings/protocol_setting.h"
 
 namespace vorlund {
 
@@ -44,10 +45,11 @@ class DownloadSession final : private TransferSink {
     // `largestFile`: the largest file a transfer may bring; one larger is
     // refused before it fills the disk, or a write fails beyond a limit of
     // the process. `partials`: where transfers cut off are kept; none keeps
-    // nothing.
+    // nothing. `protocol`: the protocols the line is received with.
     DownloadSession(DeliveryHandOff& handOff, DownloadObserver& observer,
                     std::uint64_t largestFile = YmodemReceiver::kLargestFile,
-                    PartialDeliveries* partials = nullptr);
+                    PartialDeliveries* partials = nullptr,
+                    ProtocolChoice protocol = ProtocolChoice::kAuto);
     ~DownloadSession() override;
     DownloadSession(const DownloadSession&) = delete;
     DownloadSession& operator=(const DownloadSession&) = delete;
@@ -90,6 +92,7 @@ class DownloadSession final : private TransferSink {
     DownloadObserver& observer_;
     const std::uint64_t largestFile_;
     PartialDeliveries* const partials_;
+    const ProtocolChoice protocol_;
     std::unique_ptr<ProtocolRecogniser> receiver_;
     std::optional<IncomingDelivery> incoming_;
     std::optional<DeliveryHeader> header_;

@@ -58,8 +58,8 @@ class YmodemSession final : public ProtocolReceiver {
 
 ProtocolRecogniser::ProtocolRecogniser(Time now, TransferSink& sink,
                                        std::optional<TransferEnding> lastEnding,
-                                       std::uint64_t largestFile)
-    : sink_(sink), largestFile_(largestFile), lastEnding_(lastEnding) {
+                                       std::uint64_t largestFile, ProtocolChoice choice)
+    : sink_(sink), largestFile_(largestFile), choice_(choice), lastEnding_(lastEnding) {
     if (lastEnding_ && lastEnding_->protocol == LineProtocol::kZmodem && lastEnding_->senderWaits) {
         // Its file is in, and it waits for an answer to what it sent next.
         Handover(std::make_unique<ZmodemReceiver>(now, sink_, largestFile_, true),
@@ -120,7 +120,7 @@ void ProtocolRecogniser::Recognise(Time now, bool quiet) {
         if (!zmodem) {
             return;  // it may still become a header
         }
-        if (*zmodem) {
+        if (*zmodem && Takes(LineProtocol::kZmodem)) {
             const std::string bytes = std::exchange(held_, {});
             Handover(std::make_unique<ZmodemReceiver>(now, sink_, largestFile_),
                      LineProtocol::kZmodem, {}, now);
@@ -176,7 +176,7 @@ void ProtocolRecogniser::ScanBlocks(Time now, bool quiet) {
 
 void ProtocolRecogniser::ScanBlock(Event block, Time now) {
     loneEnd_ = false;
-    if (block.number == 0) {
+    if (block.number == 0 && Takes(LineProtocol::kYmodem)) {
         // A header: taken as a header with its CRC, whichever check it
         // came with.
         block.checksum = false;
@@ -184,7 +184,7 @@ void ProtocolRecogniser::ScanBlock(Event block, Time now) {
                  YmodemFrameScanner::Frame(block) + scanner_.TakePending() +
                      std::exchange(held_, {}),
                  now);
-    } else if (block.number == 1) {
+    } else if (block.number == 1 && Takes(LineProtocol::kXmodem)) {
         Handover(std::make_unique<XmodemReceiver>(now, sink_, largestFile_, block.checksum),
                  LineProtocol::kXmodem,
                  YmodemFrameScanner::Frame(block) + scanner_.TakePending() +
@@ -345,6 +345,20 @@ void ProtocolRecogniser::RememberEnding(TransferEnding ending) {
     if (active_) {
         active_->RememberEnding(ending);
     }
+}
+
+bool ProtocolRecogniser::Takes(LineProtocol protocol) const {
+    switch (choice_) {
+        case ProtocolChoice::kAuto:
+            return true;
+        case ProtocolChoice::kZmodem:
+            return protocol == LineProtocol::kZmodem;
+        case ProtocolChoice::kYmodem:
+            return protocol == LineProtocol::kYmodem;
+        case ProtocolChoice::kXmodem:
+            return protocol == LineProtocol::kXmodem;
+    }
+    return true;
 }
 
 std::size_t ProtocolRecogniser::HeldBytes() const {

@@ -36,6 +36,7 @@
 #include "download/transfer_sink.h"
 #include "download/ymodem_frame_scanner.h"
 #include "download/zmodem_receiver.h"
+#include "settings/protocol_setting.h"
 
 namespace vorlund {
 
@@ -56,8 +57,9 @@ class ProtocolRecogniser final : public ProtocolReceiver {
 
     // Starts the session: a sender the previous one left waiting is asked to
     // go on; otherwise the line is invited. The sink must outlive it.
+    // `choice`: the protocols it takes; auto, every one.
     ProtocolRecogniser(Time now, TransferSink& sink, std::optional<TransferEnding> lastEnding,
-                       std::uint64_t largestFile);
+                       std::uint64_t largestFile, ProtocolChoice choice = ProtocolChoice::kAuto);
     ~ProtocolRecogniser() override;
 
     void Receive(std::string_view bytes, Time now) override;
@@ -94,8 +96,12 @@ class ProtocolRecogniser final : public ProtocolReceiver {
     // it holds nothing of a sender.
     void AfterReceiver(Time now);
 
+    // Whether the line is received with `protocol`.
+    bool Takes(LineProtocol protocol) const;
+
     TransferSink& sink_;
     std::uint64_t largestFile_;
+    ProtocolChoice choice_;
     std::unique_ptr<ProtocolReceiver> active_;
     std::optional<LineProtocol> protocol_;
     // The active receiver when it is ZMODEM's.

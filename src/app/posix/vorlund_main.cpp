@@ -36,6 +36,7 @@
 #include "platform/posix/posix_platform.h"
 #include "platform/posix/service_manager.h"
 #include "settings/load_service_settings.h"
+#include "settings/protocol_setting.h"
 #include "settings/settings_file.h"
 
 namespace vorlund {
@@ -72,12 +73,17 @@ constexpr char kSettingsReadAtStart[] =
     "Inst\xE4llningarna l\xE4ses bara vid start; starta om tj\xE4nsten f\xF6r att anv\xE4nda "
     "\xE4ndringar";
 
-// The serial device in place of /dev/ttyS<COMport - 1>, when the settings
-// file names one.
-std::string SerialDeviceSetting(const Platform& platform, const std::string& appDir) {
+// The Linux service's own keys of the settings file: the serial device in
+// place of /dev/ttyS<COMport - 1>, when it names one, and the protocol.
+struct ServiceLineSettings {
+    std::string serialDevice;
+    ProtocolChoice protocol = ProtocolChoice::kAuto;
+};
+
+ServiceLineSettings ReadLineSettings(const Platform& platform, const std::string& appDir) {
     SettingsFile file;
     file.Load(platform, appDir + "Vorlund.ini");
-    return file.Value("SerialDevice");
+    return {file.Value("SerialDevice"), ProtocolSetting(file).value_or(ProtocolChoice::kAuto)};
 }
 
 int RunService(const std::optional<std::string>& appDir) {
@@ -128,8 +134,9 @@ int RunService(const std::optional<std::string>& appDir) {
     PartialDeliveries partials(platform, settings.SpoolDir,
                                std::chrono::duration_cast<DownloadSession::Time>(
                                    EventLoop::Clock::now().time_since_epoch()));
-    DownloadSession download(**handOff, report, largestFile, &partials);
-    SerialNetoCtl netoCtl(loop, download, report, SerialDeviceSetting(platform, settings.AppDir));
+    const ServiceLineSettings line = ReadLineSettings(platform, settings.AppDir);
+    DownloadSession download(**handOff, report, largestFile, &partials, line.protocol);
+    SerialNetoCtl netoCtl(loop, download, report, line.serialDevice);
     journal.SetStatus(kWaitingForDelivery, netoCtl.DevicePath());
 
     TfrmMain frmMain(shell, netoCtl, settings, **handOff, ApplicationTitle(executable),
