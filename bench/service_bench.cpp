@@ -24,7 +24,7 @@
 #include <utility>
 #include <vector>
 
-#include "download/crc16_xmodem.h"
+#include "download/blocks/crc16_xmodem.h"
 
 namespace {
 

@@ -13,9 +13,9 @@
 #include <string>
 #include <string_view>
 
-#include "download/crc16_xmodem.h"
+#include "download/blocks/crc16_xmodem.h"
 #include "download/protocol_recogniser.h"
-#include "download/zmodem_frame.h"
+#include "download/zmodem/zmodem_frame.h"
 
 namespace {
 
@@ -32,7 +32,7 @@ void Expect(bool holds) {
 // would, and keeps a part for a resume.
 class CheckingSink final : public TransferSink {
   public:
-    Status Begin(const YmodemHeader&, bool) override {
+    Status Begin(const FileOffer&, bool) override {
         Expect(!open_);
         open_ = true;
         size_ = 0;
@@ -55,11 +55,11 @@ class CheckingSink final : public TransferSink {
         Expect(open_);
         open_ = false;
     }
-    std::optional<StagedPart> FindStagedPart(const YmodemHeader&) override {
+    std::optional<StagedPart> FindStagedPart(const FileOffer&) override {
         Expect(!open_);
         return StagedPart{100, 0x12345678};
     }
-    Status Continue(const YmodemHeader&, bool) override {
+    Status Continue(const FileOffer&, bool) override {
         Expect(!open_);
         open_ = true;
         size_ = 100;

@@ -8,7 +8,7 @@
 #include <cstdlib>
 #include <string_view>
 
-#include "download/ymodem_receiver.h"
+#include "download/ymodem/ymodem_receiver.h"
 
 namespace {
 
@@ -19,7 +19,7 @@ constexpr std::uint64_t kLargest = 4096;
 // would.
 class CheckingSink final : public YmodemReceiver::FileSink {
   public:
-    vorlund::Status Begin(const vorlund::YmodemHeader&, bool) override {
+    vorlund::Status Begin(const vorlund::FileOffer&, bool) override {
         Expect(!open_);
         open_ = true;
         size_ = 0;

@@ -3,18 +3,18 @@
 #include <algorithm>
 #include <utility>
 
-#include "download/xmodem_receiver.h"
+#include "download/xmodem/xmodem_receiver.h"
 
 namespace vorlund {
 namespace {
 
 // The delivery's header as the ledger records it; empty for a transfer that
 // had none (XMODEM), whose bytes alone tell its resend.
-DeliveryHeader Recorded(const YmodemHeader& header) {
+DeliveryHeader Recorded(const FileOffer& header) {
     return DeliveryHeader{header.name, header.size, header.modified};
 }
 
-bool Named(const YmodemHeader& header) {
+bool Named(const FileOffer& header) {
     return !header.name.empty();
 }
 
@@ -127,7 +127,7 @@ void DownloadSession::TakeOutcomes(Time now) {
     }
 }
 
-Status DownloadSession::Begin(const YmodemHeader& header, bool continuesBatch) {
+Status DownloadSession::Begin(const FileOffer& header, bool continuesBatch) {
     if (Status opened = Open(header, continuesBatch); !opened) {
         return opened;
     }
@@ -138,7 +138,7 @@ Status DownloadSession::Begin(const YmodemHeader& header, bool continuesBatch) {
     return {};
 }
 
-Status DownloadSession::Open(const YmodemHeader& header, bool continuesBatch) {
+Status DownloadSession::Open(const FileOffer& header, bool continuesBatch) {
     // A transfer begins: the batch on the line is this one's now, and an
     // XMODEM sender not yet heard from stays a candidate.
     endUnheard_ = false;
@@ -178,7 +178,7 @@ void DownloadSession::BatchEnded() {
     handOff_.EndBatch();
 }
 
-std::optional<TransferSink::StagedPart> DownloadSession::FindStagedPart(const YmodemHeader& header) {
+std::optional<TransferSink::StagedPart> DownloadSession::FindStagedPart(const FileOffer& header) {
     if (!partials_ || !Named(header)) {
         return std::nullopt;
     }
@@ -189,7 +189,7 @@ std::optional<TransferSink::StagedPart> DownloadSession::FindStagedPart(const Ym
     return StagedPart{part_->bytes, part_->crc32};
 }
 
-Status DownloadSession::Continue(const YmodemHeader& header, bool continuesBatch) {
+Status DownloadSession::Continue(const FileOffer& header, bool continuesBatch) {
     if (!part_) {
         return Failure{"no part of the file is kept"};
     }

@@ -32,8 +32,8 @@
 #include "delivery/delivery_hand_off.h"
 #include "delivery/partial_deliveries.h"
 #include "download/download_observer.h"
+#include "download/protocol_receiver.h"
 #include "download/protocol_recogniser.h"
-#include "download/ymodem_receiver.h"
 #include "settings/protocol_setting.h"
 
 namespace vorlund {
@@ -47,7 +47,7 @@ class DownloadSession final : private TransferSink {
     // the process. `partials`: where transfers cut off are kept; none keeps
     // nothing. `protocol`: the protocols the line is received with.
     DownloadSession(DeliveryHandOff& handOff, DownloadObserver& observer,
-                    std::uint64_t largestFile = YmodemReceiver::kLargestFile,
+                    std::uint64_t largestFile = kLargestTransfer,
                     PartialDeliveries* partials = nullptr,
                     ProtocolChoice protocol = ProtocolChoice::kAuto);
     ~DownloadSession() override;
@@ -73,17 +73,17 @@ class DownloadSession final : private TransferSink {
 
   private:
     // TransferSink: the file goes straight into the hand-off.
-    Status Begin(const YmodemHeader& header, bool continuesBatch) override;
+    Status Begin(const FileOffer& header, bool continuesBatch) override;
     Status Write(std::string_view bytes) override;
     Result<Kept> End() override;
     void Discard() override;
     void BatchEnded() override;
-    std::optional<StagedPart> FindStagedPart(const YmodemHeader& header) override;
-    Status Continue(const YmodemHeader& header, bool continuesBatch) override;
+    std::optional<StagedPart> FindStagedPart(const FileOffer& header) override;
+    Status Continue(const FileOffer& header, bool continuesBatch) override;
     void Suspend() override;
 
     // The hand-off's staged file for a transfer of the file `header` announces.
-    Status Open(const YmodemHeader& header, bool continuesBatch);
+    Status Open(const FileOffer& header, bool continuesBatch);
     void TakeOutcomes(Time now);
     // When an XMODEM sender counts as having heard the end of its delivery.
     std::optional<Time> EndHeardAt() const;

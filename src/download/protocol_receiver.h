@@ -7,6 +7,7 @@
 
 #include <chrono>
 #include <cstddef>
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -14,6 +15,11 @@
 #include "download/transfer_outcome.h"
 
 namespace vorlund {
+
+// Far beyond any terminal's delivery; a sender that announces or sends more
+// is refused rather than allowed to fill the disk, or the memory of the
+// conversion that follows.
+inline constexpr std::uint64_t kLargestTransfer = 64 * 1024 * 1024;
 
 class ProtocolReceiver {
   public:

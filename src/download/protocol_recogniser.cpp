@@ -3,16 +3,16 @@
 #include <algorithm>
 #include <utility>
 
-#include "download/xmodem_receiver.h"
-#include "download/ymodem_bytes.h"
-#include "download/ymodem_receiver.h"
-#include "download/zmodem_frame_scanner.h"
-#include "download/zmodem_receiver.h"
+#include "download/blocks/block_bytes.h"
+#include "download/xmodem/xmodem_receiver.h"
+#include "download/ymodem/ymodem_receiver.h"
+#include "download/zmodem/zmodem_frame_scanner.h"
+#include "download/zmodem/zmodem_receiver.h"
 
 namespace vorlund {
 namespace {
 
-using Event = YmodemFrameScanner::Event;
+using Event = BlockScanner::Event;
 
 constexpr std::string_view kCancelSequence = "\x18\x18\x18\x18\x18\x18\x18\x18";
 // Longer than any ZMODEM header, escapes included.
@@ -181,13 +181,13 @@ void ProtocolRecogniser::ScanBlock(Event block, Time now) {
         // came with.
         block.checksum = false;
         Handover(std::make_unique<YmodemSession>(now, sink_, largestFile_), LineProtocol::kYmodem,
-                 YmodemFrameScanner::Frame(block) + scanner_.TakePending() +
+                 BlockScanner::Frame(block) + scanner_.TakePending() +
                      std::exchange(held_, {}),
                  now);
     } else if (block.number == 1 && Takes(LineProtocol::kXmodem)) {
         Handover(std::make_unique<XmodemReceiver>(now, sink_, largestFile_, block.checksum),
                  LineProtocol::kXmodem,
-                 YmodemFrameScanner::Frame(block) + scanner_.TakePending() +
+                 BlockScanner::Frame(block) + scanner_.TakePending() +
                      std::exchange(held_, {}),
                  now);
     } else {

@@ -32,10 +32,10 @@
 #include <string>
 #include <string_view>
 
+#include "download/blocks/block_scanner.h"
 #include "download/protocol_receiver.h"
 #include "download/transfer_sink.h"
-#include "download/ymodem_frame_scanner.h"
-#include "download/zmodem_receiver.h"
+#include "download/zmodem/zmodem_receiver.h"
 #include "settings/protocol_setting.h"
 
 namespace vorlund {
@@ -87,7 +87,7 @@ class ProtocolRecogniser final : public ProtocolReceiver {
     // it may still become one.
     std::optional<bool> ZmodemHeaderAhead(bool quiet) const;
     void ScanBlocks(Time now, bool quiet);
-    void ScanBlock(YmodemFrameScanner::Event block, Time now);
+    void ScanBlock(BlockScanner::Event block, Time now);
     void Handover(std::unique_ptr<ProtocolReceiver> receiver, LineProtocol protocol,
                   std::string bytes, Time now);
     void AnswerLoneEnd(Time now);
@@ -111,7 +111,7 @@ class ProtocolRecogniser final : public ProtocolReceiver {
     std::optional<TransferEnding> lastEnding_;
 
     // While no receiver has the line.
-    YmodemFrameScanner scanner_;
+    BlockScanner scanner_;
     std::string held_;  // bytes not yet scanned: they may begin a ZMODEM header
     Time lastByte_{};
     Time nextInvitation_{};

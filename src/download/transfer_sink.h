@@ -7,7 +7,7 @@
 #include <string_view>
 
 #include "common/result.h"
-#include "download/ymodem_header.h"
+#include "download/file_offer.h"
 
 namespace vorlund {
 
@@ -18,7 +18,7 @@ class TransferSink {
     // A transfer of the file `header` announces begins; a failure refuses
     // it, with the reason. `continuesBatch`: the sender went on to it from
     // the end of the file before, so it heard that end.
-    virtual Status Begin(const YmodemHeader& header, bool continuesBatch) = 0;
+    virtual Status Begin(const FileOffer& header, bool continuesBatch) = 0;
     // Its next bytes, in order.
     virtual Status Write(std::string_view bytes) = 0;
     // Every byte is in: the file is kept before the sender is told that
@@ -41,12 +41,12 @@ class TransferSink {
     // The part of the file `header` announces (the same name, size and
     // modification time) that a transfer cut off before has left; none when
     // there is none. Nothing is begun.
-    virtual std::optional<StagedPart> FindStagedPart(const YmodemHeader& /*header*/) {
+    virtual std::optional<StagedPart> FindStagedPart(const FileOffer& /*header*/) {
         return std::nullopt;
     }
     // Like Begin, but the file goes on from the end of the part FindStagedPart
     // found, whose bytes are its first.
-    virtual Status Continue(const YmodemHeader& /*header*/, bool /*continuesBatch*/) {
+    virtual Status Continue(const FileOffer& /*header*/, bool /*continuesBatch*/) {
         return Failure{"no part of the file is kept"};
     }
     // The transfer was cut off (the line, the sender or the service went

@@ -23,9 +23,9 @@
 #include <vector>
 
 #include "delivery/delivery_hand_off.h"
-#include "download/ymodem_blocks.h"
+#include "download/blocks/block_frames.h"
 #include "download/download_session.h"
-#include "download/zmodem_frame.h"
+#include "download/zmodem/zmodem_frame.h"
 #include "platform/posix/posix_platform.h"
 #include "testing/temp_dir.h"
 #include "testing/walking_system_calls.h"

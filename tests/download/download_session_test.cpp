@@ -2,14 +2,15 @@
 // temporary spool directory: what a sender is told at the end of its
 // transfer, across line drops and restarts.
 #include "download/download_session.h"
-#include "download/xmodem_receiver.h"
+#include "download/xmodem/xmodem_receiver.h"
+#include "download/ymodem/ymodem_receiver.h"
 
 #include <gtest/gtest.h>
 
 #include <filesystem>
 #include <string>
 
-#include "download/ymodem_blocks.h"
+#include "download/blocks/block_frames.h"
 #include "testing/app_directory.h"
 
 namespace vorlund {

@@ -37,7 +37,7 @@
 
 #include "common/crc32.h"
 #include "download/protocol_recogniser.h"
-#include "download/ymodem_receiver.h"
+#include "download/ymodem/ymodem_receiver.h"
 
 namespace {
 
@@ -45,7 +45,7 @@ namespace fs = std::filesystem;
 using vorlund::Result;
 using vorlund::Status;
 using vorlund::TransferSink;
-using vorlund::YmodemHeader;
+using vorlund::FileOffer;
 using Clock = std::chrono::steady_clock;
 using Time = vorlund::ProtocolReceiver::Time;
 
@@ -58,7 +58,7 @@ std::string Read(const fs::path& path) {
     return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
-std::string Describe(const YmodemHeader& header) {
+std::string Describe(const FileOffer& header) {
     return header.name + "\n" + (header.size ? std::to_string(*header.size) : "-") + "\n" +
            header.modified + "\n";
 }
@@ -68,7 +68,7 @@ class DirectorySink final : public TransferSink {
   public:
     explicit DirectorySink(fs::path dir) : dir_(std::move(dir)) {}
 
-    Status Begin(const YmodemHeader& header, bool) override {
+    Status Begin(const FileOffer& header, bool) override {
         fs::remove(dir_ / "part");
         fs::remove(dir_ / "part.info");
         header_ = header;
@@ -95,14 +95,14 @@ class DirectorySink final : public TransferSink {
         file_.close();
         fs::remove(dir_ / "incoming");
     }
-    std::optional<StagedPart> FindStagedPart(const YmodemHeader& header) override {
+    std::optional<StagedPart> FindStagedPart(const FileOffer& header) override {
         if (!fs::exists(dir_ / "part") || Read(dir_ / "part.info") != Describe(header)) {
             return std::nullopt;
         }
         const std::string part = Read(dir_ / "part");
         return StagedPart{part.size(), vorlund::Crc32::Of(part)};
     }
-    Status Continue(const YmodemHeader& header, bool) override {
+    Status Continue(const FileOffer& header, bool) override {
         header_ = header;
         fs::rename(dir_ / "part", dir_ / "incoming");
         fs::remove(dir_ / "part.info");
@@ -124,7 +124,7 @@ class DirectorySink final : public TransferSink {
 
   private:
     fs::path dir_;
-    YmodemHeader header_;
+    FileOffer header_;
     std::ofstream file_;
     std::uint64_t written_ = 0;
     int delivered_ = 0;
@@ -208,7 +208,7 @@ int Run(int argc, char** argv) {
     DirectorySink sink(dir);
     std::optional<vorlund::TransferEnding> ending;
     auto session = std::make_unique<vorlund::ProtocolRecogniser>(
-        Now(), sink, ending, vorlund::YmodemReceiver::kLargestFile);
+        Now(), sink, ending, vorlund::kLargestTransfer);
     // The line is invited before the terminal starts, as a service that
     // waits on its line does; the sender then finds the invitation stale,
     // and its own request is what is answered.
@@ -242,7 +242,7 @@ int Run(int argc, char** argv) {
             ending = session->LastEnding();
             ::tcflush(master, TCIFLUSH);
             session = std::make_unique<vorlund::ProtocolRecogniser>(
-                now, sink, ending, vorlund::YmodemReceiver::kLargestFile);
+                now, sink, ending, vorlund::kLargestTransfer);
         }
         const std::string output = session->TakeOutput();
         if (trace && !output.empty()) {

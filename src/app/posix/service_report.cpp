@@ -1,7 +1,7 @@
 #include "app/posix/service_report.h"
 
 #include "common/cp1252.h"
-#include "download/ymodem_receiver.h"
+#include "download/protocol_receiver.h"
 #include "platform/date_time_text.h"
 
 namespace vorlund {
@@ -35,11 +35,11 @@ std::string Reason(const TransferOutcome& outcome, std::uint64_t largestFile) {
         case Kind::kLongerThanAnnounced:
             return "l\xE4ngre \xE4n den angivna storleken";
         case Kind::kTooLarge:
-            if (largestFile < YmodemReceiver::kLargestFile) {
+            if (largestFile < kLargestTransfer) {
                 return "st\xF6rre \xE4n RLIMIT_FSIZE (" + std::to_string(largestFile) +
                        " byte), den st\xF6rsta fil tj\xE4nsten f\xE5r skriva";
             }
-            return "st\xF6rre \xE4n " + std::to_string(YmodemReceiver::kLargestFile >> 20) + " MiB";
+            return "st\xF6rre \xE4n " + std::to_string(kLargestTransfer >> 20) + " MiB";
         case Kind::kRefused:
             return "nekad";
         case Kind::kSenderReplaced:

@@ -9,7 +9,7 @@
 #include "app/posix/journal.h"
 #include "delivery/delivery_observer.h"
 #include "download/download_observer.h"
-#include "download/ymodem_receiver.h"
+#include "download/protocol_receiver.h"
 #include "platform/platform.h"
 #include "platform/posix/service_manager.h"
 
@@ -21,7 +21,7 @@ class ServiceReport final : public DeliveryObserver, public DownloadObserver {
     // of one refused as larger (a limit of the process, when it is lower
     // than the service's own).
     ServiceReport(Journal& journal, ServiceManager& manager, const Platform& platform,
-                  std::uint64_t largestFile = YmodemReceiver::kLargestFile)
+                  std::uint64_t largestFile = kLargestTransfer)
         : journal_(journal), manager_(manager), platform_(platform), largestFile_(largestFile) {}
 
     // DeliveryObserver

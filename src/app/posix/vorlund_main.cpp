@@ -120,7 +120,7 @@ int RunService(const std::optional<std::string>& appDir) {
     // A file beyond the process's own limit could not be written: such a
     // transfer is refused as too large, before it has filled X.DAT.
     const std::uint64_t largestFile = std::min(
-        YmodemReceiver::kLargestFile, FileSizeLimit().value_or(YmodemReceiver::kLargestFile));
+        kLargestTransfer, FileSizeLimit().value_or(kLargestTransfer));
     ServiceReport report(journal, manager, platform, largestFile);
     // Before the first reception: what a crash or power cut interrupted is
     // finished, from the ledger's records.

@@ -17,11 +17,11 @@
 
 #include "app/posix/service_report.h"
 #include "common/cp1252.h"
-#include "download/ymodem_blocks.h"
-#include "testing/fault_platform.h"
+#include "download/blocks/block_frames.h"
 #include "platform/posix/unique_fd.h"
 #include "testing/app_directory.h"
 #include "testing/captured_stream.h"
+#include "testing/fault_platform.h"
 #include "testing/temp_dir.h"
 
 namespace vorlund {

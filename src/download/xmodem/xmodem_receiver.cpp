@@ -1,8 +1,8 @@
-#include "download/xmodem_receiver.h"
+#include "download/xmodem/xmodem_receiver.h"
 
 #include <utility>
 
-#include "download/ymodem_bytes.h"
+#include "download/blocks/block_bytes.h"
 
 namespace vorlund {
 namespace {
@@ -19,7 +19,7 @@ XmodemReceiver::XmodemReceiver(Time now, TransferSink& sink, std::uint64_t large
     scanner_.UseChecksum(checksum);
     deadline_ = now + kBlockTimeout;
     // Nothing but the data tells of the file.
-    if (Status begun = sink_.Begin(YmodemHeader{}, false); !begun) {
+    if (Status begun = sink_.Begin(FileOffer{}, false); !begun) {
         Abandon(Kind::kRefused, now, begun.reason());
         return;
     }

@@ -3,9 +3,9 @@
 #include <algorithm>
 #include <utility>
 
-#include "download/ymodem_bytes.h"
-#include "download/ymodem_header.h"
-#include "download/ymodem_receiver.h"
+#include "download/blocks/block_bytes.h"
+#include "download/file_offer.h"
+#include "download/ymodem/ymodem_receiver.h"
 
 namespace vorlund {
 
@@ -80,7 +80,7 @@ void YmodemReceiver::HandleBlockZero(std::string_view payload, bool more, Time n
 }
 
 void YmodemReceiver::StartTransfer(std::string_view payload, Time now) {
-    const std::optional<YmodemHeader> header = ParseYmodemHeader(payload);
+    const std::optional<FileOffer> header = ParseFileOffer(payload);
     if (!header) {
         SendReply(Reply::kNothing, now, false);
         Send(kNak);

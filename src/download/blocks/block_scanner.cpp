@@ -1,11 +1,11 @@
-#include "download/ymodem_frame_scanner.h"
+#include "download/blocks/block_scanner.h"
 
 #include <algorithm>
 #include <numeric>
 #include <utility>
 
-#include "download/crc16_xmodem.h"
-#include "download/ymodem_bytes.h"
+#include "download/blocks/block_bytes.h"
+#include "download/blocks/crc16_xmodem.h"
 
 namespace vorlund {
 namespace {
@@ -38,7 +38,7 @@ bool ChecksumHolds(std::string_view block) {
 
 }  // namespace
 
-std::string YmodemFrameScanner::Frame(const Event& block) {
+std::string BlockScanner::Frame(const Event& block) {
     std::string bytes{block.payload.size() == 1024 ? kStx : kSoh, static_cast<char>(block.number),
                       static_cast<char>(0xFF - block.number)};
     bytes += block.payload;
@@ -55,32 +55,32 @@ std::string YmodemFrameScanner::Frame(const Event& block) {
     return bytes;
 }
 
-std::optional<YmodemFrameScanner::Event> YmodemFrameScanner::Next() {
+std::optional<BlockScanner::Event> BlockScanner::Next() {
     return Scan(false);
 }
 
-std::optional<YmodemFrameScanner::Event> YmodemFrameScanner::NextAtQuiet() {
+std::optional<BlockScanner::Event> BlockScanner::NextAtQuiet() {
     return Scan(true);
 }
 
-void YmodemFrameScanner::AfterSilence() {
+void BlockScanner::AfterSilence() {
     insideBlock_ = 0;
 }
 
-std::string YmodemFrameScanner::TakePending() {
+std::string BlockScanner::TakePending() {
     insideBlock_ = 0;
     previousWasCan_ = false;
     return std::exchange(pending_, {});
 }
 
-void YmodemFrameScanner::Clear() {
+void BlockScanner::Clear() {
     pending_.clear();
     pending_.shrink_to_fit();
     insideBlock_ = 0;
     previousWasCan_ = false;
 }
 
-std::optional<YmodemFrameScanner::Event> YmodemFrameScanner::Scan(bool quiet) {
+std::optional<BlockScanner::Event> BlockScanner::Scan(bool quiet) {
     std::size_t noise = 0;
     bool damagedBlock = false;
     bool lastWasCan = previousWasCan_;
@@ -172,7 +172,7 @@ std::optional<YmodemFrameScanner::Event> YmodemFrameScanner::Scan(bool quiet) {
     return Noise(noise, damagedBlock);
 }
 
-bool YmodemFrameScanner::LooksExpected() const {
+bool BlockScanner::LooksExpected() const {
     if (pending_.size() < kHead) {
         return false;
     }
@@ -184,12 +184,12 @@ bool YmodemFrameScanner::LooksExpected() const {
            complement == previous;
 }
 
-YmodemFrameScanner::Event YmodemFrameScanner::Noise(std::size_t count, bool damagedBlock) {
+BlockScanner::Event BlockScanner::Noise(std::size_t count, bool damagedBlock) {
     Consume(count);
     return Event{Event::Kind::kNoise, 0, {}, false, damagedBlock};
 }
 
-void YmodemFrameScanner::Consume(std::size_t count) {
+void BlockScanner::Consume(std::size_t count) {
     pending_.erase(0, count);
     insideBlock_ = insideBlock_ > count ? insideBlock_ - count : 0;
 }

@@ -1,4 +1,4 @@
-#include "download/zmodem_receiver.h"
+#include "download/zmodem/zmodem_receiver.h"
 
 #include <utility>
 

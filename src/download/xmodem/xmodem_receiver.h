@@ -19,10 +19,10 @@
 #include <string>
 #include <string_view>
 
+#include "download/blocks/answer_pacing.h"
+#include "download/blocks/block_scanner.h"
 #include "download/protocol_receiver.h"
 #include "download/transfer_sink.h"
-#include "download/ymodem_answer_pacing.h"
-#include "download/ymodem_frame_scanner.h"
 
 namespace vorlund {
 
@@ -65,8 +65,8 @@ class XmodemReceiver final : public ProtocolReceiver {
         kComplete,    // the file is in; a repeated end is answered again
         kIdle,        // the transfer failed: nothing more is answered
     };
-    using Reply = YmodemAnswerPacing::Reply;
-    using Event = YmodemFrameScanner::Event;
+    using Reply = AnswerPacing::Reply;
+    using Event = BlockScanner::Event;
 
     void Process(Time now, bool quiet);
     void Handle(Event event, bool more, Time now);
@@ -88,8 +88,8 @@ class XmodemReceiver final : public ProtocolReceiver {
     State state_ = State::kReceiving;
     std::string output_;
     std::deque<TransferOutcome> outcomes_;
-    YmodemFrameScanner scanner_;
-    YmodemAnswerPacing pacing_{kByteTimeout, kBlockTimeout};
+    BlockScanner scanner_;
+    AnswerPacing pacing_{kByteTimeout, kBlockTimeout};
     Time lastByte_{};
     Time deadline_{};
     int retries_ = 0;

@@ -1,9 +1,9 @@
-#include "download/zmodem_frame_scanner.h"
+#include "download/zmodem/zmodem_frame_scanner.h"
 
 #include <utility>
 
-#include "download/crc16_xmodem.h"
 #include "common/crc32.h"
+#include "download/blocks/crc16_xmodem.h"
 
 namespace vorlund {
 namespace {

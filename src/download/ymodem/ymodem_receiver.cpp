@@ -1,16 +1,16 @@
-#include "download/ymodem_receiver.h"
+#include "download/ymodem/ymodem_receiver.h"
 
 #include <algorithm>
 #include <utility>
 
-#include "download/ymodem_bytes.h"
+#include "download/blocks/block_bytes.h"
 
 namespace vorlund {
 
 namespace {
 
 using Kind = YmodemReceiver::Outcome::Kind;
-using Event = YmodemFrameScanner::Event;
+using Event = BlockScanner::Event;
 
 // More than the two CAN the sender needs, so that one lost on the line still
 // leaves a pair.
@@ -132,7 +132,7 @@ void YmodemReceiver::SendReply(Reply reply, Time now, bool settled) {
         EndOfTransmission(now);
         return;
     }
-    const YmodemAnswerPacing::Burst answered = pacing_.Answered(reply, settled);
+    const AnswerPacing::Burst answered = pacing_.Answered(reply, settled);
     switch (reply) {
         case Reply::kAck:
             Send(kAck);

@@ -18,7 +18,7 @@
 
 namespace vorlund {
 
-class YmodemAnswerPacing {
+class AnswerPacing {
   public:
     using Time = std::chrono::milliseconds;
 
@@ -38,7 +38,7 @@ class YmodemAnswerPacing {
 
     // `quiet`: silence that makes the line quiet; `longest`: the longest an
     // answer waits on a line that never goes quiet.
-    YmodemAnswerPacing(Time quiet, Time longest) : quiet_(quiet), longest_(longest) {}
+    AnswerPacing(Time quiet, Time longest) : quiet_(quiet), longest_(longest) {}
 
     void Block() { ++burst_.blocks; }
     // A block that turned out to need no answer of its own.

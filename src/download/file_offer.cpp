@@ -1,16 +1,16 @@
-#include "download/ymodem_header.h"
+#include "download/file_offer.h"
 
 #include <algorithm>
 #include <charconv>
 
 namespace vorlund {
 
-std::optional<YmodemHeader> ParseYmodemHeader(std::string_view payload) {
+std::optional<FileOffer> ParseFileOffer(std::string_view payload) {
     const std::size_t nameEnd = payload.find('\0');
     if (nameEnd == std::string_view::npos || nameEnd == 0) {
         return std::nullopt;
     }
-    YmodemHeader header{std::string(payload.substr(0, nameEnd)), std::nullopt, {}};
+    FileOffer header{std::string(payload.substr(0, nameEnd)), std::nullopt, {}};
     std::string_view fields = payload.substr(nameEnd + 1);
     const std::size_t digits = std::min(fields.find_first_not_of("0123456789"), fields.size());
     if (digits > 0) {
@@ -26,16 +26,6 @@ std::optional<YmodemHeader> ParseYmodemHeader(std::string_view payload) {
         }
     }
     return header;
-}
-
-bool LooksLikeYmodemHeader(std::string_view payload) {
-    const std::size_t nameEnd = payload.find('\0');
-    if (payload.size() != 128 || nameEnd == std::string_view::npos || nameEnd == 0 ||
-        nameEnd + 1 >= payload.size()) {
-        return false;
-    }
-    const char next = payload[nameEnd + 1];
-    return next == '\0' || (next >= '0' && next <= '9');
 }
 
 }  // namespace vorlund

@@ -9,7 +9,7 @@
 // the sender repeats that header when the next session asks with 'C', so a
 // batch of several files arrives one file per session.
 //
-// It stays in step with the sender under noise (YmodemAnswerPacing says
+// It stays in step with the sender under noise (AnswerPacing says
 // when it answers), and whatever is doubtful fails the transfer where the
 // sender hears of it rather than storing anything: the terminal keeps its
 // data and sends again.
@@ -23,10 +23,11 @@
 #include <string>
 #include <string_view>
 
-#include "download/ymodem_answer_pacing.h"
 #include "common/result.h"
-#include "download/ymodem_frame_scanner.h"
-#include "download/ymodem_header.h"
+#include "download/blocks/answer_pacing.h"
+#include "download/blocks/block_scanner.h"
+#include "download/file_offer.h"
+#include "download/protocol_receiver.h"
 #include "download/transfer_outcome.h"
 #include "download/transfer_sink.h"
 
@@ -51,10 +52,6 @@ class YmodemReceiver {
     // first block at once, and one that missed it sends the header again
     // within a block timeout.
     static constexpr Time kSilentStart{2 * kBlockTimeout};
-    // Far beyond any terminal's delivery; a sender that announces or sends
-    // more is refused rather than allowed to fill the disk, or the memory of
-    // the conversion that follows.
-    static constexpr std::uint64_t kLargestFile = 64 * 1024 * 1024;
     // How long after a file was delivered (or cancelled at its end) its
     // sender may still repeat the end of transmission and be answered as
     // that file's sender: it missed our answer and repeats until it hears one.
@@ -68,7 +65,7 @@ class YmodemReceiver {
     using Ending = TransferEnding;
 
     // Starts the session by asking for a header. The sink must outlive it.
-    YmodemReceiver(Time now, FileSink& sink, std::uint64_t largestFile = kLargestFile);
+    YmodemReceiver(Time now, FileSink& sink, std::uint64_t largestFile = kLargestTransfer);
 
     void Receive(std::string_view bytes, Time now);
     // Handles whatever has fallen due by `now`; harmless when nothing has.
@@ -105,10 +102,10 @@ class YmodemReceiver {
         kEotRefused,  // one EOT answered with NAK; the next one is taken
         kComplete,    // the session's file is in; nothing more is accepted
     };
-    using Reply = YmodemAnswerPacing::Reply;
+    using Reply = AnswerPacing::Reply;
 
     void Process(Time now, bool quiet);
-    void Handle(YmodemFrameScanner::Event event, bool more, Time now);
+    void Handle(BlockScanner::Event event, bool more, Time now);
     void HandleBlockZero(std::string_view payload, bool more, Time now);
     void HandleDataBlock(std::uint8_t number, std::string_view payload, bool more, Time now);
     void HandleEot(bool more, Time now);
@@ -142,10 +139,10 @@ class YmodemReceiver {
     State state_ = State::kAwaitingHeader;
     std::string output_;
     std::deque<Outcome> outcomes_;
-    YmodemFrameScanner scanner_;
+    BlockScanner scanner_;
     Time lastByte_{};
 
-    YmodemAnswerPacing pacing_{kByteTimeout, kBlockTimeout};
+    AnswerPacing pacing_{kByteTimeout, kBlockTimeout};
 
     // The file of the transfer in progress.
     std::string header_;

@@ -29,10 +29,10 @@
 #include <string>
 #include <string_view>
 
+#include "download/file_offer.h"
 #include "download/protocol_receiver.h"
 #include "download/transfer_sink.h"
-#include "download/ymodem_header.h"
-#include "download/zmodem_frame_scanner.h"
+#include "download/zmodem/zmodem_frame_scanner.h"
 
 namespace vorlund {
 
@@ -140,7 +140,7 @@ class ZmodemReceiver final : public ProtocolReceiver {
     bool continuesBatch_ = false;  // the file in progress continues a batch
 
     // The file of the transfer in progress.
-    std::optional<YmodemHeader> file_;
+    std::optional<FileOffer> file_;
     bool sinkOpen_ = false;
     std::uint64_t received_ = 0;
     std::uint64_t resumedFrom_ = 0;

@@ -1,4 +1,4 @@
-#include "download/ymodem_receiver.h"
+#include "download/ymodem/ymodem_receiver.h"
 
 #include <gtest/gtest.h>
 
@@ -10,7 +10,7 @@
 #include <utility>
 #include <vector>
 
-#include "download/ymodem_blocks.h"
+#include "download/blocks/block_frames.h"
 
 namespace vorlund {
 namespace {
@@ -80,7 +80,7 @@ std::string RecordedFileContent() {
 // its end.
 class CollectingSink final : public YmodemReceiver::FileSink {
   public:
-    Status Begin(const YmodemHeader& header, bool continuesBatch) override {
+    Status Begin(const FileOffer& header, bool continuesBatch) override {
         name_ = header.name;
         data_.clear();
         continued.push_back(continuesBatch);

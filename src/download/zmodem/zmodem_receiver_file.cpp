@@ -2,7 +2,7 @@
 // before, its data, and how it is delivered or abandoned.
 #include <utility>
 
-#include "download/zmodem_receiver.h"
+#include "download/zmodem/zmodem_receiver.h"
 
 namespace vorlund {
 namespace {
@@ -10,7 +10,7 @@ namespace {
 using namespace zmodem;
 using Kind = TransferOutcome::Kind;
 
-bool SameFile(const YmodemHeader& a, const YmodemHeader& b) {
+bool SameFile(const FileOffer& a, const FileOffer& b) {
     return a.name == b.name && a.size == b.size && a.modified == b.modified;
 }
 
@@ -18,7 +18,7 @@ bool SameFile(const YmodemHeader& a, const YmodemHeader& b) {
 
 void ZmodemReceiver::OfferFile(std::string_view info, std::uint8_t conversion, Time now) {
     offered_ = true;
-    const std::optional<YmodemHeader> header = ParseYmodemHeader(info);
+    const std::optional<FileOffer> header = ParseFileOffer(info);
     if (!TransferInProgress()) {
         // It offers this file only once it heard our answer to the end of
         // the one before.

@@ -1,7 +1,7 @@
-#include "download/zmodem_frame.h"
+#include "download/zmodem/zmodem_frame.h"
 
-#include "download/crc16_xmodem.h"
 #include "common/crc32.h"
+#include "download/blocks/crc16_xmodem.h"
 
 namespace vorlund {
 namespace {

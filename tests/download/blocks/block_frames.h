@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-#include "download/crc16_xmodem.h"
+#include "download/blocks/crc16_xmodem.h"
 
 namespace vorlund::testing {
 

@@ -16,7 +16,7 @@
 #include <string>
 #include <string_view>
 
-#include "download/zmodem_frame.h"
+#include "download/zmodem/zmodem_frame.h"
 
 namespace vorlund {
 

@@ -3,7 +3,7 @@
 // proven by the interoperability test; this covers what no well-behaved
 // sender does: damaged and hostile frames, a part that fails its proof, and
 // how the first frames choose the protocol.
-#include "download/zmodem_receiver.h"
+#include "download/zmodem/zmodem_receiver.h"
 
 #include <gtest/gtest.h>
 
@@ -13,10 +13,10 @@
 #include <vector>
 
 #include "common/crc32.h"
+#include "download/blocks/block_frames.h"
 #include "download/protocol_recogniser.h"
-#include "download/ymodem_blocks.h"
-#include "download/zmodem_frame.h"
-#include "download/zmodem_frame_scanner.h"
+#include "download/zmodem/zmodem_frame.h"
+#include "download/zmodem/zmodem_frame_scanner.h"
 
 namespace vorlund {
 namespace {
@@ -47,7 +47,7 @@ const std::string kReady =
 // Keeps what arrives, and a part of an earlier transfer to offer.
 class Sink final : public TransferSink {
   public:
-    Status Begin(const YmodemHeader&, bool) override {
+    Status Begin(const FileOffer&, bool) override {
         data.clear();
         return {};
     }
@@ -60,11 +60,11 @@ class Sink final : public TransferSink {
         return Kept::kStored;
     }
     void Discard() override { data.clear(); }
-    std::optional<StagedPart> FindStagedPart(const YmodemHeader&) override {
+    std::optional<StagedPart> FindStagedPart(const FileOffer&) override {
         if (part.empty()) return std::nullopt;
         return StagedPart{part.size(), Crc32::Of(part)};
     }
-    Status Continue(const YmodemHeader&, bool) override {
+    Status Continue(const FileOffer&, bool) override {
         data = part;
         return {};
     }

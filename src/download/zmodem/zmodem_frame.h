@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-#include "download/zmodem_bytes.h"
+#include "download/zmodem/zmodem_bytes.h"
 
 namespace vorlund {
 

@@ -18,7 +18,7 @@
 
 namespace vorlund {
 
-class YmodemFrameScanner {
+class BlockScanner {
   public:
     struct Event {
         enum class Kind {
