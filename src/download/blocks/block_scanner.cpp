@@ -117,13 +117,14 @@ std::optional<BlockScanner::Event> BlockScanner::Scan(bool quiet) {
             // sender then waits: only a candidate of exactly that length
             // followed by silence is taken as one. So is the first block of
             // a transfer without a header, from a sender that speaks only
-            // the checksum.
-            const std::size_t checksumSize = PayloadSize(kSoh) + kChecksumFraming;
-            if (!checksum_ && headHolds && quiet && byte == kSoh &&
-                (pending_[1] == 0 || pending_[1] == 1) && pending_.size() == checksumSize &&
+            // the checksum, of either size (a header is always short).
+            const std::size_t checksumSize = PayloadSize(byte) + kChecksumFraming;
+            const auto number = static_cast<std::uint8_t>(pending_.size() > 1 ? pending_[1] : 0);
+            const bool first = number == 1 || (number == 0 && byte == kSoh);
+            if (!checksum_ && headHolds && quiet && first && pending_.size() == checksumSize &&
                 ChecksumHolds(pending_)) {
-                Event header{Event::Kind::kBlock, static_cast<std::uint8_t>(pending_[1]),
-                             pending_.substr(kHead, PayloadSize(kSoh)), true, false};
+                Event header{Event::Kind::kBlock, number,
+                             pending_.substr(kHead, PayloadSize(byte)), true, false};
                 Consume(checksumSize);
                 previousWasCan_ = false;
                 return header;

@@ -136,13 +136,15 @@ void YmodemReceiver::HandleDataBlock(std::uint8_t number, std::string_view paylo
     if (number == expectedBlock_) {
         std::size_t take = payload.size();
         if (announcedSize_) {
-            // The padding of the last block goes beyond the announced size;
-            // anything else there is more than the sender announced (a file
-            // that grew while it was sent), and the transfer fails where the
-            // sender hears of it, so that both sides agree it is not delivered.
+            // The file ends where its size says, whatever pads the rest of
+            // its last block (senders fill it with SUB, NUL, 0xFF or what
+            // their buffer held). A whole block of data beyond the size is
+            // more than the sender announced (a file that grew while it was
+            // sent), and the transfer fails where the sender hears of it, so
+            // that both sides agree it is not delivered.
             const std::uint64_t missing = *announcedSize_ - received_;
             take = static_cast<std::size_t>(std::min<std::uint64_t>(take, missing));
-            if (!AllPadding(payload.substr(take))) {
+            if (missing == 0 && !AllPadding(payload)) {
                 Abandon(Kind::kLongerThanAnnounced, now);
                 return;
             }

@@ -28,6 +28,17 @@ inline std::string Block(std::uint8_t number, std::string_view payload, std::siz
     return block;
 }
 
+// The same with the one-byte checksum of the original protocol.
+inline std::string ChecksumBlock(std::uint8_t number, std::string_view payload,
+                                 std::size_t size = 128) {
+    std::string block = Block(number, payload, size);
+    block.resize(block.size() - 2);
+    unsigned sum = 0;
+    for (std::size_t i = 3; i < block.size(); ++i) sum += static_cast<unsigned char>(block[i]);
+    block.push_back(static_cast<char>(sum & 0xFF));
+    return block;
+}
+
 // Block 0: the name, NUL, then the fields ("size mtime mode ...").
 inline std::string Header(std::string_view nameAndFields) {
     return Block(0, std::string(nameAndFields) + '\0', 128, '\0');

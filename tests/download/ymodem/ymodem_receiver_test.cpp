@@ -229,16 +229,29 @@ TEST_F(YmodemReceiverTest, MixedBlockSizesAreTrimmedToTheAnnouncedSize) {
     // Content that looks like padding is kept up to the announced size.
     EXPECT_EQ(TakeFile(), big + std::string(6, '\x1A'));
 
-    // A file that grew while it was sent: the sender and we agree that it
-    // has not arrived, so its terminal sends it again, whole.
+    // Whatever pads the last block past the size (0xFF, or what was left in
+    // the sender's buffer), the file ends where its size says.
+    receiver_.TakeNextFile(now_);
+    StartFile(
+        "P.DAT\0"
+        "130"sv);
+    EXPECT_EQ(Feed(Block(1, std::string(128, 'a'))), kAck);
+    EXPECT_EQ(Feed(Block(2, "bbstale bytes", 128, '\xFF')), kAck);
+    EXPECT_EQ(FinishFile(), kAckAndAskForData);
+    EXPECT_EQ(TakeFile(), std::string(128, 'a') + "bb");
+
+    // A file that grew while it was sent, by more than its last block: the
+    // sender and we agree that it has not arrived, so its terminal sends it
+    // again, whole.
     CollectingSink sink;
     YmodemReceiver grown(now_, sink);
     grown.Receive(Header("G.DAT\0"
                          "130"sv) +
                       Block(1, std::string(128, 'a')),
                   now_);
-    grown.Receive(Block(2, "bbbb"), now_ + 10ms);
-    EXPECT_EQ(grown.TakeOutput(), "C" + kAckAndAskForData + kAck + kCancel);
+    grown.Receive(Block(2, std::string(128, 'b')), now_ + 10ms);
+    grown.Receive(Block(3, "cccc"), now_ + 20ms);
+    EXPECT_EQ(grown.TakeOutput(), "C" + kAckAndAskForData + kAck + kAck + kCancel);
     EXPECT_EQ(grown.TakeOutcome()->kind, Kind::kLongerThanAnnounced);
     EXPECT_TRUE(sink.files.empty());
 }

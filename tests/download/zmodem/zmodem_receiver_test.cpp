@@ -249,6 +249,8 @@ TEST(ProtocolRecogniserTest, TheFirstFramesChooseTheProtocol) {
         {"a YMODEM header", testing::Header(std::string("A\0" "1", 3)), LineProtocol::kYmodem,
          "\x06" "C"},
         {"an XMODEM block 1", testing::Block(1, "data"), LineProtocol::kXmodem, "\x06"},
+        {"an XMODEM 1 KB block 1 with the checksum", testing::ChecksumBlock(1, "data", 1024),
+         LineProtocol::kXmodem, "\x06"},
         {"a block of a transfer not held", testing::Block(7, "data"), std::nullopt, cancel},
         {"a lone end after a YMODEM delivery", "\x04", std::nullopt, "\x06" "C"},
         {"a ZMODEM-like run in noise", "**\x18" "Bzz", std::nullopt, ""},
