@@ -160,6 +160,22 @@ void DeliveryHandOff::EndBatch() {
 Settlement DeliveryHandOff::Settle(DeliveryRecord record) {
     Settlement settlement;
     settlement.bytes = record.bytes;
+    if (!record.keptFile.empty()) {
+        // An operator's export of its kept file was cut short: finished, or
+        // left to the next try, but never converted from X.DAT again.
+        const std::string keptPath = record.keptFile;
+        if (std::string unfinished; FinishKeptExport(record, unfinished)) {
+            settlement.report.exportPath = record.file;
+            observer_.SettledByOperator(record, keptPath);
+        } else {
+            settlement.kind = Settlement::Kind::kKept;
+            settlement.result = record.result;
+            settlement.keptPath = keptPath;
+            settlement.detail = unfinished;
+        }
+        TellWaiting();
+        return settlement;
+    }
     Status moved;
     if (record.state == DeliveryState::kFound) {
         settlement.result = kUnrecorded;
@@ -190,6 +206,7 @@ Settlement DeliveryHandOff::Settle(DeliveryRecord record) {
             Keep(record, settlement);
         }
     }
+    TellWaiting();
     observer_.Settled(record, settlement);
     // A summing table of millions of codes is gone now; so is its memory.
     platform_.ReleaseFreeMemory();
@@ -267,6 +284,7 @@ void DeliveryHandOff::Keep(DeliveryRecord& record, Settlement& settlement) {
     record.state = DeliveryState::kKeeping;
     record.file = *path;
     record.result = settlement.result;
+    record.why = settlement.detail;
     if (Status recorded = Record(record); !recorded) {
         record = before;
         Add(settlement.detail, Detail(LedgerPath(), recorded.reason()));
@@ -282,6 +300,8 @@ void DeliveryHandOff::Keep(DeliveryRecord& record, Settlement& settlement) {
     static_cast<void>(Record(record));
     settlement.kind = Settlement::Kind::kKept;
     settlement.keptPath = *path;
+    // So that the failure's own line says where the delivery waits.
+    Add(settlement.detail, "the delivery is kept as " + *path);
 }
 
 Status DeliveryHandOff::Record(const DeliveryRecord& record) {

@@ -95,6 +95,28 @@ class DeliveryHandOff final : public DeliverySettler {
 
     const DeliveryLedger& Ledger() const { return ledger_; }
 
+    // What an operator's settlement made of one delivery that waited.
+    struct OperatorSettlement {
+        std::string path;  // the kept file, or X.DAT
+        bool exported = false;
+        std::string exportPath;  // exported: on disk and recorded
+        // Otherwise: the conversion's result ("50"), and what failed and why.
+        std::string result;
+        std::string detail;
+    };
+    // Settles what waits for an operator once the fault is put right, under
+    // the service's rules: X.DAT's delivery when it is neither exported nor
+    // kept, then each kept file, oldest first (or only the kept file named
+    // `only`, by its path or name). A kept file's export is written, put on
+    // disk and recorded before the kept file is removed, so that a crash at
+    // any step leaves the kept file or its export, never neither and never
+    // two exports. With a fixed OutFile, a kept file is exported only while
+    // no export of that name is there, one at a time: the importer must
+    // take each before the next replaces it.
+    std::vector<OperatorSettlement> SettleWaiting(const std::string& only = {});
+    // How many deliveries wait for an operator (see waiting_deliveries.h).
+    std::size_t WaitingCount() const;
+
   private:
     DeliveryHandOff(const ServiceSettings& settings, const Platform& platform,
                     char decimalSeparator, DeliveryObserver& observer, DeliveryLedger ledger);
@@ -107,6 +129,14 @@ class DeliveryHandOff final : public DeliverySettler {
     void PruneLedger();
 
     Settlement Settle(DeliveryRecord record);
+    OperatorSettlement SettleKeptFile(const std::string& path);
+    // An operator's export of a kept file that was cut short (`record`
+    // names the kept file): its export moved into place, or known to be,
+    // and the kept file removed. False when the export cannot be finished
+    // yet; the kept file then stays.
+    bool FinishKeptExport(DeliveryRecord& record, std::string& failure);
+    // The observer hears how many wait now.
+    void TellWaiting();
     // Exports the delivery in X.DAT and records where; empty, or why it
     // failed: the conversion's result.
     std::string Export(DeliveryRecord& record, ConversionReport& report);

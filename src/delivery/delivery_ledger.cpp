@@ -39,6 +39,21 @@ bool IsAbsolute(const std::string& path) {
 
 Result<DeliveryLedger> DeliveryLedger::Open(const Platform& platform, std::string path,
                                             std::string base) {
+    std::uint64_t whole = 0;
+    Result<DeliveryLedger> ledger = Read(platform, std::move(path), std::move(base), &whole);
+    if (!ledger) {
+        return ledger;
+    }
+    Result<std::unique_ptr<AppendFile>> log = platform.OpenAppend(ledger->path_, whole);
+    if (!log) {
+        return Failure{log.reason()};
+    }
+    ledger->log_ = std::move(*log);
+    return ledger;
+}
+
+Result<DeliveryLedger> DeliveryLedger::Read(const Platform& platform, std::string path,
+                                            std::string base, std::uint64_t* wholeBytes) {
     DeliveryLedger ledger(platform, std::move(path), std::move(base));
     std::uint64_t whole = 0;
     ledger.existed_ = platform.FileExists(ledger.path_);
@@ -76,12 +91,19 @@ Result<DeliveryLedger> DeliveryLedger::Open(const Platform& platform, std::strin
             whole = start;
         }
     }
-    Result<std::unique_ptr<AppendFile>> log = platform.OpenAppend(ledger.path_, whole);
-    if (!log) {
-        return Failure{log.reason()};
+    if (wholeBytes) {
+        *wholeBytes = whole;
     }
-    ledger.log_ = std::move(*log);
     return ledger;
+}
+
+const DeliveryRecord* DeliveryLedger::Latest() const {
+    for (auto record = records_.rbegin(); record != records_.rend(); ++record) {
+        if (!record->keptOnly) {
+            return &*record;
+        }
+    }
+    return nullptr;
 }
 
 const DeliveryRecord* DeliveryLedger::Find(std::uint64_t number) const {
@@ -153,7 +175,7 @@ void DeliveryLedger::Apply(const DeliveryRecord& record) {
 }
 
 std::string DeliveryLedger::Encode(DeliveryRecord record) const {
-    for (std::string* path : {&record.staged, &record.temporary, &record.file}) {
+    for (std::string* path : {&record.staged, &record.temporary, &record.file, &record.keptFile}) {
         if (!base_.empty() && path->compare(0, base_.size(), base_) == 0) {
             path->erase(0, base_.size());
         }
@@ -162,7 +184,7 @@ std::string DeliveryLedger::Encode(DeliveryRecord record) const {
 }
 
 void DeliveryLedger::Resolve(DeliveryRecord& record) const {
-    for (std::string* path : {&record.staged, &record.temporary, &record.file}) {
+    for (std::string* path : {&record.staged, &record.temporary, &record.file, &record.keptFile}) {
         if (!path->empty() && !IsAbsolute(*path)) {
             path->insert(0, base_);
         }

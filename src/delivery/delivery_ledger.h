@@ -39,14 +39,20 @@ class DeliveryLedger {
     // appending. `base`: the application directory, ending in its separator.
     static Result<DeliveryLedger> Open(const Platform& platform, std::string path,
                                        std::string base);
+    // Reads the ledger at `path` as it is, changing nothing, for a reader
+    // beside the service that writes it (a missing ledger reads as empty);
+    // `wholeBytes`, when given, is set to the length of its whole lines.
+    static Result<DeliveryLedger> Read(const Platform& platform, std::string path,
+                                       std::string base, std::uint64_t* wholeBytes = nullptr);
 
     // There was a ledger before this start.
     bool Existed() const { return existed_; }
     const std::vector<DamagedLine>& Damaged() const { return damaged_; }
     // The deliveries it holds, by number, oldest first.
     const std::vector<DeliveryRecord>& Records() const { return records_; }
-    // The newest delivery: the one X.DAT holds.
-    const DeliveryRecord* Latest() const { return records_.empty() ? nullptr : &records_.back(); }
+    // The newest delivery X.DAT has held: the one it holds. A kept file
+    // recorded only when an operator settled it never is.
+    const DeliveryRecord* Latest() const;
     const DeliveryRecord* Find(std::uint64_t number) const;
     // Never a number that a damaged line may have had.
     std::uint64_t NextNumber() const { return highest_ + 1; }
@@ -60,8 +66,9 @@ class DeliveryLedger {
     template <class Predicate>
     Status Prune(Predicate needed) {
         std::vector<DeliveryRecord> kept;
+        const DeliveryRecord* latest = Latest();
         for (const DeliveryRecord& record : records_) {
-            if (needed(record) || &record == Latest()) {
+            if (needed(record) || &record == latest) {
                 kept.push_back(record);
             }
         }

@@ -3,6 +3,7 @@
 // whose only voice is its boxes, listens to none of it.
 #pragma once
 
+#include <cstddef>
 #include <string_view>
 
 #include "delivery/delivery_record.h"
@@ -25,6 +26,15 @@ class DeliveryObserver {
     // A damaged line with whole lines after it was passed over at start-up;
     // `what` names the ledger and the line.
     virtual void LedgerDamaged(std::string_view /*what*/) {}
+    // How many deliveries wait for an operator (kept, or neither exported nor
+    // kept), whenever that may have changed.
+    virtual void Waiting(std::size_t /*count*/) {}
+    // An operator settled the kept delivery `keptPath`: its export is
+    // record.file, on disk and recorded, and the kept file is gone.
+    virtual void SettledByOperator(const DeliveryRecord&, std::string_view /*keptPath*/) {}
+    // An operator's settlement of `keptPath` failed; the kept file stays.
+    virtual void OperatorSettlementFailed(std::string_view /*keptPath*/,
+                                          std::string_view /*detail*/) {}
 };
 
 // Listens to nothing.

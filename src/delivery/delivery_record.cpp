@@ -102,8 +102,9 @@ bool SetField(DeliveryRecord& record, std::string_view key, const std::string& v
     if (key == "batch") {
         return ParseNumber(value, record.batch);
     }
-    if (key == "candidate") {
-        record.candidate = value == "1";
+    if (key == "candidate" || key == "kept-only") {
+        bool& flag = key == "candidate" ? record.candidate : record.keptOnly;
+        flag = value == "1";
         return value == "1" || value == "0";
     }
     if (key == "sha256") {
@@ -128,6 +129,8 @@ bool SetField(DeliveryRecord& record, std::string_view key, const std::string& v
                               : key == "file"      ? &record.file
                               : key == "result"    ? &record.result
                               : key == "identity"  ? &record.identity
+                              : key == "why"       ? &record.why
+                              : key == "kept"      ? &record.keptFile
                                                    : nullptr;
     if (text) {
         *text = value;
@@ -160,11 +163,16 @@ std::string EncodeRecord(const DeliveryRecord& record) {
     if (record.batch != 0) {
         Field(line, "batch", std::to_string(record.batch));
     }
+    if (record.keptOnly) {
+        Field(line, "kept-only", "1");
+    }
     for (const auto& [key, value] : {std::pair<std::string_view, const std::string&>{"staged", record.staged},
                                      {"temporary", record.temporary},
                                      {"identity", record.identity},
                                      {"file", record.file},
-                                     {"result", record.result}}) {
+                                     {"result", record.result},
+                                     {"why", record.why},
+                                     {"kept", record.keptFile}}) {
         if (!value.empty()) Field(line, key, value);
     }
     line += " crc=" + Hex32(Crc32c(line)) + "\n";

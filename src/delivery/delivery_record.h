@@ -49,6 +49,15 @@ struct DeliveryRecord {
     std::string temporary;  // kExporting: the export under its temporary name
     std::string file;       // the export or the kept file
     std::string result;     // kKeeping, kKept: why it was kept (the conversion's result)
+    // kKeeping, kKept: what failed, in the system's words, for the operator
+    // who settles it.
+    std::string why;
+    // An operator's settlement: the kept file whose export `file` is (being)
+    // made; it is removed once the export is on disk and recorded.
+    std::string keptFile;
+    // Recorded only when an operator settled it, from a kept file whose
+    // record an earlier version did not keep: X.DAT never held it here.
+    bool keptOnly = false;
 
     // Exported, kept, or out of the service's hands.
     bool Settled() const {

@@ -46,12 +46,23 @@ Result<std::unique_ptr<DeliveryHandOff>> DeliveryHandOff::Open(const ServiceSett
     handOff->RemoveStaleStagedFiles();
     handOff->PruneLedger();
     handOff->RestoreOpenBatch();
+    handOff->TellWaiting();
     return handOff;
 }
 
 void DeliveryHandOff::Recover() {
     const std::vector<DeliveryRecord> records = ledger_.Records();
     for (DeliveryRecord record : records) {
+        if (!record.keptFile.empty()) {
+            // An operator's export of a kept file: finished, never made
+            // again; one that cannot be finished yet waits for the next try.
+            const bool wasExporting = record.state == DeliveryState::kExporting;
+            if (std::string failure; FinishKeptExport(record, failure) && wasExporting) {
+                observer_.Recovered(record, "export of the kept file " + record.keptFile +
+                                                " completed: " + record.file);
+            }
+            continue;
+        }
         switch (record.state) {
             case DeliveryState::kReceived:
                 // Recorded, but perhaps not yet moved into place.
@@ -141,7 +152,13 @@ void DeliveryHandOff::RecoverUnknownReceivedFile() {
     // kept, not converted.
     record.state = DeliveryState::kFound;
     if (Record(record)) {
-        Settle(record);
+        const Settlement settlement = Settle(record);
+        observer_.Recovered(record, settlement.kind == Settlement::Kind::kKept
+                                        ? "X.DAT was never recorded arriving, so it is not "
+                                          "converted: kept as " + settlement.keptPath
+                                        : "X.DAT was never recorded arriving, so it is not "
+                                          "converted, and it could not be kept: " +
+                                              settlement.detail);
     }
 }
 
@@ -191,8 +208,15 @@ void DeliveryHandOff::PruneLedger() {
             break;
         }
     }
-    const auto needed = [oldestCandidate](const DeliveryRecord& record) {
-        return !record.Settled() || (record.candidate && record.number >= oldestCandidate);
+    // A kept delivery's record stays while its kept file waits for an
+    // operator: it says when it came, from whom and why it was kept.
+    const auto waits = [this](const DeliveryRecord& record) {
+        return (record.state == DeliveryState::kKept && platform_.FileExists(record.file)) ||
+               (!record.keptFile.empty() && platform_.FileExists(record.keptFile));
+    };
+    const auto needed = [oldestCandidate, &waits](const DeliveryRecord& record) {
+        return !record.Settled() || (record.candidate && record.number >= oldestCandidate) ||
+               waits(record);
     };
     if (ledger_.Appended() == 0 && ledger_.Damaged().empty() &&
         std::all_of(records.begin(), records.end(), needed)) {

@@ -3,6 +3,7 @@
 // writes it to its journal and its service manager; tests listen in.
 #pragma once
 
+#include <cstddef>
 #include <string_view>
 
 #include "download/transfer_outcome.h"
@@ -19,6 +20,9 @@ class DownloadObserver {
     virtual void ReceptionStarted() {}
     // The line that had failed has stayed open long enough to count as back.
     virtual void LineBack(std::string_view /*device*/) {}
+    // `count` bytes came that no protocol takes (a wrong speed, noise, a
+    // terminal program's keystrokes): passed over while no transfer ran.
+    virtual void UnrecognisedBytes(std::size_t /*count*/) {}
 };
 
 }  // namespace vorlund

@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -120,6 +121,12 @@ class Platform {
     virtual std::vector<std::string> ListDirectory(const std::string& path) const = 0;
 
     virtual LocalDateTime LocalTime() const = 0;
+    // The local date and time of an instant as SystemTimeMs gives one: for
+    // an operator reading when a delivery arrived. None where this platform
+    // does not say.
+    virtual std::optional<LocalDateTime> LocalTimeAt(std::int64_t /*ms*/) const {
+        return std::nullopt;
+    }
     // Milliseconds since 1970-01-01 UTC: for records that must keep their
     // meaning across a restart.
     virtual std::int64_t SystemTimeMs() const = 0;

@@ -15,12 +15,14 @@ bool EqualIgnoringCase(std::string_view a, std::string_view b) {
 
 }  // namespace
 
-void SettingsFile::Load(const Platform& platform, const std::string& path) {
+bool SettingsFile::Load(const Platform& platform, const std::string& path) {
     std::string content;
-    if (!platform.ReadSettingsFile(path, content)) {
+    const bool read = platform.ReadSettingsFile(path, content);
+    if (!read) {
         content.clear();
     }
     LoadText(content);
+    return read;
 }
 
 void SettingsFile::LoadText(std::string_view text) {

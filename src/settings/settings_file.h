@@ -12,13 +12,16 @@ namespace vorlund {
 // first line whose name matches a key, without regard to letter case, wins.
 class SettingsFile {
   public:
-    // Never fails: a file that cannot be read gives no lines.
-    void Load(const Platform& platform, const std::string& path);
+    // Never fails: a file that cannot be read gives no lines. Whether the
+    // file was read.
+    bool Load(const Platform& platform, const std::string& path);
     // Splits settings text into lines: a line ends at CR, LF or CR LF, and a
     // NUL byte ends the text.
     void LoadText(std::string_view text);
     // The text after the first '=' of the first matching line, or empty.
     std::string Value(std::string_view name) const;
+    // Every line, as read, without its line end.
+    const std::vector<std::string>& Lines() const { return lines_; }
 
   private:
     std::vector<std::string> lines_;

@@ -63,6 +63,9 @@ class FaultPlatform : public Platform {
     LocalDateTime LocalTime() const override {
         return faults_.hasClock ? faults_.clock : real_.LocalTime();
     }
+    std::optional<LocalDateTime> LocalTimeAt(std::int64_t ms) const override {
+        return real_.LocalTimeAt(ms);
+    }
     std::int64_t SystemTimeMs() const override {
         return faults_.systemTimeMs ? *faults_.systemTimeMs : real_.SystemTimeMs();
     }

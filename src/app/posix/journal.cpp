@@ -74,9 +74,16 @@ void Journal::WriteMessage(std::string_view cp1252Text, std::string_view detail,
     ChangeStatus(body);
 }
 
-void Journal::WriteTransferFailure(std::string_view cp1252Text, std::string_view detail) {
-    if (const std::optional<RecurringFault::Line> line = transfers_.Attempt(cp1252Text, now_())) {
-        Emit(Priority::kWarning, Body(cp1252Text, detail) + AttemptsText(*line));
+void Journal::WriteTransferFailure(std::string_view cp1252Text, std::string_view detail,
+                                   std::string_view reason) {
+    if (const std::optional<RepeatedEvent::Line> line = transfers_.Occurred(reason, now_())) {
+        // Each failure is a transfer of its own: how often, not how many tries.
+        Emit(Priority::kWarning,
+             Body(cp1252Text, detail) +
+                 (line->count > 1 ? Cp1252ToUtf8(" (" + std::to_string(line->count) +
+                                                 " g\xE5nger p\xE5 ") +
+                                        DurationText(line->over) + ")"
+                                  : std::string()));
     }
 }
 
@@ -95,6 +102,24 @@ void Journal::EndRecurringFault(std::string_view cp1252Text, std::string_view de
 void Journal::SetStatus(std::string_view cp1252Text, std::string_view detail) {
     faultIsStatus_ = false;
     ChangeStatus(Body(cp1252Text, detail));
+}
+
+void Journal::SetStatusNote(std::string_view cp1252Note) {
+    std::string note = Cp1252ToUtf8(cp1252Note);
+    if (note == note_) {
+        return;
+    }
+    note_ = std::move(note);
+    if (statusSink_) {
+        statusSink_(Status());
+    }
+}
+
+std::string Journal::Status() const {
+    if (note_.empty()) {
+        return status_;
+    }
+    return status_.empty() ? note_ : status_ + "; " + note_;
 }
 
 void Journal::Emit(Priority priority, const std::string& body) {
@@ -120,7 +145,7 @@ void Journal::ChangeStatus(std::string status) {
     }
     status_ = std::move(status);
     if (statusSink_) {
-        statusSink_(status_);
+        statusSink_(Status());
     }
 }
 

@@ -15,6 +15,7 @@
 #include <string_view>
 
 #include "app/posix/recurring_fault.h"
+#include "app/posix/repeated_event.h"
 #include "app/shell.h"
 
 namespace vorlund {
@@ -35,18 +36,25 @@ class Journal {
     // is written as RecurringFault allows, with its attempts so far.
     void WriteMessage(std::string_view cp1252Text, std::string_view detail = {},
                       Recurrence recurrence = Recurrence::kOnce);
-    // A transfer that failed or was refused: a warning line, no more often
-    // than RecurringFault allows, since a terminal retries on its own.
-    void WriteTransferFailure(std::string_view cp1252Text, std::string_view detail);
+    // A transfer that failed or was refused for `reason`: a warning line, no
+    // more often than RepeatedEvent allows for that reason, since a terminal
+    // retries on its own.
+    void WriteTransferFailure(std::string_view cp1252Text, std::string_view detail,
+                              std::string_view reason);
     // A transfer succeeded: the failures before it are an episode past.
-    void EndTransferFailures() { transfers_.End(now_()); }
+    void EndTransferFailures() { transfers_.Clear(); }
     // The retried failure is over: one information line, "text: detail
     // (efter N försök på T)", when the failure had been written; the state
     // goes back to what it was before.
     void EndRecurringFault(std::string_view cp1252Text, std::string_view detail);
 
     void SetStatus(std::string_view cp1252Text, std::string_view detail = {});
-    const std::string& Status() const { return status_; }
+    // What the state says besides, whatever it is (the deliveries that wait
+    // for an operator); empty for nothing.
+    void SetStatusNote(std::string_view cp1252Note);
+    // The state as the service manager shows it.
+    std::string Status() const;
+    Clock::time_point Now() const { return now_(); }
     // Called with the state's UTF-8 text whenever it changes.
     void SetStatusSink(std::function<void(const std::string&)> sink) {
         statusSink_ = std::move(sink);
@@ -59,9 +67,10 @@ class Journal {
     std::FILE* stream_;
     std::function<Clock::time_point()> now_;
     RecurringFault recurring_;
-    RecurringFault transfers_;
+    RepeatedEvent transfers_;
 
     std::string status_;
+    std::string note_;
     // While a retried failure is the state: the state it replaced.
     bool faultIsStatus_ = false;
     std::string statusBeforeFault_;

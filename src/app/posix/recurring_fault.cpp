@@ -2,12 +2,8 @@
 
 namespace vorlund {
 
-std::optional<RecurringFault::Line> RecurringFault::Attempt(std::string_view text,
+std::optional<RecurringFault::Line> RecurringFault::Attempt(std::string_view reason,
                                                             Clock::time_point now) {
-    if (text != text_) {
-        *this = RecurringFault();
-        text_ = std::string(text);
-    }
     if (!open_) {
         open_ = true;
         announced_ = false;
@@ -15,10 +11,11 @@ std::optional<RecurringFault::Line> RecurringFault::Attempt(std::string_view tex
         episodeStart_ = now;
     }
     ++attempts_;
-    if (lastLine_ && now - *lastLine_ < kLineInterval) {
+    std::erase_if(lastLines_, [now](const auto& line) { return now - line.second >= kLineInterval; });
+    if (lastLines_.find(reason) != lastLines_.end()) {
         return std::nullopt;
     }
-    lastLine_ = now;
+    lastLines_.emplace(reason, now);
     announced_ = true;
     return Line{false, attempts_, now - episodeStart_};
 }
@@ -31,7 +28,6 @@ std::optional<RecurringFault::Line> RecurringFault::End(Clock::time_point now) {
     if (!announced_) {
         return std::nullopt;
     }
-    lastLine_ = now;
     return Line{true, attempts_, now - episodeStart_};
 }
 

@@ -2,6 +2,7 @@
 
 #include <utility>
 
+#include "app/frm_main.h"
 #include "common/cp1252.h"
 
 namespace vorlund {
@@ -70,7 +71,7 @@ std::int16_t SerialNetoCtl::Download(const std::u16string& /*id*/,
     StopRunning();
     port_ = SerialPort::Open(DevicePath(), line_);
     if (!port_.IsOpen()) {
-        ReportLineFailure();
+        ReportLineFailure(kComPortCannotBeOpened);
     } else {
         watch_ = loop_.Watch(port_.Descriptor(), POLLIN,
                              [this](short revents) { OnLineReady(revents); });
@@ -97,7 +98,7 @@ void SerialNetoCtl::StopRunning() {
 
 void SerialNetoCtl::OnLineReady(short revents) {
     if ((revents & POLLOUT) != 0 && !Flush()) {
-        ReportLineFailure();
+        ReportLineFailure(kComPortLost);
         return;
     }
     if ((revents & (POLLIN | POLLHUP | POLLERR | POLLNVAL)) != 0) {
@@ -109,7 +110,7 @@ void SerialNetoCtl::OnLineReady(short revents) {
                 // a pseudo-terminal closed): reported like a port that cannot
                 // be opened, so the cycle keeps trying to open it again. What
                 // was stored stays stored, and its arrival is still raised.
-                ReportLineFailure();
+                ReportLineFailure(kComPortLost);
                 return;
             }
             if (count == 0) {
@@ -126,7 +127,7 @@ void SerialNetoCtl::Service() {
         return;
     }
     if (!Flush()) {
-        ReportLineFailure();
+        ReportLineFailure(kComPortLost);
         return;
     }
     ArmDeadline();
@@ -171,8 +172,9 @@ void SerialNetoCtl::ArmDeadline() {
     });
 }
 
-void SerialNetoCtl::ReportLineFailure() {
+void SerialNetoCtl::ReportLineFailure(std::int16_t code) {
     failure_ = Cp1252ToUtf16(DevicePath() + ": " + port_.Failure());
+    failureCode_ = code;
     // A delivery stored just before the line went is raised all the same.
     const bool arrived = download_.TakeArrival();
     download_.Stop(Now());
@@ -180,7 +182,7 @@ void SerialNetoCtl::ReportLineFailure() {
     if (!pendingFailure_) {
         pendingFailure_ = loop_.Post([this] {
             pendingFailure_.Cancel();
-            RaiseProtocolMessage({kComPortCannotBeOpened, failure_, 1, comPort_});
+            RaiseProtocolMessage({failureCode_, failure_, 1, comPort_});
         });
     }
     if (arrived) {

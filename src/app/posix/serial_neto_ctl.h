@@ -65,9 +65,9 @@ class SerialNetoCtl final : public TNetoCtl {
     // Writes what is waiting for the line; false when the line has failed.
     bool Flush();
     void ArmDeadline();
-    // The line failed or cannot be opened: code 30 from the loop, with the
-    // port's failure as its message.
-    void ReportLineFailure();
+    // The line cannot be opened (code 30) or failed while open (31): the
+    // code from the loop, with the port's failure as its message.
+    void ReportLineFailure(std::int16_t code);
     void CloseLine();
     DownloadSession::Time Now() const;
 
@@ -85,6 +85,7 @@ class SerialNetoCtl final : public TNetoCtl {
     EventLoop::Registration pendingFailure_;
     EventLoop::Registration settled_;
     std::u16string failure_;
+    std::int16_t failureCode_ = kComPortCannotBeOpened;
 };
 
 }  // namespace vorlund

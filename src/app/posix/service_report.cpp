@@ -1,5 +1,7 @@
 #include "app/posix/service_report.h"
 
+#include <utility>
+
 #include "common/cp1252.h"
 #include "download/protocol_receiver.h"
 #include "platform/date_time_text.h"
@@ -20,6 +22,24 @@ constexpr char kCannotCreateFile[] = "Fel vid skapande av destinationsfil!";
 constexpr char kTransferFailed[] = "\xD6verf\xF6ringen misslyckades";
 constexpr char kLineOpenedAgain[] = "COM-port \xF6ppnad igen";
 constexpr char kTransferContinued[] = "\xD6verf\xF6ringen fortsatte d\xE4r den avbr\xF6ts";
+constexpr char kKeptExported[] = "Sparad leverans exporterad";
+constexpr char kKeptNotExported[] = "Sparad leverans kunde inte exporteras";
+constexpr char kUnrecognisedBytes[] = "Ok\xE4nda byte p\xE5 linjen";
+// The state's note while deliveries wait for an operator.
+constexpr char kOneWaits[] = "1 sparad leverans v\xE4ntar";
+constexpr char kSomeWait[] = " sparade leveranser v\xE4ntar";
+
+std::string ProtocolName(LineProtocol protocol) {
+    switch (protocol) {
+        case LineProtocol::kZmodem:
+            return "ZMODEM";
+        case LineProtocol::kXmodem:
+            return "XMODEM";
+        case LineProtocol::kYmodem:
+            break;
+    }
+    return "YMODEM";
+}
 
 // Why a transfer ended without a delivery, in code page 1252.
 std::string Reason(const TransferOutcome& outcome, std::uint64_t largestFile) {
@@ -64,9 +84,18 @@ std::string Described(const DeliveryRecord& record) {
 }  // namespace
 
 void ServiceReport::Settled(const DeliveryRecord& record, const Settlement& settlement) {
+    // The transfer that brought it, where this process received it; a
+    // delivery settled at start-up says what its record says.
+    const std::string protocol = std::exchange(arrivedProtocol_, {});
     if (settlement.kind == Settlement::Kind::kKept) {
-        journal_.Write(Priority::kWarning, kDeliveryKept, settlement.keptPath);
+        journal_.Write(Priority::kWarning, kDeliveryKept,
+                       settlement.keptPath + " (" + Described(record) +
+                           (protocol.empty() ? "" : ", " + protocol) + ")" + WaitingDetail());
         return;
+    }
+    std::string arrivedBy = protocol.empty() ? "" : ", " + protocol;
+    if (record.header && !record.header->name.empty()) {
+        arrivedBy += ", " + record.header->name;
     }
     if (settlement.kind != Settlement::Kind::kExported) {
         return;  // the cycle's message says so
@@ -76,7 +105,7 @@ void ServiceReport::Settled(const DeliveryRecord& record, const Settlement& sett
     journal_.Write(Priority::kInfo, kDeliveryConverted,
                    std::to_string(record.bytes) + " byte, " + records + ", " +
                        std::to_string(report.exportLines) + " rader till " + report.exportPath +
-                       ", " + std::to_string(settlement.tookMs) + " ms");
+                       ", " + std::to_string(settlement.tookMs) + " ms" + arrivedBy);
     journal_.SetStatus(
         std::string(kLatestDelivery) + " " + DateTimeText(platform_.LocalTime(), "-", " ", ":"),
         records + ", " + report.exportPath);
@@ -98,10 +127,61 @@ void ServiceReport::LedgerDamaged(std::string_view what) {
     journal_.Write(Priority::kError, kLedgerDamaged, what);
 }
 
+void ServiceReport::Waiting(std::size_t count) {
+    waiting_ = count;
+    std::string note;
+    if (count > 0) {
+        note = count == 1 ? kOneWaits : std::to_string(count) + kSomeWait;
+        note += " (vorlund-convert --pending " + service_.appDir + ")";
+    }
+    journal_.SetStatusNote(note);
+}
+
+std::string ServiceReport::WaitingDetail() const {
+    if (waiting_ == 0 || service_.appDir.empty()) {
+        return {};
+    }
+    return "; " + std::to_string(waiting_) + (waiting_ == 1 ? " delivery waits" : " deliveries wait") +
+           ": vorlund-convert --settle " + service_.appDir + " once the fault is put right";
+}
+
+void ServiceReport::SettledByOperator(const DeliveryRecord& record, std::string_view keptPath) {
+    journal_.Write(Priority::kNotice, kKeptExported,
+                   std::string(keptPath) + " to " + record.file + " (" + Described(record) +
+                       "); the kept file is removed, " +
+                       (waiting_ == 0 ? std::string("nothing else waits")
+                                      : std::to_string(waiting_) + " still wait"));
+}
+
+void ServiceReport::OperatorSettlementFailed(std::string_view keptPath, std::string_view detail) {
+    journal_.Write(Priority::kWarning, kKeptNotExported,
+                   std::string(keptPath) + ": " + std::string(detail) + "; it stays kept");
+}
+
+void ServiceReport::UnrecognisedBytes(std::size_t count) {
+    const std::optional<RepeatedEvent::Line> line =
+        unrecognised_.Occurred("bytes", journal_.Now(), count);
+    if (!line) {
+        return;
+    }
+    std::string detail = service_.device + ": " + std::to_string(line->count) +
+                         " byte that no protocol takes";
+    if (line->events > 1) {
+        detail += " in " + std::to_string(std::chrono::duration_cast<std::chrono::seconds>(line->over).count()) + " s";
+    }
+    detail += "; is the terminal's speed the line's (" + std::to_string(service_.baudRate) +
+              " bit/s, BaudRate=" + std::to_string(service_.baudRateIndex) +
+              "), and the cable a null-modem cable that holds?";
+    journal_.Write(Priority::kWarning, kUnrecognisedBytes, detail);
+}
+
 void ServiceReport::TransferEnded(const TransferOutcome& outcome) {
     switch (outcome.kind) {
         case Kind::kFileReceived:
             journal_.EndTransferFailures();
+            if (!outcome.repeated) {
+                arrivedProtocol_ = ProtocolName(outcome.protocol);
+            }
             if (outcome.resumedFrom > 0) {
                 journal_.Write(Priority::kInfo, kTransferContinued,
                                outcome.name + ": " + std::to_string(outcome.resumedFrom) +
@@ -115,12 +195,10 @@ void ServiceReport::TransferEnded(const TransferOutcome& outcome) {
         default: {
             // Names and the system's reasons come as the system has them; our
             // own words are converted like the message.
-            std::string detail = outcome.name.empty() ? "" : outcome.name + ": ";
-            detail += Cp1252ToUtf8(Reason(outcome, largestFile_));
-            if (!outcome.reason.empty()) {
-                detail += ": " + outcome.reason;
-            }
-            journal_.WriteTransferFailure(kTransferFailed, detail);
+            const std::string reason = Cp1252ToUtf8(Reason(outcome, largestFile_)) +
+                                       (outcome.reason.empty() ? "" : ": " + outcome.reason);
+            const std::string detail = (outcome.name.empty() ? "" : outcome.name + ": ") + reason;
+            journal_.WriteTransferFailure(kTransferFailed, detail, reason);
         }
     }
 }

@@ -90,13 +90,40 @@ std::optional<pid_t> FlockHolder(dev_t device, ino_t inode) {
     return FlockHolderIn(ReadProcFile("/proc/locks"), device, inode);
 }
 
+std::string UnitIn(std::string_view cgroups) {
+    // "0::/system.slice/vorlund@cradle2.service": the unified hierarchy's
+    // line (or, on a hybrid tree, systemd's own) names the control group,
+    // whose last part is the unit. Only a service is worth naming: a login
+    // session's scope tells nobody more.
+    while (!cgroups.empty()) {
+        std::string_view line = cgroups.substr(0, cgroups.find('\n'));
+        cgroups.remove_prefix(std::min(cgroups.size(), line.size() + 1));
+        if (line.substr(0, 3) != "0::" && line.find(":name=systemd:") == std::string_view::npos) {
+            continue;
+        }
+        const std::string_view unit = line.substr(line.rfind('/') + 1);
+        constexpr std::string_view kService = ".service";
+        if (unit.size() > kService.size() &&
+            unit.substr(unit.size() - kService.size()) == kService) {
+            return std::string(unit);
+        }
+    }
+    return {};
+}
+
 std::string DescribeProcess(pid_t pid) {
-    std::string name = ReadProcFile("/proc/" + std::to_string(pid) + "/comm");
+    const std::string proc = "/proc/" + std::to_string(pid);
+    std::string name = ReadProcFile(proc + "/comm");
     while (!name.empty() && (name.back() == '\n' || name.back() == ' ')) {
         name.pop_back();
     }
-    const std::string number = "pid " + std::to_string(pid);
-    return name.empty() ? number : name + ", " + number;
+    std::string described = name.empty() ? "" : name + ", ";
+    described += "pid " + std::to_string(pid);
+    // Under systemd the unit is what an administrator stops or watches.
+    if (const std::string unit = UnitIn(ReadProcFile(proc + "/cgroup")); !unit.empty()) {
+        described += ", " + unit;
+    }
+    return described;
 }
 
 }  // namespace vorlund

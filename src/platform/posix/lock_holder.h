@@ -19,8 +19,13 @@ std::optional<pid_t> FlockHolderIn(std::string_view procLocks, dev_t device, ino
 // (systemd's ProcSubset=pid): then nothing.
 std::optional<pid_t> FlockHolder(dev_t device, ino_t inode);
 
-// "minicom, pid 1234"; "pid 1234" when the process's name cannot be seen
-// (another user's process under ProtectProc=invisible).
+// "minicom, pid 1234", or "vorlund, pid 1234, vorlund@cradle2.service"
+// for a process of a systemd service; "pid 1234" when the process's name
+// cannot be seen (another user's process under ProtectProc=invisible).
 std::string DescribeProcess(pid_t pid);
+
+// The systemd service named in a listing in the format of /proc/PID/cgroup;
+// empty when it names none.
+std::string UnitIn(std::string_view cgroups);
 
 }  // namespace vorlund

@@ -157,16 +157,10 @@ class PosixPlatform final : public Platform {
         return names;
     }
 
-    LocalDateTime LocalTime() const override {
-        const std::time_t now = std::time(nullptr);
-        std::tm local{};
-        ::localtime_r(&now, &local);
-        return {static_cast<unsigned>(local.tm_year + 1900),
-                static_cast<unsigned>(local.tm_mon + 1),
-                static_cast<unsigned>(local.tm_mday),
-                static_cast<unsigned>(local.tm_hour),
-                static_cast<unsigned>(local.tm_min),
-                static_cast<unsigned>(std::min(local.tm_sec, 59))};
+    LocalDateTime LocalTime() const override { return LocalDateTimeOf(std::time(nullptr)); }
+
+    std::optional<LocalDateTime> LocalTimeAt(std::int64_t ms) const override {
+        return LocalDateTimeOf(static_cast<std::time_t>(ms / 1000));
     }
 
     std::int64_t SystemTimeMs() const override {
@@ -187,6 +181,17 @@ class PosixPlatform final : public Platform {
     std::u16string WidePath(const std::string& path) const override { return Cp1252ToUtf16(path); }
 
   private:
+    static LocalDateTime LocalDateTimeOf(std::time_t instant) {
+        std::tm local{};
+        ::localtime_r(&instant, &local);
+        return {static_cast<unsigned>(local.tm_year + 1900),
+                static_cast<unsigned>(local.tm_mon + 1),
+                static_cast<unsigned>(local.tm_mday),
+                static_cast<unsigned>(local.tm_hour),
+                static_cast<unsigned>(local.tm_min),
+                static_cast<unsigned>(std::min(local.tm_sec, 59))};
+    }
+
     DiskAccess disk_;
 };
 
