@@ -128,6 +128,7 @@ bool SetField(DeliveryRecord& record, std::string_view key, const std::string& v
                               : key == "file"      ? &record.file
                               : key == "result"    ? &record.result
                               : key == "identity"  ? &record.identity
+                              : key == "protocol"  ? &record.protocol
                                                    : nullptr;
     if (text) {
         *text = value;
@@ -160,7 +161,8 @@ std::string EncodeRecord(const DeliveryRecord& record) {
     if (record.batch != 0) {
         Field(line, "batch", std::to_string(record.batch));
     }
-    for (const auto& [key, value] : {std::pair<std::string_view, const std::string&>{"staged", record.staged},
+    for (const auto& [key, value] : {std::pair<std::string_view, const std::string&>{"protocol", record.protocol},
+                                     {"staged", record.staged},
                                      {"temporary", record.temporary},
                                      {"identity", record.identity},
                                      {"file", record.file},
