@@ -66,7 +66,7 @@ class CheckingSink final : public TransferSink {
         return {};
     }
     void Suspend() override { Discard(); }
-    void BatchEnded() override { Expect(!open_); }
+    void BatchEnded(bool) override { Expect(!open_); }
     std::uint64_t Size() const { return size_; }
 
   private:

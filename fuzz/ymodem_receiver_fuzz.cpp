@@ -42,7 +42,7 @@ class CheckingSink final : public YmodemReceiver::FileSink {
         Expect(open_);
         open_ = false;
     }
-    void BatchEnded() override { Expect(!open_); }
+    void BatchEnded(bool) override { Expect(!open_); }
     std::uint64_t Size() const { return size_; }
 
   private:

@@ -1,5 +1,6 @@
 #include "delivery/delivery_hand_off.h"
 
+#include <algorithm>
 #include <exception>
 #include <tuple>
 #include <utility>
@@ -69,6 +70,7 @@ std::optional<Settlement> DeliveryHandOff::SettleLeftOver() {
 }
 
 Result<IncomingDelivery> DeliveryHandOff::BeginReceiving(bool continuesBatch) {
+    batchOpenAtStart_ = false;
     if (!continuesBatch || batch_.empty()) {
         // The batch before, if one was open, did not end: its deliveries stay
         // repeat candidates.
@@ -99,7 +101,8 @@ Result<IncomingDelivery> DeliveryHandOff::BeginReceiving(bool continuesBatch) {
 }
 
 Result<DeliveryHandOff::Verdict> DeliveryHandOff::Commit(
-    IncomingDelivery incoming, const std::optional<DeliveryHeader>& header) {
+    IncomingDelivery incoming, const std::optional<DeliveryHeader>& header,
+    std::string_view protocol) {
     StagedFile& file = *incoming.file_;
     if (Status finished = file.Finish(); !finished) {
         return Failure{Detail(ReceivedPath(), finished.reason())};
@@ -128,6 +131,7 @@ Result<DeliveryHandOff::Verdict> DeliveryHandOff::Commit(
     record.header = header;
     record.candidate = header.has_value();
     record.batch = batchNumber_;
+    record.protocol = protocol;
     record.staged = file.TemporaryPath();
     if (const Result<std::string> identity = platform_.FileIdentity(record.staged)) {
         record.identity = *identity;  // the staged file's is X.DAT's once it is moved
@@ -145,7 +149,40 @@ Result<DeliveryHandOff::Verdict> DeliveryHandOff::Commit(
 }
 
 void DeliveryHandOff::EndBatch() {
-    for (const std::uint64_t number : std::exchange(batch_, {})) {
+    batchOpenAtStart_ = false;
+    EndCandidacy(std::exchange(batch_, {}));
+}
+
+void DeliveryHandOff::EndBatchOpenAtStart() {
+    if (batchOpenAtStart_) {
+        EndBatch();
+    }
+}
+
+void DeliveryHandOff::EndBatch(std::uint64_t number) {
+    if (number == batchNumber_) {
+        EndBatch();
+        return;
+    }
+    std::vector<std::uint64_t> numbers;
+    for (const DeliveryRecord& record : ledger_.Records()) {
+        if (record.batch == number && record.candidate) {
+            numbers.push_back(record.number);
+        }
+    }
+    EndCandidacy(numbers);
+}
+
+std::string DeliveryHandOff::ProtocolOpenAtStart() const {
+    if (!batchOpenAtStart_ || batch_.empty()) {
+        return {};
+    }
+    const DeliveryRecord* latest = ledger_.Find(batch_.back());
+    return latest ? latest->protocol : std::string();
+}
+
+void DeliveryHandOff::EndCandidacy(const std::vector<std::uint64_t>& numbers) {
+    for (const std::uint64_t number : numbers) {
         const DeliveryRecord* known = ledger_.Find(number);
         if (known && known->candidate) {
             DeliveryRecord settled = *known;
@@ -317,10 +354,13 @@ const DeliveryRecord* DeliveryHandOff::FindRepeat(const DeliveryHeader& header,
                                                   std::uint64_t bytes) const {
     for (const DeliveryRecord& record : ledger_.Records()) {
         // Only a delivery whose bytes were exported or kept: one that was
-        // lost must be taken again.
+        // lost must be taken again. One this batch has brought already
+        // (delivered, or sent again) is not what its sender repeats now.
         const bool handled =
             record.state == DeliveryState::kExported || record.state == DeliveryState::kKept;
-        if (handled && record.candidate && record.header == header && record.digest == digest &&
+        const bool thisBatch =
+            std::find(batch_.begin(), batch_.end(), record.number) != batch_.end();
+        if (handled && !thisBatch && record.candidate && record.header == header && record.digest == digest &&
             record.bytes == bytes) {
             return &record;
         }

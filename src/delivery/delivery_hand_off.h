@@ -28,6 +28,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "common/result.h"
@@ -88,10 +89,28 @@ class DeliveryHandOff final : public DeliverySettler {
     };
     // Linux: the transfer has ended with every byte in. A failure means that
     // nothing was recorded, and the sender must not be told it arrived.
-    Result<Verdict> Commit(IncomingDelivery incoming, const std::optional<DeliveryHeader>& header);
+    // `protocol`: the line protocol that carried it, as the ledger names it.
+    // A delivery the same as one delivered earlier in this batch is a
+    // delivery of its own (a terminal may send two identical counts at once);
+    // only one of another batch can be what this one repeats.
+    Result<Verdict> Commit(IncomingDelivery incoming, const std::optional<DeliveryHeader>& header,
+                           std::string_view protocol = {});
     // Linux: the sender ended its batch, so it heard the end of each of its
     // transfers: none of them is a repeat candidate any more.
     void EndBatch();
+    // Linux: a batch end from a sender whose transfers this process never
+    // took: it can only end the batch that was open when the service went
+    // down, and only while no transfer has begun since.
+    void EndBatchOpenAtStart();
+    // Linux: the deliveries of batch `number` stop being candidates, whatever
+    // transfers came since (an XMODEM sender that stopped repeating its end).
+    void EndBatch(std::uint64_t number);
+    // The batch the latest transfer began, or continued; 0 before any.
+    std::uint64_t CurrentBatch() const { return batchNumber_; }
+    // The protocol of the latest delivery of the batch that was open when the
+    // service went down, while no transfer has begun since: its sender may
+    // still wait for an answer. Empty otherwise.
+    std::string ProtocolOpenAtStart() const;
 
     const DeliveryLedger& Ledger() const { return ledger_; }
 
@@ -147,6 +166,8 @@ class DeliveryHandOff final : public DeliverySettler {
     Status Record(const DeliveryRecord& record);
     const DeliveryRecord* FindRepeat(const DeliveryHeader& header, const std::string& digest,
                                      std::uint64_t bytes) const;
+    // Ends the candidacy of the deliveries numbered in `numbers`.
+    void EndCandidacy(const std::vector<std::uint64_t>& numbers);
     // Whether X.DAT is the file that `record` says it holds.
     bool HoldsReceivedFile(const DeliveryRecord& record) const;
     // The SHA-256 and size of a file, read through.
@@ -167,6 +188,9 @@ class DeliveryHandOff final : public DeliverySettler {
     // end; none once another transfer begins.
     std::uint64_t batchNumber_ = 0;
     std::vector<std::uint64_t> batch_;
+    // batch_ is the batch that was open when the service went down: no
+    // transfer has begun since.
+    bool batchOpenAtStart_ = false;
 };
 
 }  // namespace vorlund

@@ -131,6 +131,7 @@ bool SetField(DeliveryRecord& record, std::string_view key, const std::string& v
                               : key == "identity"  ? &record.identity
                               : key == "why"       ? &record.why
                               : key == "kept"      ? &record.keptFile
+                              : key == "protocol"  ? &record.protocol
                                                    : nullptr;
     if (text) {
         *text = value;
@@ -166,7 +167,8 @@ std::string EncodeRecord(const DeliveryRecord& record) {
     if (record.keptOnly) {
         Field(line, "kept-only", "1");
     }
-    for (const auto& [key, value] : {std::pair<std::string_view, const std::string&>{"staged", record.staged},
+    for (const auto& [key, value] : {std::pair<std::string_view, const std::string&>{"protocol", record.protocol},
+                                     {"staged", record.staged},
                                      {"temporary", record.temporary},
                                      {"identity", record.identity},
                                      {"file", record.file},

@@ -45,6 +45,9 @@ struct DeliveryRecord {
     // 0 when none. Only the newest batch can still end, after a restart too.
     std::uint64_t batch = 0;
     std::optional<DeliveryHeader> header;
+    // The line protocol that carried it ("zmodem", "ymodem", "xmodem");
+    // empty where the terminal control received it.
+    std::string protocol;
     std::string staged;     // kReceived: the file that becomes X.DAT
     std::string temporary;  // kExporting: the export under its temporary name
     std::string file;       // the export or the kept file

@@ -195,6 +195,7 @@ void DeliveryHandOff::RestoreOpenBatch() {
             batch_.push_back(record.number);
         }
     }
+    batchOpenAtStart_ = !batch_.empty();
 }
 
 void DeliveryHandOff::PruneLedger() {

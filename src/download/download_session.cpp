@@ -37,6 +37,12 @@ void DownloadSession::Start(Time now) {
     Stop(now);
     now_ = now;
     sessionStart_ = now;
+    if (!lastEnding_ && handOff_.ProtocolOpenAtStart() == ProtocolName(LineProtocol::kZmodem)) {
+        // The service went down in a ZMODEM sender's open session, its last
+        // file delivered: the sender may still wait for our answer.
+        lastEnding_ = TransferEnding{true, now - ProtocolRecogniser::kEndRepeatWindow,
+                                     LineProtocol::kZmodem, 0, true};
+    }
     // Answers left from a line that has gone are no answers on this one: a
     // cancel among them would end the next sender before it began.
     output_.clear();
@@ -70,11 +76,16 @@ void DownloadSession::Tick(Time now) {
         now_ = now;
         receiver_->Tick(now);
         TakeOutcomes(now);
-        if (const std::optional<Time> heard = EndHeardAt(); heard && now >= *heard) {
-            // Not repeated while the line was up: the sender heard the end,
-            // and the delivery's batch, its own, ends.
-            endUnheard_ = false;
-            handOff_.EndBatch();
+        NoteXmodemEnds();
+        for (auto end = unheard_.begin(); end != unheard_.end();) {
+            if (now >= HeardAt(*end)) {
+                // Not repeated while the line was up: the sender heard the
+                // end, and the delivery's batch, its own, ends.
+                handOff_.EndBatch(end->batch);
+                end = unheard_.erase(end);
+            } else {
+                ++end;
+            }
         }
     }
 }
@@ -84,19 +95,24 @@ std::optional<DownloadSession::Time> DownloadSession::NextDeadline() const {
         return std::nullopt;
     }
     std::optional<Time> due = receiver_->NextDeadline();
-    if (const std::optional<Time> heard = EndHeardAt()) {
-        due = due ? std::min(*due, *heard) : *heard;
+    for (const UnheardEnd& end : unheard_) {
+        due = due ? std::min(*due, HeardAt(end)) : HeardAt(end);
     }
     return due;
 }
 
-std::optional<DownloadSession::Time> DownloadSession::EndHeardAt() const {
+void DownloadSession::NoteXmodemEnds() {
+    // A repeat of its end that was answered again restarts the count.
     const std::optional<TransferEnding> ending = receiver_ ? receiver_->LastEnding() : std::nullopt;
-    if (!endUnheard_ || !ending || !ending->delivered || ending->protocol != LineProtocol::kXmodem) {
-        return std::nullopt;
+    if (!unheard_.empty() && unheard_.back().lastOnLine && ending && ending->delivered &&
+        ending->protocol == LineProtocol::kXmodem) {
+        unheard_.back().answered = std::max(unheard_.back().answered, ending->at);
     }
+}
+
+DownloadSession::Time DownloadSession::HeardAt(const UnheardEnd& end) const {
     // Counted from our last answer to its end, on a line that is up.
-    return std::max(ending->at, sessionStart_) + XmodemReceiver::kEndHeardAfter;
+    return std::max(end.answered, sessionStart_) + XmodemReceiver::kEndHeardAfter;
 }
 
 std::string DownloadSession::TakeOutput() {
@@ -116,7 +132,9 @@ void DownloadSession::TakeOutcomes(Time now) {
         if (outcome->kind != TransferOutcome::Kind::kFileReceived) {
             continue;
         }
-        endUnheard_ = outcome->protocol == LineProtocol::kXmodem;
+        if (outcome->protocol == LineProtocol::kXmodem) {
+            unheard_.push_back({handOff_.CurrentBatch(), now, true});
+        }
         if (outcome->repeated) {
             // Nothing to convert, so no restart follows: this session takes
             // the next file itself.
@@ -139,9 +157,12 @@ Status DownloadSession::Begin(const FileOffer& header, bool continuesBatch) {
 }
 
 Status DownloadSession::Open(const FileOffer& header, bool continuesBatch) {
-    // A transfer begins: the batch on the line is this one's now, and an
-    // XMODEM sender not yet heard from stays a candidate.
-    endUnheard_ = false;
+    // A transfer begins: a repeated end from now on is not an earlier
+    // XMODEM delivery's, whose count goes on from our last answer to it.
+    NoteXmodemEnds();
+    for (UnheardEnd& end : unheard_) {
+        end.lastOnLine = false;
+    }
     Result<IncomingDelivery> incoming = handOff_.BeginReceiving(continuesBatch);
     if (!incoming) {
         return Status(Failure{incoming.reason()});
@@ -158,7 +179,9 @@ Status DownloadSession::Write(std::string_view bytes) {
 Result<TransferSink::Kept> DownloadSession::End() {
     IncomingDelivery incoming = std::move(*incoming_);
     incoming_.reset();
-    const Result<DeliveryHandOff::Verdict> verdict = handOff_.Commit(std::move(incoming), header_);
+    const std::optional<LineProtocol> protocol = receiver_->Protocol();
+    const Result<DeliveryHandOff::Verdict> verdict = handOff_.Commit(
+        std::move(incoming), header_, protocol ? ProtocolName(*protocol) : std::string_view());
     if (!verdict) {
         return Failure{verdict.reason()};
     }
@@ -174,8 +197,12 @@ void DownloadSession::Discard() {
     part_.reset();
 }
 
-void DownloadSession::BatchEnded() {
-    handOff_.EndBatch();
+void DownloadSession::BatchEnded(bool afterDelivery) {
+    if (afterDelivery) {
+        handOff_.EndBatch();
+    } else {
+        handOff_.EndBatchOpenAtStart();
+    }
 }
 
 std::optional<TransferSink::StagedPart> DownloadSession::FindStagedPart(const FileOffer& header) {

@@ -19,8 +19,11 @@
 // repeat candidate by its bytes alone until its sender shows that it heard
 // our answer to its end, by not repeating that end while the line stays up
 // for XmodemReceiver::kEndHeardAfter; then it stops being one, so that a
-// genuine second count with the same lines is exported. A restart in that
-// time leaves it a candidate, so that a sender told nothing is not doubled.
+// genuine second count with the same lines is exported. Another sender's
+// transfer in between changes nothing of that count (a repeat of the end is
+// then no longer answered as its own: its sender fails and sends the file
+// again, which, within the time, is its resend). A restart in that time
+// leaves it a candidate, so that a sender told nothing is not doubled.
 #pragma once
 
 #include <cstdint>
@@ -28,6 +31,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "delivery/delivery_hand_off.h"
 #include "delivery/partial_deliveries.h"
@@ -77,7 +81,7 @@ class DownloadSession final : private TransferSink {
     Status Write(std::string_view bytes) override;
     Result<Kept> End() override;
     void Discard() override;
-    void BatchEnded() override;
+    void BatchEnded(bool afterDelivery) override;
     std::optional<StagedPart> FindStagedPart(const FileOffer& header) override;
     Status Continue(const FileOffer& header, bool continuesBatch) override;
     void Suspend() override;
@@ -85,8 +89,16 @@ class DownloadSession final : private TransferSink {
     // The hand-off's staged file for a transfer of the file `header` announces.
     Status Open(const FileOffer& header, bool continuesBatch);
     void TakeOutcomes(Time now);
-    // When an XMODEM sender counts as having heard the end of its delivery.
-    std::optional<Time> EndHeardAt() const;
+    // XMODEM deliveries whose senders have not yet shown that they heard our
+    // answer to their end: each stays a repeat candidate until the line has
+    // been up for a while after that answer without a repeat of it.
+    struct UnheardEnd {
+        std::uint64_t batch;  // the delivery's own
+        Time answered;        // our last answer to its end
+        bool lastOnLine;      // no transfer since: a repeated end is its own
+    };
+    void NoteXmodemEnds();
+    Time HeardAt(const UnheardEnd& end) const;
 
     DeliveryHandOff& handOff_;
     DownloadObserver& observer_;
@@ -105,10 +117,7 @@ class DownloadSession final : private TransferSink {
     // the next for a sender that repeats its end.
     std::optional<TransferEnding> lastEnding_;
     Time sessionStart_{};
-    // An XMODEM delivery whose sender has not yet shown that it heard our
-    // answer to its end: it stays a repeat candidate until the line has been
-    // up for a while without a repeat of that end.
-    bool endUnheard_ = false;
+    std::vector<UnheardEnd> unheard_;
 };
 
 }  // namespace vorlund

@@ -56,6 +56,22 @@ class ProtocolReceiver {
 
     // The memory held for the transfer in progress: about a block.
     virtual std::size_t HeldBytes() const = 0;
+
+    // A sender that has said nothing for this long, in a transfer or a
+    // session, may be gone (a terminal lifted from its cradle, another docked
+    // in its place): the line is then invited alongside, and a new sender's
+    // first frame ends the transfer.
+    static constexpr Time kSenderSilentAfter{3000};
+    // From when the sender it holds counts as silent, should nothing arrive;
+    // none while it holds no sender that could go silent.
+    virtual std::optional<Time> SilentFrom() const = 0;
+    // Whether the block numbered `number` with `payload` can be its own
+    // sender's (the block it waits for, or a resend of the last one), rather
+    // than the first block of a new sender.
+    virtual bool ClaimsBlock(std::uint8_t number, std::string_view payload) const = 0;
+    // A new sender has taken the line: the transfer ends as kSenderReplaced
+    // (what ZMODEM received is kept for a resume), and nothing is said.
+    virtual void GiveWay(Time now) = 0;
 };
 
 }  // namespace vorlund

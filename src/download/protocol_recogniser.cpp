@@ -7,7 +7,6 @@
 #include "download/xmodem/xmodem_receiver.h"
 #include "download/ymodem/ymodem_receiver.h"
 #include "download/zmodem/zmodem_frame_scanner.h"
-#include "download/zmodem/zmodem_receiver.h"
 
 namespace vorlund {
 namespace {
@@ -15,8 +14,18 @@ namespace {
 using Event = BlockScanner::Event;
 
 constexpr std::string_view kCancelSequence = "\x18\x18\x18\x18\x18\x18\x18\x18";
+// ZMODEM's: ten CAN and as many backspaces.
+constexpr std::string_view kZmodemCancel =
+    "\x18\x18\x18\x18\x18\x18\x18\x18\x18\x18\b\b\b\b\b\b\b\b\b\b";
 // Longer than any ZMODEM header, escapes included.
 constexpr std::size_t kLongestHeader = 32;
+
+const std::string& ZmodemInvitation() {
+    static const std::string invitation = EncodeHexHeader(ZmodemHeader::WithFlags(
+        zmodem::FrameType::kRInit, zmodem::kCanFullDuplex | zmodem::kCanOverlapIo |
+                                       zmodem::kCanCrc32));
+    return invitation;
+}
 
 // The YMODEM receiver as one receiver among others. It holds the sender
 // from its header to the end of its batch, or until its transfer fails.
@@ -48,6 +57,11 @@ class YmodemSession final : public ProtocolReceiver {
     std::optional<TransferEnding> LastEnding() const override { return receiver_.LastEnding(); }
     void RememberEnding(TransferEnding ending) override { receiver_.RememberEnding(ending); }
     std::size_t HeldBytes() const override { return receiver_.HeldBytes(); }
+    std::optional<Time> SilentFrom() const override { return receiver_.SilentFrom(); }
+    bool ClaimsBlock(std::uint8_t number, std::string_view payload) const override {
+        return receiver_.ClaimsBlock(number, payload);
+    }
+    void GiveWay(Time now) override { receiver_.GiveWay(now); }
 
   private:
     YmodemReceiver receiver_;
@@ -59,14 +73,26 @@ class YmodemSession final : public ProtocolReceiver {
 ProtocolRecogniser::ProtocolRecogniser(Time now, TransferSink& sink,
                                        std::optional<TransferEnding> lastEnding,
                                        std::uint64_t largestFile, ProtocolChoice choice)
-    : sink_(sink), largestFile_(largestFile), choice_(choice), lastEnding_(lastEnding) {
-    if (lastEnding_ && lastEnding_->protocol == LineProtocol::kZmodem && lastEnding_->senderWaits) {
-        // Its file is in, and it waits for an answer to what it sent next.
-        Handover(std::make_unique<ZmodemReceiver>(now, sink_, largestFile_, true),
-                 LineProtocol::kZmodem, {}, now);
-    } else {
-        Invite(now);
+    : sink_(sink),
+      largestFile_(largestFile),
+      choice_(choice),
+      lastEnding_(lastEnding),
+      lastByte_(now) {
+    if (lastEnding_ && lastEnding_->protocol == LineProtocol::kZmodem &&
+        lastEnding_->senderWaits && Takes(LineProtocol::kZmodem)) {
+        if (lastEnding_->delivered) {
+            // Its file is in, and it waits for an answer to what it sent next.
+            auto zmodem = std::make_unique<ZmodemReceiver>(now, sink_, largestFile_);
+            zmodem->GoOn(*lastEnding_, now);
+            Handover(std::move(zmodem), LineProtocol::kZmodem, {}, now);
+            return;
+        }
+        // Its transfer was cut off (the line went): told that it failed, it
+        // sends again, and offers to continue from what was kept of it.
+        output_.append(kZmodemCancel);
+        lastEnding_->senderWaits = false;
     }
+    Invite(now);
 }
 
 ProtocolRecogniser::~ProtocolRecogniser() = default;
@@ -75,10 +101,19 @@ void ProtocolRecogniser::Receive(std::string_view bytes, Time now) {
     if (bytes.empty()) {
         return;
     }
+    if (active_ && (!probe_.empty() || SenderSilent(now))) {
+        ReceiveAfterSilence(bytes, now, false);
+        return;
+    }
     if (!active_ && now - lastByte_ >= kByteTimeout) {
         // Whatever was due in the silence comes first, and the new bytes
-        // start afresh.
-        Tick(now);
+        // start afresh; no invitation goes out over a sender that speaks.
+        SettleQuiet(now);
+        if (active_) {
+            active_->Receive(bytes, now);
+            AfterReceiver(now);
+            return;
+        }
         scanner_.AfterSilence();
     }
     if (zmodem_ && zmodem_->AwaitingOffer()) {
@@ -106,6 +141,85 @@ void ProtocolRecogniser::Receive(std::string_view bytes, Time now) {
     Recognise(now, false);
 }
 
+void ProtocolRecogniser::ReceiveAfterSilence(std::string_view bytes, Time now, bool quiet) {
+    probe_.append(bytes);
+    if (!bytes.empty()) {
+        probeByte_ = now;
+    }
+    std::size_t frameAt = 0;
+    switch (Probe(quiet, frameAt)) {
+        case Newcomer::kUndecided:
+            return;
+        case Newcomer::kOldSender: {
+            const std::string held = std::exchange(probe_, {});
+            invitingAlongside_ = false;
+            active_->Receive(held, now);
+            AfterReceiver(now);
+            return;
+        }
+        case Newcomer::kNewSender: {
+            const std::string held = std::exchange(probe_, {}).substr(frameAt);
+            invitingAlongside_ = false;
+            active_->GiveWay(now);
+            AfterReceiver(now);
+            // Whatever it was doing, the old receiver has let go of the line.
+            active_.reset();
+            zmodem_ = nullptr;
+            protocol_.reset();
+            scanner_.Clear();
+            held_ = held;
+            lastByte_ = now;
+            Recognise(now, quiet);
+            return;
+        }
+    }
+}
+
+ProtocolRecogniser::Newcomer ProtocolRecogniser::Probe(bool quiet, std::size_t& frameAt) const {
+    // Only the first frame counts; what comes before it is the old sender's
+    // (an end of transmission, noise) unless a new sender's frame follows.
+    const std::size_t start = probe_.find_first_of(std::string_view("\x01\x02*", 3));
+    if (start == std::string::npos) {
+        return quiet || probe_.size() > kLongestHeader ? Newcomer::kOldSender
+                                                       : Newcomer::kUndecided;
+    }
+    frameAt = start;
+    const std::string_view frame = std::string_view(probe_).substr(start);
+    if (frame[0] == zmodem::kPad) {
+        if (protocol_ == LineProtocol::kZmodem || !Takes(LineProtocol::kZmodem)) {
+            return Newcomer::kOldSender;  // its own receiver tells a new ZMODEM sender
+        }
+        ZmodemFrameScanner scanner;
+        scanner.Append(frame.substr(0, kLongestHeader));
+        if (const std::optional<ZmodemFrameScanner::Event> event = scanner.Next()) {
+            const bool opens = event->kind == ZmodemFrameScanner::Event::Kind::kHeader &&
+                               (event->header.type == zmodem::FrameType::kRqInit ||
+                                event->header.type == zmodem::FrameType::kFile);
+            return opens ? Newcomer::kNewSender : Newcomer::kOldSender;
+        }
+        return scanner.InFrame() && !quiet && frame.size() < kLongestHeader ? Newcomer::kUndecided
+                                                                            : Newcomer::kOldSender;
+    }
+    BlockScanner scanner;
+    scanner.Append(frame);
+    scanner.Expect(1);
+    const std::optional<Event> event = quiet ? scanner.NextAtQuiet() : scanner.Next();
+    if (!event) {
+        return Newcomer::kUndecided;
+    }
+    if (event->kind != Event::Kind::kBlock || event->number > 1 ||
+        !Takes(event->number == 0 ? LineProtocol::kYmodem : LineProtocol::kXmodem) ||
+        (protocol_ != LineProtocol::kZmodem && active_->ClaimsBlock(event->number, event->payload))) {
+        return Newcomer::kOldSender;
+    }
+    return Newcomer::kNewSender;
+}
+
+bool ProtocolRecogniser::SenderSilent(Time now) const {
+    const std::optional<Time> silent = active_ ? active_->SilentFrom() : std::nullopt;
+    return silent && now >= *silent;
+}
+
 void ProtocolRecogniser::Recognise(Time now, bool quiet) {
     while (!active_ && !held_.empty()) {
         const std::size_t pad = held_.find(zmodem::kPad);
@@ -122,8 +236,11 @@ void ProtocolRecogniser::Recognise(Time now, bool quiet) {
         }
         if (*zmodem && Takes(LineProtocol::kZmodem)) {
             const std::string bytes = std::exchange(held_, {});
-            Handover(std::make_unique<ZmodemReceiver>(now, sink_, largestFile_),
-                     LineProtocol::kZmodem, {}, now);
+            auto receiver = std::make_unique<ZmodemReceiver>(now, sink_, largestFile_);
+            if (choice_ == ProtocolChoice::kZmodem) {
+                receiver->Invited(now);  // it may answer our ZRINIT with its offer
+            }
+            Handover(std::move(receiver), LineProtocol::kZmodem, {}, now);
             Receive(bytes, now);
             return;
         }
@@ -181,19 +298,19 @@ void ProtocolRecogniser::ScanBlock(Event block, Time now) {
         // came with.
         block.checksum = false;
         Handover(std::make_unique<YmodemSession>(now, sink_, largestFile_), LineProtocol::kYmodem,
-                 BlockScanner::Frame(block) + scanner_.TakePending() +
-                     std::exchange(held_, {}),
+                 BlockScanner::Frame(block) + scanner_.TakePending() + std::exchange(held_, {}),
                  now);
     } else if (block.number == 1 && Takes(LineProtocol::kXmodem)) {
         Handover(std::make_unique<XmodemReceiver>(now, sink_, largestFile_, block.checksum),
                  LineProtocol::kXmodem,
-                 BlockScanner::Frame(block) + scanner_.TakePending() +
-                     std::exchange(held_, {}),
+                 BlockScanner::Frame(block) + scanner_.TakePending() + std::exchange(held_, {}),
                  now);
     } else {
         // A block of a transfer this session does not hold (one that
-        // failed, or began before a restart): it is over.
+        // failed, or began before a restart), or of a protocol the line is
+        // not received with: it is over.
         output_.append(kCancelSequence);
+        RestartInvitations(now);
     }
 }
 
@@ -210,6 +327,7 @@ void ProtocolRecogniser::Handover(std::unique_ptr<ProtocolReceiver> receiver,
     scanner_.Clear();
     loneEnd_ = false;
     inviteAtQuiet_ = false;
+    invitingAlongside_ = false;
     if (!bytes.empty()) {
         active_->Receive(bytes, now);
     }
@@ -233,9 +351,11 @@ void ProtocolRecogniser::AfterReceiver(Time now) {
     active_.reset();
     zmodem_ = nullptr;
     protocol_.reset();
-    // A sender still busy with a cancelled transfer has time to give up
+    probe_.clear();
+    invitingAlongside_ = false;
+    // A sender still busy with a cancelled transfer has a moment to give up
     // before the next invitation.
-    nextInvitation_ = now + kInvitationInterval;
+    RestartInvitations(now);
     lastByte_ = now;
 }
 
@@ -256,41 +376,119 @@ void ProtocolRecogniser::AnswerLoneEnd(Time now) {
     }
 }
 
+bool ProtocolRecogniser::FrameArriving(Time now) const {
+    // Or a sender waits for our answer to what came: its end, its damaged
+    // block, which the line's quiet settles.
+    const bool pending =
+        !held_.empty() || scanner_.HasPending() || !probe_.empty() || loneEnd_ || inviteAtQuiet_;
+    return pending && now - std::max(lastByte_, probeByte_) < kByteTimeout;
+}
+
+void ProtocolRecogniser::InviteWhenDue(Time now) {
+    if (now < nextInvitation_) {
+        return;
+    }
+    if (FrameArriving(now)) {
+        nextInvitation_ = std::max(lastByte_, probeByte_) + kByteTimeout;
+        return;
+    }
+    Invite(now);
+}
+
 void ProtocolRecogniser::Invite(Time now) {
-    ++invitations_;
-    output_.push_back(invitations_ % kChecksumInvitationEvery == 0 ? kNak : kCrcRequest);
-    const bool pause = invitations_ % kInvitationsInARow == 0;
-    nextInvitation_ = now + (pause ? kInvitationPause : kInvitationInterval);
+    switch (choice_) {
+        case ProtocolChoice::kZmodem:
+            output_ += ZmodemInvitation();
+            nextInvitation_ = now + kZmodemInvitationInterval;
+            return;
+        case ProtocolChoice::kYmodem:
+            output_.push_back(kCrcRequest);
+            nextInvitation_ = now + kInvitationInterval;
+            return;
+        case ProtocolChoice::kAuto:
+        case ProtocolChoice::kXmodem:
+            break;
+    }
+    if (checksumInvitationNext_) {
+        output_.push_back(kNak);
+        nextInvitation_ = std::max(now, roundStarted_ + kInvitationInterval);
+    } else {
+        output_.push_back(kCrcRequest);
+        roundStarted_ = now;
+        nextInvitation_ = now + kChecksumInvitationAfter;
+    }
+    checksumInvitationNext_ = !checksumInvitationNext_;
 }
 
 void ProtocolRecogniser::Tick(Time now) {
     if (active_) {
-        active_->Tick(now);
-        AfterReceiver(now);
-        return;
-    }
-    if (now - lastByte_ >= kByteTimeout) {
-        if (!held_.empty() || scanner_.HasPending()) {
-            Recognise(now, true);
-            if (active_) {
+        if (!probe_.empty() && now - probeByte_ >= kByteTimeout) {
+            ReceiveAfterSilence({}, now, true);
+            if (!active_) {
                 return;
             }
         }
-        if (std::exchange(loneEnd_, false)) {
-            AnswerLoneEnd(now);
+        active_->Tick(now);
+        AfterReceiver(now);
+        // A line fixed to ZMODEM is not invited over a ZMODEM transfer: its
+        // invitation would tell the sender its file is in.
+        if (active_ && SenderSilent(now) && choice_ != ProtocolChoice::kZmodem) {
+            if (!invitingAlongside_) {
+                invitingAlongside_ = true;
+                nextInvitation_ = now;
+                checksumInvitationNext_ = false;
+            }
+            InviteWhenDue(now);
         }
-        if (std::exchange(inviteAtQuiet_, false)) {
-            Invite(now);
+        return;
+    }
+    if (now - lastByte_ >= kByteTimeout) {
+        SettleQuiet(now);
+        if (active_) {
+            return;
         }
     }
-    if (now >= nextInvitation_) {
+    InviteWhenDue(now);
+}
+
+void ProtocolRecogniser::SettleQuiet(Time now) {
+    if (!held_.empty() || scanner_.HasPending()) {
+        Recognise(now, true);
+        if (active_) {
+            return;
+        }
+    }
+    if (std::exchange(loneEnd_, false)) {
+        AnswerLoneEnd(now);
+        RestartInvitations(now);
+    }
+    if (std::exchange(inviteAtQuiet_, false)) {
         Invite(now);
     }
 }
 
+void ProtocolRecogniser::RestartInvitations(Time now) {
+    // What we just said answers the sender; an invitation hard behind it
+    // would be read as a second answer.
+    nextInvitation_ = now + kInvitationInterval;
+    checksumInvitationNext_ = false;
+}
+
 std::optional<ProtocolRecogniser::Time> ProtocolRecogniser::NextDeadline() const {
     if (active_) {
-        return active_->NextDeadline();
+        std::optional<Time> due = active_->NextDeadline();
+        const auto earliest = [&due](Time at) { due = due ? std::min(*due, at) : at; };
+        if (!probe_.empty()) {
+            earliest(probeByte_ + kByteTimeout);
+        }
+        if (choice_ != ProtocolChoice::kZmodem) {
+            if (invitingAlongside_) {
+                earliest(nextInvitation_);
+            } else if (const std::optional<Time> silent = active_->SilentFrom()) {
+                earliest(*silent);
+            }
+        }
+        return due;
     }
     Time due = nextInvitation_;
     if (!held_.empty() || scanner_.HasPending() || loneEnd_ || inviteAtQuiet_) {
@@ -322,6 +520,7 @@ bool ProtocolRecogniser::TransferInProgress() const {
 void ProtocolRecogniser::Cancel(Time now) {
     held_.clear();
     scanner_.Clear();
+    probe_.clear();
     loneEnd_ = false;
     if (active_) {
         active_->Cancel(now);
@@ -362,7 +561,7 @@ bool ProtocolRecogniser::Takes(LineProtocol protocol) const {
 }
 
 std::size_t ProtocolRecogniser::HeldBytes() const {
-    return active_ ? active_->HeldBytes() : held_.capacity();
+    return active_ ? active_->HeldBytes() : held_.capacity() + probe_.capacity();
 }
 
 }  // namespace vorlund

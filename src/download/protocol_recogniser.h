@@ -2,17 +2,25 @@
 // sender and, from its first frames, hands the line to the receiver of the
 // protocol it speaks.
 //
-// It invites with YMODEM's 'C' every few seconds, which XMODEM senders with
-// a CRC and YMODEM senders answer, and now and then with NAK, the original
-// protocol's invitation, for the senders that know only the checksum. After
-// every few invitations it pauses for longer than a ZMODEM sender waits for
-// an answer: one left waiting by a restart or a lost answer reads each
-// invitation as a stray byte, which starts its wait afresh, and only a quiet
-// line lets it give up waiting and say its piece again. It never sends
-// ZMODEM's ZRINIT unasked: a ZMODEM sender announces itself
-// (ZRQINIT, which it repeats while it hears nothing), and is answered at
-// once, while a ZRINIT read by an XMODEM or YMODEM sender that waits for
-// 'C' can derail it.
+// A waiting line is invited every second with YMODEM's 'C', which XMODEM
+// senders with a CRC and YMODEM senders answer, and a moment after each 'C'
+// with NAK, the original protocol's invitation, for the senders that know
+// only the checksum: either kind of sender starts within a second of being
+// ready, whenever it is docked, and one that knows both takes the 'C' unless
+// it became ready in the moment between the two. Nothing is said over a
+// frame that is arriving. It never sends ZMODEM's ZRINIT unasked: a ZMODEM
+// sender announces itself (ZRQINIT) and is answered at once, while a ZRINIT
+// (two of which hold two CAN) read by an XMODEM or YMODEM sender that waits
+// for 'C' makes it give up. A ZMODEM sender that waits to be asked needs the
+// line fixed to ZMODEM (ProtocolChoice::kZmodem), where ZRINIT is the
+// invitation.
+//
+// A ZMODEM sender left in the middle of its session by the session before
+// (a delivery converted, the line dropped) is not left to guess: the next
+// session answers it first, in ZMODEM, from what the last one knew of it
+// (its next offer, our answer to its end again, or a cancel for a transfer
+// cut off), since a ZMODEM sender takes invitations for noise that keeps it
+// waiting.
 //
 // The first frames decide: a ZMODEM header (its CRC checked) is ZMODEM, a
 // block numbered 0 YMODEM, a block numbered 1 XMODEM. A lone end of
@@ -21,8 +29,11 @@
 // is cancelled. Once the chosen receiver holds nothing of a sender any more
 // (its transfer failed, or took the next file without a header), the line
 // is open to any protocol again. So is it while a ZMODEM session waits for
-// its first file: a sender that read an invitation just after its request
-// falls back to YMODEM (lrzsz's sz does), and its header takes the line.
+// its first file (a sender that read an invitation just after its request
+// falls back to YMODEM, as lrzsz's sz does), and while the chosen receiver's
+// sender has gone silent: the line is invited alongside, and a new sender's
+// first frame (a terminal docked in place of one lifted out) ends the silent
+// transfer and takes the line.
 #pragma once
 
 #include <cstdint>
@@ -42,22 +53,22 @@ namespace vorlund {
 
 class ProtocolRecogniser final : public ProtocolReceiver {
   public:
-    // How often a waiting line is invited, so many times in a row; then the
-    // line stays quiet for longer than a ZMODEM sender's ten seconds.
-    static constexpr Time kInvitationInterval{3000};
-    static constexpr int kInvitationsInARow = 3;
-    static constexpr Time kInvitationPause{12000};
-    // Every so many invitations is a NAK rather than a 'C'.
-    static constexpr int kChecksumInvitationEvery = 5;
+    // A waiting line is invited this often with 'C', and with NAK this long
+    // after each 'C'.
+    static constexpr Time kInvitationInterval{1000};
+    static constexpr Time kChecksumInvitationAfter{200};
+    // A line fixed to ZMODEM is offered ZRINIT this often.
+    static constexpr Time kZmodemInvitationInterval{2000};
     // The line is quiet after this long without a byte.
     static constexpr Time kByteTimeout{1000};
     // How long after a file was delivered its sender may still repeat its
     // end of transmission and be answered as that file's sender.
     static constexpr Time kEndRepeatWindow{60000};
 
-    // Starts the session: a sender the previous one left waiting is asked to
-    // go on; otherwise the line is invited. The sink must outlive it.
-    // `choice`: the protocols it takes; auto, every one.
+    // Starts the session: a ZMODEM sender the previous one left in the
+    // middle of its session is answered first; then the line is invited.
+    // `choice`: the protocols it takes; auto, every one. The sink must
+    // outlive it.
     ProtocolRecogniser(Time now, TransferSink& sink, std::optional<TransferEnding> lastEnding,
                        std::uint64_t largestFile, ProtocolChoice choice = ProtocolChoice::kAuto);
     ~ProtocolRecogniser() override;
@@ -76,11 +87,17 @@ class ProtocolRecogniser final : public ProtocolReceiver {
     std::optional<TransferEnding> LastEnding() const override;
     void RememberEnding(TransferEnding ending) override;
     std::size_t HeldBytes() const override;
+    std::optional<Time> SilentFrom() const override { return std::nullopt; }
+    bool ClaimsBlock(std::uint8_t, std::string_view) const override { return true; }
+    void GiveWay(Time now) override { Cancel(now); }
 
     // The protocol of the receiver that has the line; none while it waits.
     std::optional<LineProtocol> Protocol() const { return protocol_; }
 
   private:
+    // What the first frame after a silent sender's silence turned out to be.
+    enum class Newcomer { kUndecided, kOldSender, kNewSender };
+
     // Bytes while no receiver has the line.
     void Recognise(Time now, bool quiet);
     // Whether held_ begins with a ZMODEM header whose CRC holds; none while
@@ -91,11 +108,24 @@ class ProtocolRecogniser final : public ProtocolReceiver {
     void Handover(std::unique_ptr<ProtocolReceiver> receiver, LineProtocol protocol,
                   std::string bytes, Time now);
     void AnswerLoneEnd(Time now);
+    // Bytes while the active receiver's sender is silent: held until the
+    // first frame among them shows whose it is.
+    void ReceiveAfterSilence(std::string_view bytes, Time now, bool quiet);
+    Newcomer Probe(bool quiet, std::size_t& frameAt) const;
+    bool SenderSilent(Time now) const;
+    // The line has gone quiet: what it left is resolved, a lone end
+    // answered.
+    void SettleQuiet(Time now);
+    void RestartInvitations(Time now);
+    // Invites when it is due.
+    void InviteWhenDue(Time now);
     void Invite(Time now);
+    // A frame may be arriving, or a sender waits for the line's quiet to be
+    // answered: no invitation is said over it.
+    bool FrameArriving(Time now) const;
     // Collects what the receiver has to say, and takes the line back once
     // it holds nothing of a sender.
     void AfterReceiver(Time now);
-
     // Whether the line is received with `protocol`.
     bool Takes(LineProtocol protocol) const;
 
@@ -115,9 +145,16 @@ class ProtocolRecogniser final : public ProtocolReceiver {
     std::string held_;  // bytes not yet scanned: they may begin a ZMODEM header
     Time lastByte_{};
     Time nextInvitation_{};
-    int invitations_ = 0;
-    bool loneEnd_ = false;       // an end of transmission, if nothing follows it
+    bool checksumInvitationNext_ = false;
+    Time roundStarted_{};  // the 'C' the NAK follows
+    bool loneEnd_ = false;        // an end of transmission, if nothing follows it
     bool inviteAtQuiet_ = false;  // a damaged block: its sender waits for an answer
+
+    // While the active receiver's sender is silent: the bytes that broke the
+    // silence, and whether the line is being invited alongside.
+    std::string probe_;
+    Time probeByte_{};
+    bool invitingAlongside_ = false;
 };
 
 }  // namespace vorlund

@@ -6,11 +6,25 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 
 namespace vorlund {
 
 // The protocols a sender may speak; the receiver recognises which.
 enum class LineProtocol { kYmodem, kXmodem, kZmodem };
+
+// As the ledger and the journal name it: "ymodem", "xmodem", "zmodem".
+constexpr std::string_view ProtocolName(LineProtocol protocol) {
+    switch (protocol) {
+        case LineProtocol::kYmodem:
+            return "ymodem";
+        case LineProtocol::kXmodem:
+            return "xmodem";
+        case LineProtocol::kZmodem:
+            return "zmodem";
+    }
+    return {};
+}
 
 struct TransferOutcome {
     enum class Kind {
@@ -44,14 +58,18 @@ struct TransferEnding {
     std::chrono::milliseconds at;
     LineProtocol protocol = LineProtocol::kYmodem;
     std::uint64_t bytes = 0;  // delivered: the file's size, which a repeated end names
-    // ZMODEM: the sender's session was still open, so it waits for an
-    // answer to its next header (its next file, or the end of the session).
+    // ZMODEM: the sender's session was still open, so it may wait for an
+    // answer: to its next header (its next file, or the end of its session)
+    // after a delivery, or to what it sent last before its transfer was cut
+    // off.
     bool senderWaits = false;
-    // YMODEM: the header the sender went on with after a delivered file,
-    // when it came in answer to our acknowledgement of the end (before we
-    // asked for one again): a transfer that begins with it continues the
-    // batch.
+    // The offer the sender went on with after a delivered file, when it came
+    // in answer to our acknowledgement of the end (YMODEM: before we asked
+    // for one again): YMODEM's block 0, or ZMODEM's file information with
+    // its conversion option. A transfer that begins with it continues the
+    // batch; ZMODEM's next session answers it at once.
     std::string next{};
+    std::uint8_t nextOption = 0;
 };
 
 }  // namespace vorlund

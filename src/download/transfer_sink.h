@@ -27,10 +27,11 @@ class TransferSink {
     virtual Result<Kept> End() = 0;
     // The transfer is off: whatever was written goes.
     virtual void Discard() = 0;
-    // The sender ended its batch after a file delivered, or before any
-    // transfer in this process (a batch delivered before a restart): it
-    // heard the end of each of the batch's files.
-    virtual void BatchEnded() = 0;
+    // The sender ended its batch. `afterDelivery`: right after a file
+    // delivered here, so it heard the end of each of its batch's files;
+    // otherwise before any transfer of this session, where it can only end a
+    // batch delivered before a restart.
+    virtual void BatchEnded(bool afterDelivery) = 0;
 
     // Crash recovery, for the protocols that can continue a file from where
     // an earlier transfer of it was cut off.

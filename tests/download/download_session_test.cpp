@@ -11,6 +11,7 @@
 #include <string>
 
 #include "download/blocks/block_frames.h"
+#include "download/zmodem/zmodem_frames.h"
 #include "testing/app_directory.h"
 
 namespace vorlund {
@@ -164,6 +165,68 @@ TEST_F(DownloadSessionTest, AnXmodemDeliveryIsARepeatCandidateUntilItsSenderStop
     download->Tick(now);
     download->TakeOutput();
     EXPECT_TRUE(deliver());  // a genuine second count with the same lines
+
+    // Another terminal's delivery soon after changes nothing of that count:
+    // the same lines a minute later are a new count again.
+    SendAllButTheEnd("Q.DAT", "Q;1\r\n");
+    EXPECT_EQ(Send("\x04"), kAckAndAskForData);
+    EXPECT_TRUE(download->TakeArrival());
+    handOff->SettleArrival();
+    download->Start(now);
+    for (const milliseconds end = now + milliseconds(60000); now < end; now += milliseconds(500)) {
+        download->Tick(now);
+    }
+    download->TakeOutput();
+    EXPECT_TRUE(deliver());
+}
+
+// Every file of a ZMODEM session is a delivery, identical ones too: the
+// next file's offer, made while the one before is converted, is answered
+// by the next reception at once, and nothing is ever answered with a ZNAK,
+// which not every sender takes. The end of the session ends its batch,
+// also when it reaches the service only after a restart, so the same file
+// sent later is a new delivery.
+TEST_F(DownloadSessionTest, AZmodemSessionIsABatchOfDeliveries) {
+    using namespace testing::zmodem_frames;
+    std::string said;
+    const auto send = [&](const std::string& bytes) {
+        std::string answer = Send(bytes);
+        said += answer;
+        return answer;
+    };
+    std::string restartSaid;  // what the reception after a conversion says first
+    const auto converted = [&] {
+        const bool raised = download->TakeArrival();
+        if (raised) {
+            handOff->SettleArrival();
+            download->Start(now);
+            restartSaid = download->TakeOutput();
+            said += restartSaid;
+        }
+        return raised;
+    };
+    const std::string offer = Offer(std::string("A.DAT\0" "4 14000000000", 19));
+    EXPECT_EQ(send("rz\r" + Hex(FrameType::kRqInit)), kReady);
+    EXPECT_EQ(send(offer), Hex(FrameType::kRPos, 0));
+    EXPECT_EQ(send(File("A;1\n")), kReady);
+    send(offer);  // the same count again, at once
+    EXPECT_TRUE(converted());
+    EXPECT_EQ(restartSaid, Hex(FrameType::kRPos, 0));
+    EXPECT_EQ(send(File("A;1\n")), kReady);
+    EXPECT_TRUE(converted());
+    EXPECT_EQ(send(Hex(FrameType::kFin)), Hex(FrameType::kFin));
+
+    EXPECT_EQ(send("rz\r" + Hex(FrameType::kRqInit)), kReady);
+    EXPECT_EQ(send(offer), Hex(FrameType::kRPos, 0));
+    EXPECT_EQ(send(File("A;1\n")), kReady);
+    EXPECT_TRUE(converted());
+    Restart();  // before its end of session
+    EXPECT_EQ(send(Hex(FrameType::kFin)), Hex(FrameType::kFin));
+    EXPECT_EQ(send("rz\r" + Hex(FrameType::kRqInit)), kReady);
+    EXPECT_EQ(send(offer), Hex(FrameType::kRPos, 0));
+    EXPECT_EQ(send(File("A;1\n")), kReady);
+    EXPECT_TRUE(converted());
+    EXPECT_EQ(said.find(Hex(FrameType::kNak)), std::string::npos);
 }
 
 }  // namespace

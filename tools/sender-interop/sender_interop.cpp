@@ -110,7 +110,7 @@ class DirectorySink final : public TransferSink {
         file_.open(dir_ / "incoming", std::ios::binary | std::ios::app);
         return {};
     }
-    void BatchEnded() override {}
+    void BatchEnded(bool) override {}
     void Suspend() override {
         file_.close();
         fs::rename(dir_ / "incoming", dir_ / "part");

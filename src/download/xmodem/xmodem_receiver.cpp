@@ -284,8 +284,31 @@ void XmodemReceiver::Deliver(Time now) {
     lastEnding_ = TransferEnding{true, now, LineProtocol::kXmodem, received_, false};
 }
 
+std::optional<XmodemReceiver::Time> XmodemReceiver::SilentFrom() const {
+    if (!TransferInProgress()) {
+        return std::nullopt;
+    }
+    return lastByte_ + kSenderSilentAfter;
+}
+
+bool XmodemReceiver::ClaimsBlock(std::uint8_t number, std::string_view payload) const {
+    if (!TransferInProgress() || number == expectedBlock_) {
+        return true;
+    }
+    // A resend of the block taken last has that block's bytes.
+    return dataStarted_ && number == static_cast<std::uint8_t>(expectedBlock_ - 1) &&
+           payload == tail_;
+}
+
+void XmodemReceiver::GiveWay(Time now) {
+    scanner_.Clear();
+    if (TransferInProgress()) {
+        Abandon(Kind::kSenderReplaced, now);
+    }
+}
+
 void XmodemReceiver::Abandon(Kind kind, Time now, std::string reason) {
-    if (kind != Kind::kAbortedBySender) {
+    if (kind != Kind::kAbortedBySender && kind != Kind::kSenderReplaced) {
         output_.append(kCancelSequence);
     }
     if (sinkOpen_) {

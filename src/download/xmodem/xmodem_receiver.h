@@ -57,6 +57,9 @@ class XmodemReceiver final : public ProtocolReceiver {
     std::optional<TransferEnding> LastEnding() const override { return lastEnding_; }
     void RememberEnding(TransferEnding ending) override { lastEnding_ = ending; }
     std::size_t HeldBytes() const override { return tail_.capacity(); }
+    std::optional<Time> SilentFrom() const override;
+    bool ClaimsBlock(std::uint8_t number, std::string_view payload) const override;
+    void GiveWay(Time now) override;
 
   private:
     enum class State {

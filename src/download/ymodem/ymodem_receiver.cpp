@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "download/blocks/block_bytes.h"
+#include "download/protocol_receiver.h"
 
 namespace vorlund {
 
@@ -236,6 +237,32 @@ void YmodemReceiver::Cancel(Time now) {
     scanner_.Clear();
     if (TransferInProgress()) {
         Abandon(Kind::kStopped, now);
+    }
+}
+
+std::optional<YmodemReceiver::Time> YmodemReceiver::SilentFrom() const {
+    if (!TransferInProgress()) {
+        return std::nullopt;
+    }
+    return lastByte_ + ProtocolReceiver::kSenderSilentAfter;
+}
+
+bool YmodemReceiver::ClaimsBlock(std::uint8_t number, std::string_view payload) const {
+    if (!TransferInProgress() || number == expectedBlock_) {
+        return true;
+    }
+    if (number == 0 && (payload == header_ || IsDataBlockZero(payload))) {
+        return true;  // its header again, or data after the numbers wrapped
+    }
+    // A resend of the block taken last has that block's bytes.
+    return dataStarted_ && number == static_cast<std::uint8_t>(expectedBlock_ - 1) &&
+           payload.substr(0, tail_.size()) == tail_;
+}
+
+void YmodemReceiver::GiveWay(Time now) {
+    scanner_.Clear();
+    if (TransferInProgress()) {
+        Abandon(Kind::kSenderReplaced, now);
     }
 }
 

@@ -95,6 +95,12 @@ class YmodemReceiver {
     // The memory held for the file in progress: its latest block at most.
     std::size_t HeldBytes() const { return tail_.capacity(); }
 
+    // See ProtocolReceiver: a silent sender, a block of its own, a new
+    // sender in its place.
+    std::optional<Time> SilentFrom() const;
+    bool ClaimsBlock(std::uint8_t number, std::string_view payload) const;
+    void GiveWay(Time now);
+
   private:
     enum class State {
         kAwaitingHeader,

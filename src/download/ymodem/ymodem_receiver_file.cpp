@@ -274,8 +274,10 @@ void YmodemReceiver::EndBatch() {
     // all, when it can only end a batch delivered before the service
     // started again. The empty header of a sender whose transfer here failed
     // ends nothing that was delivered.
-    if (!lastEnding_ || lastEnding_->delivered) {
-        sink_.BatchEnded();
+    if (!lastEnding_) {
+        sink_.BatchEnded(false);
+    } else if (lastEnding_->delivered) {
+        sink_.BatchEnded(true);
     }
 }
 

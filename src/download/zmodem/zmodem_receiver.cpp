@@ -21,14 +21,26 @@ ZmodemHeader ReadyHeader() {
 
 }  // namespace
 
-ZmodemReceiver::ZmodemReceiver(Time now, TransferSink& sink, std::uint64_t largestFile,
-                               bool askAgain)
-    : sink_(sink), largestFile_(largestFile) {
-    if (askAgain) {
-        // Its file was delivered: what it sends next continues its batch.
-        afterDelivery_ = true;
-        state_ = State::kSession;
-        Say(ZmodemHeader::At(FrameType::kNak, 0), now);
+ZmodemReceiver::ZmodemReceiver(Time now, TransferSink& sink, std::uint64_t largestFile)
+    : sink_(sink), largestFile_(largestFile), lastByte_(now) {}
+
+void ZmodemReceiver::Invited(Time now) {
+    state_ = State::kSession;
+    lastSaid_ = ReadyHeader();
+    saidAt_ = now;
+    deadline_ = now + kFrameTimeout;
+}
+
+void ZmodemReceiver::GoOn(const TransferEnding& previous, Time now) {
+    lastEnding_ = previous;
+    lastEnding_->senderWaits = false;
+    // Its file was delivered: what it sends next continues its batch.
+    afterDelivery_ = true;
+    state_ = State::kSession;
+    if (!previous.next.empty()) {
+        OfferFile(previous.next, previous.nextOption, now);
+    } else {
+        Say(ReadyHeader(), now);
     }
 }
 
@@ -44,6 +56,7 @@ void ZmodemReceiver::Receive(std::string_view bytes, Time now) {
         }
     }
     lastByte_ = now;
+    silentRetries_ = 0;
     scanner_.Append(bytes);
     while (std::optional<Event> event = scanner_.Next()) {
         Handle(std::move(*event), now);
@@ -78,8 +91,9 @@ void ZmodemReceiver::HandleDamage(Event::Kind kind, Time now) {
             break;
         case State::kSession:
         case State::kCheckingPart:
-            // Most likely the file offer or its data: the sender repeats it.
-            output_ += EncodeHexHeader(ZmodemHeader::At(FrameType::kNak, 0));
+            // Most likely the file offer or its data: our last header again
+            // asks for it, as a sender that missed it expects.
+            SayAgain(now);
             break;
         case State::kIdle:
         case State::kComplete:
@@ -95,8 +109,9 @@ void ZmodemReceiver::HandleHeader(const ZmodemHeader& header, Time now) {
     switch (header.type) {
         case FrameType::kRqInit:
             if (state_ == State::kComplete) {
-                // This session has its file; the next one answers.
-                if (lastEnding_) lastEnding_->senderWaits = true;
+                // It starts over after its file: the next session answers it
+                // as a new sender, when it asks again.
+                if (lastEnding_) lastEnding_->senderWaits = false;
                 return;
             }
             if (TransferInProgress()) {
@@ -113,9 +128,10 @@ void ZmodemReceiver::HandleHeader(const ZmodemHeader& header, Time now) {
             return;
         case FrameType::kFile:
             if (state_ == State::kComplete) {
-                // The batch's next file, for the next session to take.
+                // The batch's next file, for the next session to answer: its
+                // information follows.
                 if (lastEnding_) lastEnding_->senderWaits = true;
-                scanner_.SkipData();
+                dataFor_ = header;
             } else if (state_ == State::kIdle) {
                 // It offers a file without having heard what we can take.
                 state_ = State::kSession;
@@ -156,8 +172,7 @@ void ZmodemReceiver::HandleHeader(const ZmodemHeader& header, Time now) {
             return;
         case FrameType::kNak:
             // The sender could not read our last header: it is said again,
-            // but a ZNAK is never answered with a ZNAK, which two sides
-            // could trade forever, and each counts as an error.
+            // and each counts as an error.
             if (state_ == State::kIdle || !lastSaid_) {
                 return;
             }
@@ -169,7 +184,7 @@ void ZmodemReceiver::HandleHeader(const ZmodemHeader& header, Time now) {
                 }
                 return;
             }
-            Say(lastSaid_->type == FrameType::kNak ? ReadyHeader() : *lastSaid_, now);
+            Say(*lastSaid_, now);
             return;
         case FrameType::kCrc:
             if (state_ == State::kCheckingPart) {
@@ -212,6 +227,13 @@ void ZmodemReceiver::HandleData(const Event& event, Time now) {
             }
             return;
         case FrameType::kFile:
+            if (state_ == State::kComplete) {
+                if (lastEnding_) {
+                    lastEnding_->next = event.data;
+                    lastEnding_->nextOption = header.Flag(0);
+                }
+                return;
+            }
             OfferFile(event.data, header.Flag(0), now);
             return;
         case FrameType::kData:
@@ -274,7 +296,11 @@ void ZmodemReceiver::HandleEndOfSession(Time now) {
     if (std::exchange(afterDelivery_, false)) {
         // It ends its session after a file delivered: it heard the end of
         // each file of its batch.
-        sink_.BatchEnded();
+        sink_.BatchEnded(true);
+    } else if (!lastEnding_ && !offered_) {
+        // Nothing of it was heard here: it may end a batch delivered before
+        // the service started again.
+        sink_.BatchEnded(false);
     }
     sessionEnded_ = true;
     if (lastEnding_) {
@@ -294,6 +320,10 @@ void ZmodemReceiver::Tick(Time now) {
     }
     switch (state_) {
         case State::kReceiving:
+            if (!SilentRetry()) {
+                Abandon(Kind::kGivenUp, now);  // what came of it is kept
+                return;
+            }
             positionRequested_ = false;
             RequestPosition(now);
             return;
@@ -305,7 +335,7 @@ void ZmodemReceiver::Tick(Time now) {
             }
             return;
         case State::kSession:
-            if (!Retry(now)) {
+            if (!SilentRetry() || !Retry(now)) {
                 state_ = State::kIdle;  // the sender has gone
             } else {
                 Say(lastSaid_ ? *lastSaid_ : ReadyHeader(), now);
@@ -349,13 +379,39 @@ void ZmodemReceiver::Cancel(Time now) {
 }
 
 void ZmodemReceiver::TakeNextFile(Time now) {
-    if (state_ == State::kComplete) {
-        state_ = State::kSession;
-        deadline_ = now + kFrameTimeout;
-        if (lastEnding_) {
-            lastEnding_->senderWaits = false;
+    if (state_ != State::kComplete) {
+        return;
+    }
+    state_ = State::kSession;
+    deadline_ = now + kFrameTimeout;
+    if (lastEnding_) {
+        lastEnding_->senderWaits = false;
+        if (!lastEnding_->next.empty()) {
+            const std::string offer = std::exchange(lastEnding_->next, {});
+            OfferFile(offer, lastEnding_->nextOption, now);
         }
     }
+}
+
+std::optional<ZmodemReceiver::Time> ZmodemReceiver::SilentFrom() const {
+    switch (state_) {
+        case State::kSession:
+        case State::kCheckingPart:
+        case State::kReceiving:
+            return lastByte_ + kSenderSilentAfter;
+        case State::kIdle:
+        case State::kComplete:
+            break;
+    }
+    return std::nullopt;
+}
+
+void ZmodemReceiver::GiveWay(Time now) {
+    scanner_.Clear();
+    if (TransferInProgress()) {
+        Abandon(Kind::kSenderReplaced, now);
+    }
+    state_ = State::kIdle;
 }
 
 bool ZmodemReceiver::TakeSessionEnded() {
@@ -365,7 +421,18 @@ bool ZmodemReceiver::TakeSessionEnded() {
 void ZmodemReceiver::Say(const ZmodemHeader& header, Time now) {
     output_ += EncodeHexHeader(header);
     lastSaid_ = header;
+    saidAt_ = now;
     deadline_ = now + kFrameTimeout;
+}
+
+void ZmodemReceiver::SayAgain(Time now) {
+    if (now - saidAt_ >= kByteTimeout || !lastSaid_) {
+        Say(lastSaid_ ? *lastSaid_ : ReadyHeader(), now);
+    }
+}
+
+bool ZmodemReceiver::SilentRetry() {
+    return ++silentRetries_ <= kSilentRetries;
 }
 
 void ZmodemReceiver::RequestPosition(Time now) {

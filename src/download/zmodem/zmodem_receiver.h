@@ -6,15 +6,18 @@
 // position (ZRPOS), so one error costs a resend from there, not the file.
 //
 // A file offered with crash recovery continues from the part that an
-// earlier, cut-off transfer of it left, once the sender has proved that
+// earlier, cut-off transfer of it left, only once the sender has proved that
 // part its own: it is asked for the CRC-32 of that many bytes of its file
-// (ZCRC), which must be the part's. A sender that gives no CRC must have
-// sent a modification time, which the part's must match.
+// (ZCRC), which must be the part's. Name, size and modification time prove
+// nothing (a terminal without a clock, or with fixed-length records, offers
+// a different file under the same three): without a CRC that matches, the
+// file is received from its first byte.
 //
 // Once the file is in, the session answers the sender's end of session
-// (ZFIN) and a repeated end of file, but leaves a further file's offer
-// unanswered: the next session asks the sender to repeat its last header
-// (ZNAK), so a batch arrives one file per session.
+// (ZFIN) and a repeated end of file, and keeps a further file's offer for
+// the next session, which answers it at once (GoOn), so a batch arrives one
+// file per session. It never says ZNAK, which not every sender takes: a
+// header that came damaged is asked for again by repeating our last one.
 //
 // Nothing that would run or name a file on this machine is done: a
 // command (ZCOMMAND) is refused, and the sender's file name is only
@@ -49,13 +52,24 @@ class ZmodemReceiver final : public ProtocolReceiver {
     static constexpr int kMaxRetries = 10;
     // Requests for the file's CRC-32 before the sender counts as giving none.
     static constexpr int kCrcRequests = 2;
+    // Our last word repeated to a silent sender before it counts as gone: a
+    // sender that is there answers it at once.
+    static constexpr int kSilentRetries = 2;
     // How long after a file was delivered its sender may still repeat the
     // end of file and be answered as that file's sender.
     static constexpr Time kEndRepeatWindow{60000};
 
-    // `askAgain`: the previous session's sender waits for an answer to its
-    // last header; it is asked to send it again. The sink must outlive it.
-    ZmodemReceiver(Time now, TransferSink& sink, std::uint64_t largestFile, bool askAgain = false);
+    // Waits for a sender's request. The sink must outlive it.
+    ZmodemReceiver(Time now, TransferSink& sink, std::uint64_t largestFile);
+
+    // We offered ZRINIT unasked (the line is fixed to ZMODEM): a sender may
+    // answer with its file offer.
+    void Invited(Time now);
+    // The previous session's file was delivered and its sender's session is
+    // still open: its offer of the next file, if it came, is answered now;
+    // otherwise our answer to its end is said again, which a sender waiting
+    // after its end of file, its offer or its end of session goes on from.
+    void GoOn(const TransferEnding& previous, Time now);
 
     void Receive(std::string_view bytes, Time now) override;
     void Tick(Time now) override;
@@ -71,6 +85,9 @@ class ZmodemReceiver final : public ProtocolReceiver {
     std::optional<TransferEnding> LastEnding() const override { return lastEnding_; }
     void RememberEnding(TransferEnding ending) override { lastEnding_ = ending; }
     std::size_t HeldBytes() const override { return 0; }
+    std::optional<Time> SilentFrom() const override;
+    bool ClaimsBlock(std::uint8_t, std::string_view) const override { return false; }
+    void GiveWay(Time now) override;
 
     // A session is open but no file has been offered yet: a sender that
     // fell back to another protocol may still be on its way.
@@ -109,8 +126,15 @@ class ZmodemReceiver final : public ProtocolReceiver {
     void Abandon(TransferOutcome::Kind kind, Time now, std::string reason = {});
     void Refuse(std::string reason, Time now);
 
-    // Sends a header and makes it the one a ZNAK or a timeout repeats.
+    // Sends a header and makes it the one a ZNAK, a damaged frame or a
+    // timeout repeats.
     void Say(const ZmodemHeader& header, Time now);
+    // Our last header again, for a frame of the sender's that came damaged:
+    // once a burst.
+    void SayAgain(Time now);
+    // A deadline passed with nothing from the sender; false once it has been
+    // silent through kSilentRetries of our repeats.
+    bool SilentRetry();
     // Asks for the data from the last good position, once until it comes.
     void RequestPosition(Time now);
     // Counts an error; false once there have been too many in a row.
@@ -127,8 +151,10 @@ class ZmodemReceiver final : public ProtocolReceiver {
     std::string output_;
     std::deque<TransferOutcome> outcomes_;
     std::optional<ZmodemHeader> lastSaid_;
+    Time saidAt_{};
     Time deadline_{};
     int retries_ = 0;
+    int silentRetries_ = 0;  // deadlines passed since the sender's last byte
     // The header whose data subpackets come next, with its flags.
     std::optional<ZmodemHeader> dataFor_;
     bool sessionEnded_ = false;

@@ -46,10 +46,11 @@ void ZmodemReceiver::OfferFile(std::string_view info, std::uint8_t conversion, T
         Abandon(Kind::kTooLarge, now);
         return;
     }
-    if (conversion == kResume) {
+    if (conversion == kResume && header->size) {
+        // A part longer than the file offered is none of it.
         part_ = sink_.FindStagedPart(*header);
         if (part_ && part_->bytes > 0 && part_->bytes <= largestFile_ &&
-            (!header->size || part_->bytes <= *header->size)) {
+            part_->bytes <= *header->size) {
             crcRequests_ = 0;
             Say(ZmodemHeader::At(FrameType::kCrc, static_cast<std::uint32_t>(part_->bytes)), now);
             return;
@@ -60,11 +61,9 @@ void ZmodemReceiver::OfferFile(std::string_view info, std::uint8_t conversion, T
 }
 
 void ZmodemReceiver::CheckPart(std::optional<std::uint32_t> crc, Time now) {
-    // With no CRC from the sender, its file must be the part's by name, size
-    // and a modification time that means one, which the sink has matched.
-    const bool proven =
-        crc ? *crc == part_->crc32 : !file_->modified.empty() && file_->modified != "0";
-    BeginFile(proven, now);
+    // Only the CRC of the sender's own bytes proves the part its own; a
+    // sender that gives none sends its file from the first byte.
+    BeginFile(crc && *crc == part_->crc32, now);
 }
 
 void ZmodemReceiver::BeginFile(bool resume, Time now) {
@@ -153,7 +152,9 @@ void ZmodemReceiver::Abandon(Kind kind, Time now, std::string reason) {
         sinkOpen_ = false;
     }
     outcomes_.push_back(Outcome(kind, std::move(reason)));
-    lastEnding_ = TransferEnding{false, now, LineProtocol::kZmodem, 0, false};
+    // Stopped (the line went, or the reception), it may wait for an answer
+    // to what it sent last, which would never come.
+    lastEnding_ = TransferEnding{false, now, LineProtocol::kZmodem, 0, kind == Kind::kStopped};
     afterDelivery_ = false;
     state_ = State::kIdle;
     ResetFile();

@@ -98,7 +98,7 @@ class CollectingSink final : public YmodemReceiver::FileSink {
         return Kept::kStored;
     }
     void Discard() override { data_.clear(); }
-    void BatchEnded() override { ++batchesEnded; }
+    void BatchEnded(bool) override { ++batchesEnded; }
     // The latest file stored.
     std::string Last() const { return files.empty() ? "(none)" : files.back().second; }
 

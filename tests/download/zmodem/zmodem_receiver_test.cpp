@@ -14,6 +14,7 @@
 
 #include "common/crc32.h"
 #include "download/blocks/block_frames.h"
+#include "download/zmodem/zmodem_frames.h"
 #include "download/protocol_recogniser.h"
 #include "download/zmodem/zmodem_frame.h"
 #include "download/zmodem/zmodem_frame_scanner.h"
@@ -28,21 +29,7 @@ using zmodem::FrameType;
 
 constexpr std::uint64_t kLargest = 64 * 1024;
 
-std::string Hex(FrameType type, std::uint32_t position = 0) {
-    return EncodeHexHeader(ZmodemHeader::At(type, position));
-}
-std::string Bin(FrameType type, std::uint32_t position = 0) {
-    return EncodeBinaryHeader(ZmodemHeader::At(type, position), true);
-}
-std::string Data(std::string_view bytes, char end = zmodem::kCrcGo) {
-    return EncodeSubpacket(bytes, end, true);
-}
-std::string Offer(std::string_view fields, std::uint8_t conversion = 0) {
-    return EncodeBinaryHeader(ZmodemHeader::WithFlags(FrameType::kFile, conversion), true) +
-           Data(fields, zmodem::kCrcWait);
-}
-const std::string kReady =
-    EncodeHexHeader(ZmodemHeader::WithFlags(FrameType::kRInit, 0x23));
+using namespace testing::zmodem_frames;
 
 // Keeps what arrives, and a part of an earlier transfer to offer.
 class Sink final : public TransferSink {
@@ -69,7 +56,7 @@ class Sink final : public TransferSink {
         return {};
     }
     void Suspend() override { suspended = data; }
-    void BatchEnded() override { ++batchesEnded; }
+    void BatchEnded(bool) override { ++batchesEnded; }
 
     std::string data, stored, part, suspended;
     int batchesEnded = 0;
@@ -221,12 +208,14 @@ TEST_F(ZmodemReceiverTest, APartKeptIsContinuedOnlyOnceTheSenderProvesIt) {
         EXPECT_EQ(sink.stored, "12345678") << proven;
         EXPECT_EQ(resumed.TakeOutcome()->resumedFrom, proven ? 4u : 0u) << proven;
     }
-    // A sender that gives no CRC: its modification time must vouch for it.
+    // A sender that gives no CRC proves nothing, whatever its name, size and
+    // modification time say (a terminal without a clock offers another file
+    // under the same three): its file is received from the first byte.
     sink.part = "1234";
     receiver.Receive(Hex(FrameType::kRqInit) + offer, now);
     receiver.TakeOutput();
     Wait(ZmodemReceiver::kFrameTimeout);
-    EXPECT_EQ(Wait(ZmodemReceiver::kFrameTimeout), Hex(FrameType::kRPos, 4));
+    EXPECT_EQ(Wait(ZmodemReceiver::kFrameTimeout), Hex(FrameType::kRPos, 0));
 }
 
 // The first frames choose the receiver: a ZMODEM request, a YMODEM header,
@@ -251,9 +240,10 @@ TEST(ProtocolRecogniserTest, TheFirstFramesChooseTheProtocol) {
         {"an XMODEM block 1", testing::Block(1, "data"), LineProtocol::kXmodem, "\x06"},
         {"an XMODEM 1 KB block 1 with the checksum", testing::ChecksumBlock(1, "data", 1024),
          LineProtocol::kXmodem, "\x06"},
-        {"a block of a transfer not held", testing::Block(7, "data"), std::nullopt, cancel},
+        // The invitations go on a second after what we said, and after noise.
+        {"a block of a transfer not held", testing::Block(7, "data"), std::nullopt, cancel + "C"},
         {"a lone end after a YMODEM delivery", "\x04", std::nullopt, "\x06" "C"},
-        {"a ZMODEM-like run in noise", "**\x18" "Bzz", std::nullopt, ""},
+        {"a ZMODEM-like run in noise", "**\x18" "Bzz", std::nullopt, "\x15"},
     };
     for (const Case& c : cases) {
         Sink sink;
@@ -269,24 +259,104 @@ TEST(ProtocolRecogniserTest, TheFirstFramesChooseTheProtocol) {
     }
 }
 
-// A waiting line is invited three times, 3 s apart, then left quiet for
-// longer than a ZMODEM sender waits for an answer: one left waiting takes
-// every invitation for noise that starts its wait afresh. Every fifth
-// invitation is the checksum's NAK.
-TEST(ProtocolRecogniserTest, InvitesInThreesWithAQuietSpellBetween) {
-    Sink sink;
-    milliseconds now{0};
-    ProtocolRecogniser recogniser(now, sink, TransferEnding{}, kLargest);
-    std::vector<std::pair<long long, std::string>> invitations;
-    for (; now <= 40s; now += 500ms) {
-        recogniser.Tick(now);
-        if (std::string out = recogniser.TakeOutput(); !out.empty()) {
-            invitations.emplace_back(now.count() / 1000, out);
+// A waiting line is invited every second with 'C' and 200 ms after each
+// with NAK, so that a sender waiting for either starts within a second,
+// docked at any moment; a line fixed to YMODEM hears only 'C', one fixed
+// to ZMODEM its ZRINIT every two seconds. Nothing is said over a frame
+// that is arriving.
+TEST(ProtocolRecogniserTest, InvitesEverySenderWithinASecond) {
+    struct Case {
+        ProtocolChoice choice;
+        std::vector<std::pair<long long, std::string>> invitations;
+    };
+    const std::string c = "C", nak = "\x15";
+    const std::vector<Case> cases = {
+        {ProtocolChoice::kAuto,
+         {{0, c}, {200, nak}, {1000, c}, {1200, nak}, {2000, c}, {2200, nak}, {3000, c}}},
+        {ProtocolChoice::kYmodem, {{0, c}, {1000, c}, {2000, c}, {3000, c}}},
+        {ProtocolChoice::kZmodem, {{0, kReady}, {2000, kReady}}},
+    };
+    for (const Case& test : cases) {
+        Sink sink;
+        milliseconds now{0};
+        ProtocolRecogniser recogniser(now, sink, TransferEnding{}, kLargest, test.choice);
+        std::vector<std::pair<long long, std::string>> invitations;
+        for (; now <= 3000ms; now += 100ms) {
+            recogniser.Tick(now);
+            if (std::string out = recogniser.TakeOutput(); !out.empty()) {
+                invitations.emplace_back(now.count(), out);
+            }
         }
+        EXPECT_EQ(invitations, test.invitations) << static_cast<int>(test.choice);
     }
-    const std::vector<std::pair<long long, std::string>> expected = {
-        {0, "C"}, {3, "C"}, {6, "C"}, {18, "C"}, {21, "\x15"}, {24, "C"}, {36, "C"}, {39, "C"}};
-    EXPECT_EQ(invitations, expected);
+    // A block arriving in pieces is not talked over.
+    Sink sink;
+    ProtocolRecogniser recogniser(0ms, sink, TransferEnding{}, kLargest);
+    recogniser.TakeOutput();
+    const std::string block = testing::Block(1, "data");
+    recogniser.Receive(block.substr(0, 60), 150ms);
+    recogniser.Tick(900ms);
+    EXPECT_EQ(recogniser.TakeOutput(), "");
+    recogniser.Receive(block.substr(60), 950ms);
+    EXPECT_EQ(recogniser.TakeOutput(), "\x06");
+}
+
+// A sender that falls silent in the middle of its file may have been lifted
+// out and another docked in its place: within seconds the line is invited
+// alongside the silent transfer, and the new sender's first frame ends that
+// transfer (a ZMODEM part is kept) and takes the line, whatever the two
+// protocols. The silent sender's own resend goes on as before.
+TEST(ProtocolRecogniserTest, ANewSenderTakesTheLineFromASilentOne) {
+    struct Case {
+        const char* what;
+        std::string silent, newcomer;
+        LineProtocol protocol;
+        std::string answer;
+        bool replaced = true;
+    };
+    const std::string ymodem = testing::Header(std::string("A\0" "300", 6)) +
+                               testing::Block(1, std::string(128, 'a'));
+    const std::string zmodem = Hex(FrameType::kRqInit) + Offer(std::string("A\0" "300", 6)) +
+                               Bin(FrameType::kData, 0) + Data("abc");
+    const std::vector<Case> cases = {
+        {"YMODEM, then XMODEM", ymodem, testing::Block(1, "new"), LineProtocol::kXmodem, "\x06"},
+        {"YMODEM, then YMODEM", ymodem, testing::Header(std::string("B\0" "3", 3)),
+         LineProtocol::kYmodem, "\x06" "C"},
+        {"ZMODEM, then XMODEM with the checksum", zmodem, testing::ChecksumBlock(1, "new"),
+         LineProtocol::kXmodem, "\x06"},
+        {"ZMODEM, then YMODEM", zmodem, testing::Header(std::string("B\0" "3", 3)),
+         LineProtocol::kYmodem, "\x06" "C"},
+        {"XMODEM, then ZMODEM", testing::Block(1, "x") + testing::Block(2, "y"),
+         "rz\r" + Hex(FrameType::kRqInit), LineProtocol::kZmodem, kReady},
+        {"YMODEM, its own block again", ymodem, testing::Block(1, std::string(128, 'a')),
+         LineProtocol::kYmodem, "\x06", false},
+    };
+    for (const Case& c : cases) {
+        Sink sink;
+        milliseconds now{1000};
+        ProtocolRecogniser recogniser(now, sink, TransferEnding{}, kLargest);
+        recogniser.Receive(c.silent, now);
+        recogniser.TakeOutput();
+        std::string said;
+        for (const milliseconds docked = now + 5s; now < docked; now += 100ms) {
+            recogniser.Tick(now);
+            said += recogniser.TakeOutput();
+        }
+        EXPECT_NE(said.find('C'), std::string::npos) << c.what << ": not invited";
+        EXPECT_EQ(said.find('*'), std::string::npos) << c.what << ": no ZMODEM header yet";
+        recogniser.Receive(c.newcomer, now);
+        said = recogniser.TakeOutput();
+        now += 1s;
+        recogniser.Tick(now);
+        said += recogniser.TakeOutput();
+        EXPECT_EQ(recogniser.Protocol(), c.protocol) << c.what;
+        EXPECT_EQ(said, c.answer) << c.what;
+        bool replaced = false;
+        while (auto outcome = recogniser.TakeOutcome()) {
+            replaced = replaced || outcome->kind == Kind::kSenderReplaced;
+        }
+        EXPECT_EQ(replaced, c.replaced) << c.what;
+    }
 }
 
 }  // namespace
