@@ -1,55 +1,88 @@
 #include "app/command_line.h"
 
+#include <algorithm>
 #include <cstdio>
 
 #include "app/version.h"
 
 namespace vorlund {
+namespace {
+
+CommandLine Answer(CommandLine::Action action) {
+    CommandLine line;
+    line.action = action;
+    return line;
+}
+
+CommandLine UsageError(std::string error) {
+    CommandLine line = Answer(CommandLine::Action::kUsageError);
+    line.error = std::move(error);
+    return line;
+}
+
+}  // namespace
 
 CommandLine ParseCommandLine(int argc, const char* const* argv, bool takesFile) {
+    return ParseCommandLine(argc, argv, takesFile, {});
+}
+
+CommandLine ParseCommandLine(int argc, const char* const* argv, bool takesFile,
+                             const std::vector<CommandMode>& modes) {
     CommandLine line;
     bool optionsEnded = false;
     std::optional<std::string> extraOperand;
+    // The mode's operands are known only once every option is read.
+    std::vector<std::string> operands;
     for (int i = 1; i < argc; ++i) {
         const std::string_view argument = argv[i];
         const bool isOption = !optionsEnded && argument.size() > 1 && argument[0] == '-';
-        if (isOption && argument == "--") {
+        const auto mode = std::find_if(modes.begin(), modes.end(), [&](const CommandMode& known) {
+            return known.option == argument;
+        });
+        if (isOption && mode != modes.end()) {
+            if (!line.mode.empty() && line.mode != argument) {
+                return UsageError("'" + line.mode + "' and '" + std::string(argument) +
+                            "' cannot be given together");
+            }
+            line.mode = std::string(argument);
+            takesFile = mode->takesFile;
+        } else if (isOption && argument == "--") {
             optionsEnded = true;
         } else if (isOption && argument == "--help") {
-            return {CommandLine::Action::kShowHelp, std::nullopt, std::nullopt, {}};
+            return Answer(CommandLine::Action::kShowHelp);
         } else if (isOption && argument == "--version") {
-            return {CommandLine::Action::kShowVersion, std::nullopt, std::nullopt, {}};
+            return Answer(CommandLine::Action::kShowVersion);
         } else if (isOption) {
             if (argument.substr(0, 2) != "--") {
-                return {CommandLine::Action::kUsageError, std::nullopt, std::nullopt,
-                        "invalid option -- '" + std::string(argument.substr(1, 1)) + "'"};
+                return UsageError("invalid option -- '" + std::string(argument.substr(1, 1)) + "'");
             }
             const std::string name(argument.substr(0, argument.find('=')));
-            return {CommandLine::Action::kUsageError, std::nullopt, std::nullopt,
-                    name == "--help" || name == "--version"
+            return UsageError(name == "--help" || name == "--version"
                         ? "option '" + name + "' doesn't allow an argument"
-                        : "unrecognized option '" + name + "'"};
-        } else if (!line.appDir) {
-            line.appDir = std::string(argument);
+                        : "unrecognized option '" + name + "'");
+        } else {
+            operands.emplace_back(argument);
+        }
+    }
+    for (std::string& operand : operands) {
+        if (!line.appDir) {
+            line.appDir = std::move(operand);
         } else if (takesFile && !line.file) {
-            line.file = std::string(argument);
+            line.file = std::move(operand);
         } else if (!extraOperand) {
-            extraOperand = std::string(argument);
+            extraOperand = std::move(operand);
         }
     }
     if (extraOperand) {
         // Checked only now: a later --help still answers, as GNU programs do.
-        return {CommandLine::Action::kUsageError, std::nullopt, std::nullopt,
-                "extra operand '" + *extraOperand + "'"};
+        return UsageError("extra operand '" + *extraOperand + "'");
     }
     if (line.file && line.file->empty()) {
-        return {CommandLine::Action::kUsageError, std::nullopt, std::nullopt,
-                "the file must not be empty"};
+        return UsageError("the file must not be empty");
     }
     if (line.appDir && line.appDir->empty()) {
         // An empty directory would quietly become the root of the file system.
-        return {CommandLine::Action::kUsageError, std::nullopt, std::nullopt,
-                "the application directory must not be empty"};
+        return UsageError("the application directory must not be empty");
     }
     return line;
 }

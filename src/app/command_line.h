@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace vorlund {
 
@@ -23,6 +24,9 @@ struct CommandLine {
     std::optional<std::string> file;
     // For kUsageError: what was wrong, one line without the program's name.
     std::string error;
+    // The mode chosen by its option ("--settle"), where the program has
+    // modes; empty for its plain run.
+    std::string mode;
 };
 
 // argv[0] is the program and is not looked at. The first --help or --version
@@ -30,6 +34,15 @@ struct CommandLine {
 // options, so a directory whose name starts with '-' can still be given.
 // `takesFile`: a second operand names a file.
 CommandLine ParseCommandLine(int argc, const char* const* argv, bool takesFile = false);
+
+// A mode of a program, chosen by an option of its own: `vorlund --check`.
+struct CommandMode {
+    std::string_view option;
+    bool takesFile = false;  // in this mode, a second operand names a file
+};
+// The same for a program with modes: at most one of `modes` may be given.
+CommandLine ParseCommandLine(int argc, const char* const* argv, bool takesFile,
+                             const std::vector<CommandMode>& modes);
 
 // Answers a command line that does not run the program: `help` or
 // "PROGRAM (Vorlund) VERSION" on standard output, or a usage error on

@@ -21,7 +21,6 @@ constexpr std::int32_t kDownType = 1;
 constexpr char kCannotStartProtocol[] = "Kunde inte starta protokoll";
 constexpr char kCannotOpenComPort[] =
     "Kunde inte \xF6ppna COM-port. Kontrollera att ingen annan applikation anv\xE4nder porten.";
-constexpr char kComPortLostText[] = "F\xF6rbindelsen p\xE5 COM-porten br\xF6ts.";
 constexpr char kCannotCreateExport[] = "Fel vid skapande av destinationsfil!";
 // The first sentence stays as it is; the second says that this time the
 // delivery is in danger, and what comes of it: the control replaces it with
@@ -105,12 +104,10 @@ void TfrmMain::Timer2Timer() {
 void TfrmMain::NetoCtl1ProtocolMessage(const ProtocolMessage& message) {
     switch (message.msgCode) {
         case kComPortCannotBeOpened:
-        case kComPortLost:
             // The control's own message says which port and why, where it
             // says anything; the cycle tries again after every report.
-            shell_.ShowInfoBoxWithDetail(
-                message.msgCode == kComPortLost ? kComPortLostText : kCannotOpenComPort,
-                Utf16ToCp1252(message.strMessage), Recurrence::kRetried);
+            shell_.ShowInfoBoxWithDetail(kCannotOpenComPort, Utf16ToCp1252(message.strMessage),
+                                         Recurrence::kRetried);
             Timer2.SetEnabled(true);
             break;
         case kFileReceived: {

@@ -18,11 +18,6 @@
 
 namespace vorlund {
 
-// The Linux control's own code beside the control's 30 and 1000: the line
-// that was open has failed (it hung up, its adapter was pulled out). The
-// cycle answers it as it answers 30, in words of its own.
-inline constexpr std::int16_t kComPortLost = 31;
-
 class TfrmMain {
   public:
     // Captions failure boxes with the ApplicationTitle of the executable and

@@ -201,16 +201,16 @@ Settlement DeliveryHandOff::Settle(DeliveryRecord record) {
         // An operator's export of its kept file was cut short: finished, or
         // left to the next try, but never converted from X.DAT again.
         const std::string keptPath = record.keptFile;
-        if (std::string unfinished; FinishKeptExport(record, unfinished)) {
+        const bool finished = FinishKeptExport(record, settlement.detail);
+        TellWaiting();
+        if (finished) {
             settlement.report.exportPath = record.file;
             observer_.SettledByOperator(record, keptPath);
         } else {
             settlement.kind = Settlement::Kind::kKept;
             settlement.result = record.result;
             settlement.keptPath = keptPath;
-            settlement.detail = unfinished;
         }
-        TellWaiting();
         return settlement;
     }
     Status moved;

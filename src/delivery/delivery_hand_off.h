@@ -122,11 +122,15 @@ class DeliveryHandOff final : public DeliverySettler {
         // Otherwise: the conversion's result ("50"), and what failed and why.
         std::string result;
         std::string detail;
+        // Not tried: a kept X.DAT that was never recorded arriving may be a
+        // write that did not finish, and is settled only when named.
+        bool skipped = false;
     };
     // Settles what waits for an operator once the fault is put right, under
     // the service's rules: X.DAT's delivery when it is neither exported nor
     // kept, then each kept file, oldest first (or only the kept file named
-    // `only`, by its path or name). A kept file's export is written, put on
+    // `only`, by its path or name; a kept X.DAT that was never recorded
+    // arriving only so). A kept file's export is written, put on
     // disk and recorded before the kept file is removed, so that a crash at
     // any step leaves the kept file or its export, never neither and never
     // two exports. With a fixed OutFile, a kept file is exported only while

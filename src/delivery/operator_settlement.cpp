@@ -11,6 +11,9 @@
 namespace vorlund {
 namespace {
 
+// Why a kept X.DAT was never converted: it was never recorded arriving.
+constexpr char kUnrecordedResult[] = "U";
+
 std::string Detail(const std::string& path, const std::string& reason) {
     return reason.empty() ? path : path + ": " + reason;
 }
@@ -65,6 +68,15 @@ std::vector<DeliveryHandOff::OperatorSettlement> DeliveryHandOff::SettleWaiting(
             continue;
         }
         found = true;
+        if (only.empty() && KeptResultOf(path) == kUnrecordedResult) {
+            OperatorSettlement& skipped = done.emplace_back();
+            skipped.path = path;
+            skipped.result = kUnrecordedResult;
+            skipped.skipped = true;
+            skipped.detail = "X.DAT was never recorded arriving, so it may be a write that did "
+                             "not finish: look at it, then settle it by its name";
+            continue;
+        }
         done.push_back(SettleKeptFile(path));
         if (!fixedExport.empty() && platform_.FileExists(fixedExport)) {
             break;  // the next one would replace an export nobody has taken yet
@@ -112,6 +124,7 @@ DeliveryHandOff::OperatorSettlement DeliveryHandOff::SettleKeptFile(const std::s
         }
         outcome.exported = true;
         outcome.exportPath = record.file;
+        TellWaiting();
         observer_.SettledByOperator(record, path);
         return outcome;
     }
@@ -164,6 +177,7 @@ DeliveryHandOff::OperatorSettlement DeliveryHandOff::SettleKeptFile(const std::s
     }
     outcome.exported = true;
     outcome.exportPath = record.file;
+    TellWaiting();
     observer_.SettledByOperator(record, path);
     return outcome;
 }

@@ -90,6 +90,7 @@ void Describe(WaitingDelivery& waiting, const Platform& platform, const Delivery
     if (record.header) {
         waiting.name = record.header->name;
     }
+    waiting.protocol = record.protocol;
     waiting.bytes = record.bytes;
     waiting.why = record.why;
     if (const std::string arrived = ArrivedText(platform, record); !arrived.empty()) {

@@ -25,6 +25,7 @@ struct WaitingDelivery {
     std::string path;   // the kept file, or X.DAT
     std::string since;  // when it arrived (or was kept), local time: "2027-01-01 12:00:00"
     std::string name;   // the sender's file name, when it had one
+    std::string protocol;  // as the ledger has it ("zmodem"); empty when not recorded
     std::optional<std::uint64_t> bytes;
     std::uint64_t number = 0;  // in the ledger; 0 when the ledger has no record of it
     // Why it was kept: the conversion's result as the kept file's name has

@@ -28,21 +28,15 @@ std::int32_t IntegerOr(const SettingsFile& file, std::string_view key, std::int3
     return ParseInteger(file.Value(key)).value_or(fallback);
 }
 
-}  // namespace
-
-std::variant<ServiceSettings, StartupFailure> LoadServiceSettings(std::string_view executablePath,
-                                                                  const Platform& platform,
-                                                                  InfoBox& infoBox) {
-    const char separator = platform.PathSeparator();
+ServiceSettings Directories(std::string_view executablePath, char separator) {
     ServiceSettings settings;
     settings.AppDir = std::string(executablePath.substr(0, executablePath.rfind(separator) + 1));
     settings.SpoolDir = settings.AppDir + "Spool";
+    return settings;
+}
 
-    if (Status spool = EnsureDirectory(platform, settings.SpoolDir); !spool) {
-        infoBox.ShowInfoBoxWithDetail(kSpoolFailureText, spool.reason());
-        return StartupFailure{kSpoolDirectoryFailure};
-    }
-
+void ReadSettingsFile(ServiceSettings& settings, const Platform& platform) {
+    const char separator = platform.PathSeparator();
     SettingsFile file;
     file.Load(platform, settings.AppDir + "Vorlund.ini");
 
@@ -60,6 +54,27 @@ std::variant<ServiceSettings, StartupFailure> LoadServiceSettings(std::string_vi
     settings.UseQuotes = IntegerOr(file, "UseQuotes", 0) != 0;
     settings.Separator = IntegerOr(file, "Separator", 0);
     settings.Aggregation = IntegerOr(file, "Aggregation", 1) != 0;
+}
+
+}  // namespace
+
+ServiceSettings ReadServiceSettings(std::string_view executablePath, const Platform& platform) {
+    ServiceSettings settings = Directories(executablePath, platform.PathSeparator());
+    ReadSettingsFile(settings, platform);
+    return settings;
+}
+
+std::variant<ServiceSettings, StartupFailure> LoadServiceSettings(std::string_view executablePath,
+                                                                  const Platform& platform,
+                                                                  InfoBox& infoBox) {
+    ServiceSettings settings = Directories(executablePath, platform.PathSeparator());
+
+    if (Status spool = EnsureDirectory(platform, settings.SpoolDir); !spool) {
+        infoBox.ShowInfoBoxWithDetail(kSpoolFailureText, spool.reason());
+        return StartupFailure{kSpoolDirectoryFailure};
+    }
+
+    ReadSettingsFile(settings, platform);
 
     if (Status out = EnsureDirectory(platform, settings.OutDir); !out) {
         infoBox.ShowInfoBoxWithDetail(kOutputFailureText, out.reason());

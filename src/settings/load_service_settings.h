@@ -24,4 +24,8 @@ std::variant<ServiceSettings, StartupFailure> LoadServiceSettings(std::string_vi
                                                                   const Platform& platform,
                                                                   InfoBox& infoBox);
 
+// The same settings, read without making or testing any directory: what a
+// start would use, for a check beside a running service.
+ServiceSettings ReadServiceSettings(std::string_view executablePath, const Platform& platform);
+
 }  // namespace vorlund

@@ -211,7 +211,8 @@ TEST_F(DeliveryHandOffTest, StartUpKeepsWhatItNeverSawAndPassesOverDamage) {
     handOff.reset();
     dir.Write("Spool/Leveranser.log", whole + "9 received arrived=17");
     Open();
-    EXPECT_EQ(handOff->Ledger().Records().size(), 1u);
+    // The kept delivery's record stays while its file waits for an operator.
+    EXPECT_EQ(handOff->Ledger().Records().size(), 2u);
     EXPECT_EQ(dir.Read("Spool/Leveranser.log"), whole);
     EXPECT_TRUE(lines.damaged.empty());
 

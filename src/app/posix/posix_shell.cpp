@@ -44,12 +44,12 @@ class LoopTickSource final : public TickSource {
 }  // namespace
 
 void PosixShell::ShowInfoBox(std::string_view text) {
-    journal_.WriteMessage(text);
+    journal_.WriteMessage(Worded(text));
 }
 
 void PosixShell::ShowInfoBoxWithDetail(std::string_view text, std::string_view detail,
                                        Recurrence recurrence) {
-    journal_.WriteMessage(text, detail, recurrence);
+    journal_.WriteMessage(Worded(text), detail, recurrence);
 }
 
 void PosixShell::ShowFailureBox(std::string_view caption, std::string_view text) {

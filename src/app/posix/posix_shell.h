@@ -28,9 +28,17 @@ class PosixShell final : public Shell {
     void Sleep(unsigned ms) override;
     void CloseMainWindow() override { loop_.Quit(); }
 
+    // Where a line says more than a box could: the words a message is
+    // written with in place of its own (`text` in, code page 1252 out).
+    using Wording = std::function<std::string_view(std::string_view text)>;
+    void SetWording(Wording wording) { wording_ = std::move(wording); }
+
   private:
+    std::string_view Worded(std::string_view text) const { return wording_ ? wording_(text) : text; }
+
     EventLoop& loop_;
     Journal& journal_;
+    Wording wording_;
 };
 
 }  // namespace vorlund

@@ -2,7 +2,6 @@
 
 #include <utility>
 
-#include "app/frm_main.h"
 #include "common/cp1252.h"
 
 namespace vorlund {
@@ -19,6 +18,10 @@ SerialNetoCtl::SerialNetoCtl(EventLoop& loop, DownloadSession& download, Downloa
 
 SerialNetoCtl::~SerialNetoCtl() {
     StopRunning();
+}
+
+std::string SerialNetoCtl::DeviceFor(std::int32_t comPortIndex) {
+    return "/dev/ttyS" + std::to_string(comPortIndex);
 }
 
 std::string SerialNetoCtl::DevicePath() const {
@@ -71,7 +74,7 @@ std::int16_t SerialNetoCtl::Download(const std::u16string& /*id*/,
     StopRunning();
     port_ = SerialPort::Open(DevicePath(), line_);
     if (!port_.IsOpen()) {
-        ReportLineFailure(kComPortCannotBeOpened);
+        ReportLineFailure(false);
     } else {
         watch_ = loop_.Watch(port_.Descriptor(), POLLIN,
                              [this](short revents) { OnLineReady(revents); });
@@ -98,7 +101,7 @@ void SerialNetoCtl::StopRunning() {
 
 void SerialNetoCtl::OnLineReady(short revents) {
     if ((revents & POLLOUT) != 0 && !Flush()) {
-        ReportLineFailure(kComPortLost);
+        ReportLineFailure(true);
         return;
     }
     if ((revents & (POLLIN | POLLHUP | POLLERR | POLLNVAL)) != 0) {
@@ -110,7 +113,7 @@ void SerialNetoCtl::OnLineReady(short revents) {
                 // a pseudo-terminal closed): reported like a port that cannot
                 // be opened, so the cycle keeps trying to open it again. What
                 // was stored stays stored, and its arrival is still raised.
-                ReportLineFailure(kComPortLost);
+                ReportLineFailure(true);
                 return;
             }
             if (count == 0) {
@@ -127,7 +130,7 @@ void SerialNetoCtl::Service() {
         return;
     }
     if (!Flush()) {
-        ReportLineFailure(kComPortLost);
+        ReportLineFailure(true);
         return;
     }
     ArmDeadline();
@@ -172,9 +175,9 @@ void SerialNetoCtl::ArmDeadline() {
     });
 }
 
-void SerialNetoCtl::ReportLineFailure(std::int16_t code) {
+void SerialNetoCtl::ReportLineFailure(bool lost) {
     failure_ = Cp1252ToUtf16(DevicePath() + ": " + port_.Failure());
-    failureCode_ = code;
+    lost_ = lost;
     // A delivery stored just before the line went is raised all the same.
     const bool arrived = download_.TakeArrival();
     download_.Stop(Now());
@@ -182,7 +185,7 @@ void SerialNetoCtl::ReportLineFailure(std::int16_t code) {
     if (!pendingFailure_) {
         pendingFailure_ = loop_.Post([this] {
             pendingFailure_.Cancel();
-            RaiseProtocolMessage({failureCode_, failure_, 1, comPort_});
+            RaiseProtocolMessage({kComPortCannotBeOpened, failure_, 1, comPort_});
         });
     }
     if (arrived) {

@@ -33,6 +33,13 @@ class SerialNetoCtl final : public TNetoCtl {
     SerialNetoCtl& operator=(const SerialNetoCtl&) = delete;
 
     std::string DevicePath() const;
+    // The failure reported last came from a line that was open (it hung up,
+    // its adapter was pulled out), not from one that would not open: the
+    // control's code 30 says only the latter.
+    bool LineWasLost() const { return lost_; }
+    // The line of COM-Port=`comPortIndex` (0 is /dev/ttyS0), for a service
+    // without SerialDevice.
+    static std::string DeviceFor(std::int32_t comPortIndex);
 
     // The line settings are taken at the next Download. A value the line
     // cannot take is refused with ControlError.
@@ -65,9 +72,9 @@ class SerialNetoCtl final : public TNetoCtl {
     // Writes what is waiting for the line; false when the line has failed.
     bool Flush();
     void ArmDeadline();
-    // The line cannot be opened (code 30) or failed while open (31): the
-    // code from the loop, with the port's failure as its message.
-    void ReportLineFailure(std::int16_t code);
+    // The line cannot be opened, or failed while open (`lost`): code 30
+    // from the loop, with the port's failure as its message.
+    void ReportLineFailure(bool lost);
     void CloseLine();
     DownloadSession::Time Now() const;
 
@@ -85,7 +92,7 @@ class SerialNetoCtl final : public TNetoCtl {
     EventLoop::Registration pendingFailure_;
     EventLoop::Registration settled_;
     std::u16string failure_;
-    std::int16_t failureCode_ = kComPortCannotBeOpened;
+    bool lost_ = false;
 };
 
 }  // namespace vorlund

@@ -1,7 +1,5 @@
 #include "app/posix/service_report.h"
 
-#include <utility>
-
 #include "common/cp1252.h"
 #include "download/protocol_receiver.h"
 #include "platform/date_time_text.h"
@@ -29,16 +27,15 @@ constexpr char kUnrecognisedBytes[] = "Ok\xE4nda byte p\xE5 linjen";
 constexpr char kOneWaits[] = "1 sparad leverans v\xE4ntar";
 constexpr char kSomeWait[] = " sparade leveranser v\xE4ntar";
 
-std::string ProtocolName(LineProtocol protocol) {
-    switch (protocol) {
-        case LineProtocol::kZmodem:
-            return "ZMODEM";
-        case LineProtocol::kXmodem:
-            return "XMODEM";
-        case LineProtocol::kYmodem:
-            break;
+// "ZMODEM", as the settings file and the README write it, of the ledger's
+// "zmodem".
+std::string UpperCase(std::string text) {
+    for (char& c : text) {
+        if (c >= 'a' && c <= 'z') {
+            c = static_cast<char>(c - 'a' + 'A');
+        }
     }
-    return "YMODEM";
+    return text;
 }
 
 // Why a transfer ended without a delivery, in code page 1252.
@@ -84,9 +81,7 @@ std::string Described(const DeliveryRecord& record) {
 }  // namespace
 
 void ServiceReport::Settled(const DeliveryRecord& record, const Settlement& settlement) {
-    // The transfer that brought it, where this process received it; a
-    // delivery settled at start-up says what its record says.
-    const std::string protocol = std::exchange(arrivedProtocol_, {});
+    const std::string protocol = UpperCase(record.protocol);
     if (settlement.kind == Settlement::Kind::kKept) {
         journal_.Write(Priority::kWarning, kDeliveryKept,
                        settlement.keptPath + " (" + Described(record) +
@@ -179,9 +174,6 @@ void ServiceReport::TransferEnded(const TransferOutcome& outcome) {
     switch (outcome.kind) {
         case Kind::kFileReceived:
             journal_.EndTransferFailures();
-            if (!outcome.repeated) {
-                arrivedProtocol_ = ProtocolName(outcome.protocol);
-            }
             if (outcome.resumedFrom > 0) {
                 journal_.Write(Priority::kInfo, kTransferContinued,
                                outcome.name + ": " + std::to_string(outcome.resumedFrom) +

@@ -61,9 +61,6 @@ class ServiceReport final : public DeliveryObserver, public DownloadObserver {
     Service service_;
     bool ready_ = false;
     std::size_t waiting_ = 0;
-    // The protocol of the transfer that brought the delivery about to be
-    // settled, for its line.
-    std::string arrivedProtocol_;
     RepeatedEvent unrecognised_;
 };
 

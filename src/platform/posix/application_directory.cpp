@@ -13,6 +13,7 @@
 
 #include <cerrno>
 
+#include "platform/posix/directory_owner.h"
 #include "platform/posix/lock_holder.h"
 #include "platform/posix/system_error_text.h"
 #include "platform/posix/unique_fd.h"
@@ -42,6 +43,18 @@ bool BecomeOwner(const struct stat& directory, std::string& failure) {
 }
 
 }  // namespace
+
+Status BecomeOwnerOf(const std::string& directory) {
+    struct stat status {};
+    if (::geteuid() != 0 || ::stat(directory.c_str(), &status) != 0 || status.st_uid == 0) {
+        return {};
+    }
+    std::string failure;
+    if (!BecomeOwner(status, failure)) {
+        return Failure{failure};
+    }
+    return {};
+}
 
 bool IsSystemProgramDirectory(std::string_view directory) {
     while (directory.size() > 1 && directory.back() == '/') {

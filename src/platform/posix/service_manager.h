@@ -19,6 +19,9 @@ class ServiceManager {
     void Status(std::string_view text);
     // The close has begun.
     void Stopping();
+    // The service closes to start again on its settings read afresh; Ready
+    // follows once it has.
+    void Reloading();
 };
 
 }  // namespace vorlund

@@ -13,4 +13,6 @@ void ServiceManager::Status(std::string_view) {}
 
 void ServiceManager::Stopping() {}
 
+void ServiceManager::Reloading() {}
+
 }  // namespace vorlund

@@ -29,4 +29,8 @@ void ServiceManager::Stopping() {
     ::sd_notify(0, "STOPPING=1");
 }
 
+void ServiceManager::Reloading() {
+    ::sd_notify(0, "RELOADING=1");
+}
+
 }  // namespace vorlund

@@ -257,12 +257,14 @@ TEST_F(SerialNetoCtlTest, StopRunningCancelsATransferInProgress) {
     EXPECT_FALSE(temp_.Exists("Spool/X.DAT"));
 }
 
-TEST_F(SerialNetoCtlTest, ALineThatHangsUpIsReportedAs30) {
+TEST_F(SerialNetoCtlTest, ALineThatHangsUpIsReportedAs30AndLost) {
     Download();
     AwaitRequest();
+    EXPECT_FALSE(control_->LineWasLost());
     terminal_.HangUp();
     EXPECT_TRUE(RunUntil([&] { return !codes_.empty(); }));
     EXPECT_EQ(codes_, std::vector<std::int16_t>{kComPortCannotBeOpened});
+    EXPECT_TRUE(control_->LineWasLost());
     EXPECT_EQ(control_->IsProtocolRunning(), 0);
     EXPECT_EQ(messages_.back(), Cp1252ToUtf16(terminal_.DevicePath() + ": the line hung up"));
 }
