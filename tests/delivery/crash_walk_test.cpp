@@ -19,6 +19,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -247,6 +248,28 @@ class CrashWalkTest : public ::testing::TestWithParam<Walked> {
         }
     }
 
+    // An operator's settlement of what waits, in a process of its own, as
+    // vorlund-convert --settle makes it with no service running (the
+    // service runs the same steps itself). Its exit status as Life's.
+    int SettleLife(int step, Mode mode) {
+        const pid_t child = ::fork();
+        if (child == 0) {
+            Calls::Refusals refusals;
+            refusals.links = GetParam().site == Site::kNoHardLinks;
+            Calls calls(step, mode, dir.Prefix() + "scratch", refusals);
+            const std::unique_ptr<Platform> platform = MakePosixPlatform(calls);
+            auto handOff = DeliveryHandOff::Open(settings, *platform, '.', NoDeliveryObserver(),
+                                                 DeliveryHandOff::Writer::kHandOff);
+            if (handOff) {
+                (*handOff)->SettleWaiting();
+            }
+            ::_exit(calls.Reached() ? 1 : 0);
+        }
+        int status = 0;
+        ::waitpid(child, &status, 0);
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+
     testing::TempDir dir;
     std::string app;
     ServiceSettings settings;
@@ -260,6 +283,71 @@ TEST_P(CrashWalkTest, NothingIsLostOrDoubledWhereverTheHandOffIsInterrupted) {
     // place, the export, its record, its move: the walk must cover them all.
     EXPECT_GE(steps, 20);
     std::printf("crash walk: %d steps\n", steps);
+}
+
+// A delivery kept because its export was refused, then settled by an
+// operator once the fault is put right, with the n-th step of the
+// settlement failing or ending the process: whatever the step, the kept
+// file or its export is there, never neither and never two exports, and
+// the next settlement finishes it, exporting the delivery exactly once. On
+// a disk, the ledger has forgotten the kept delivery's record, as versions
+// before this one did once another delivery came.
+TEST_P(CrashWalkTest, ASettlementLeavesTheKeptFileOrItsExportWhereverItIsInterrupted) {
+    if (GetParam().protocol != LineProtocol::kYmodem) {
+        GTEST_SKIP() << "the settlement does not depend on the protocol that brought it";
+    }
+    const bool forgotten = GetParam().site == Site::kDisk;
+    int steps = 0;
+    for (int step = 1;; ++step) {
+        SCOPED_TRACE("step " + std::to_string(step));
+        std::filesystem::remove_all(dir.path() / "app");
+        Place("app");
+        EXPECT_EQ(Life(0, Mode::kCrash, Delivery('P')), 0);
+        settings.OutDir = dir.Prefix() + "app/Gone";
+        EXPECT_EQ(Life(0, Mode::kCrash, Delivery('D')), 0);
+        ASSERT_EQ(Visible("Spool/Okonverterade"), std::vector<std::string>{Delivery('D')});
+        settings.OutDir = dir.Prefix() + "app/Out";
+        if (forgotten) {
+            EXPECT_EQ(Life(0, Mode::kCrash, Delivery('E')), 0);
+            std::string kept;
+            std::istringstream ledger(dir.Read("app/Spool/Leveranser.log"));
+            for (std::string line; std::getline(ledger, line);) {
+                if (line.compare(0, 2, "2 ") != 0) {
+                    kept += line + "\n";
+                }
+            }
+            dir.Write("app/Spool/Leveranser.log", kept);
+        }
+
+        const int status = SettleLife(step, GetParam().mode);
+        const auto count = [](const std::vector<std::string>& files, const std::string& of) {
+            return std::count(files.begin(), files.end(), of);
+        };
+        const std::vector<std::string> between = Visible("Out");
+        EXPECT_EQ(count(between, ExportOf('D')) + count(Visible("Spool/Okonverterade"), Delivery('D')) >= 1,
+                  true)
+            << "neither the kept file nor its export";
+        EXPECT_LE(count(between, ExportOf('D')), 1);
+        if (status == 0) {
+            EXPECT_EQ(count(between, ExportOf('D')), 1);
+            EXPECT_TRUE(Visible("Spool/Okonverterade").empty());
+            break;  // the whole settlement ran without reaching the step
+        }
+        steps = step;
+        EXPECT_EQ(SettleLife(0, GetParam().mode), 0);
+        const std::vector<std::string> exports = Visible("Out");
+        EXPECT_EQ(count(exports, ExportOf('P')), 1) << "the delivery before";
+        EXPECT_EQ(count(exports, ExportOf('D')), 1) << "the settled delivery";
+        EXPECT_EQ(exports.size(), forgotten ? 3u : 2u);
+        EXPECT_TRUE(Visible("Spool/Okonverterade").empty()) << "the kept file stayed";
+        if (::testing::Test::HasFailure()) {
+            break;
+        }
+    }
+    // The export, its flush and name, its record, its move, its record,
+    // the kept file's removal: all of them walked.
+    EXPECT_GE(steps, 8);
+    std::printf("settlement walk: %d steps\n", steps);
 }
 
 // A power cut on a share that cannot flush its folders may take the latest

@@ -45,6 +45,11 @@ TEST(DeliveryRecordTest, ARecordReadsBackAsWrittenAndNotAtAllWhenDamaged) {
     record.header = DeliveryHeader{std::string("a b%c\n\xE5\0z", 10), 54338, "14000000000"};
     record.temporary = "/var/lib/vorlund/Out/.2026 12.txt.17-0.tmp";
     record.file = "/var/lib/vorlund/Out/2026 12.txt";
+    // An operator's settlement of a kept file the ledger had forgotten.
+    record.keptFile = "/var/lib/vorlund/Spool/Okonverterade/20261208-141503-50.DAT";
+    record.keptOnly = true;
+    record.result = "50";
+    record.why = "/var/lib/vorlund/Out/x.txt: Permission denied";
     const std::string line = EncodeRecord(record);
     ASSERT_EQ(line.back(), '\n');
     ASSERT_EQ(line.find('\n'), line.size() - 1);
@@ -53,6 +58,9 @@ TEST(DeliveryRecordTest, ARecordReadsBackAsWrittenAndNotAtAllWhenDamaged) {
     ASSERT_TRUE(read);
     EXPECT_EQ(EncodeRecord(*read), line);
     EXPECT_EQ(read->header, record.header);
+    EXPECT_EQ(read->keptFile, record.keptFile);
+    EXPECT_TRUE(read->keptOnly);
+    EXPECT_EQ(read->why, record.why);
     for (std::size_t at = 0; at < text.size(); ++at) {
         std::string damaged(text);
         damaged[at] ^= 0x04;

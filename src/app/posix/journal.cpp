@@ -61,7 +61,9 @@ void Journal::WriteMessage(std::string_view cp1252Text, std::string_view detail,
         Write(Priority::kError, cp1252Text, detail);
         return;
     }
-    const std::optional<RecurringFault::Line> line = recurring_.Attempt(cp1252Text, now_());
+    // Each reason of its own: a new one is news, the same one is not.
+    const std::optional<RecurringFault::Line> line =
+        recurring_.Attempt(std::string(cp1252Text) + '\0' + std::string(detail), now_());
     if (!line) {
         return;
     }

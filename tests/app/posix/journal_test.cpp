@@ -40,11 +40,12 @@ TEST_F(JournalTest, ARetriedFaultIsWrittenWhenItStartsOnceAMinuteAndWhenItEnds) 
     FailFor(seconds(30), "/dev/ttyUSB0: No such file or directory");
     EXPECT_EQ(stream_.Take(),
               "<3>Kunde inte \xC3\xB6ppna COM-port.: /dev/ttyUSB0: No such file or directory\n");
-    // A new reason is news, but not worth more than a line a minute either.
+    // A new reason is news at once, counted with the episode's attempts,
+    // but not worth more than a line a minute either.
     FailFor(seconds(45), "/dev/ttyUSB0: Permission denied");
     EXPECT_EQ(stream_.Take(),
               "<3>Kunde inte \xC3\xB6ppna COM-port.: /dev/ttyUSB0: Permission denied "
-              "(201 f\xC3\xB6rs\xC3\xB6k p\xC3\xA5 60 s)\n");
+              "(101 f\xC3\xB6rs\xC3\xB6k p\xC3\xA5 30 s)\n");
     now_ += seconds(3);  // the line opened and stayed open
     journal_.EndRecurringFault(kOpenedAgain, "/dev/ttyUSB0");
     EXPECT_EQ(stream_.Take(),
@@ -59,7 +60,7 @@ TEST_F(JournalTest, ARetriedFaultIsWrittenWhenItStartsOnceAMinuteAndWhenItEnds) 
                              "Kunde inte \xC3\xB6ppna COM-port.: /dev/ttyUSB0: No such file or "
                              "directory",
                              "Kunde inte \xC3\xB6ppna COM-port.: /dev/ttyUSB0: Permission denied "
-                             "(201 f\xC3\xB6rs\xC3\xB6k p\xC3\xA5 60 s)",
+                             "(101 f\xC3\xB6rs\xC3\xB6k p\xC3\xA5 30 s)",
                              "V\xC3\xA4ntar p\xC3\xA5 leverans: /dev/ttyUSB0",
                          }));
 }
@@ -87,6 +88,31 @@ TEST_F(JournalTest, AFlappingLineWritesAtMostALineAMinuteAndEndsOnAnEnd) {
               "<3>Kunde inte \xC3\xB6ppna COM-port.: /dev/ttyUSB0: the line hung up\n"
               "<6>COM-port \xC3\xB6ppnad igen: /dev/ttyUSB0 (efter 2 f\xC3\xB6rs\xC3\xB6k "
               "p\xC3\xA5 0 s)\n");
+}
+
+// A terminal retries on its own: each reason of failure is written when
+// it first comes, then at most once a minute with how often it came, and a
+// transfer that succeeds makes every reason news again.
+TEST_F(JournalTest, TransferFailuresAreWrittenOnceAMinutePerReason) {
+    const auto fail = [this](const char* name, const char* reason) {
+        journal_.WriteTransferFailure("\xD6verf\xF6ringen misslyckades",
+                                      std::string(name) + ": " + reason, reason);
+        now_ += seconds(10);
+    };
+    fail("a.dat", "inget svar");
+    fail("a.dat", "inget svar");
+    fail("b.dat", "nekad: X.DAT holds delivery 3");
+    for (int retry = 0; retry < 5; ++retry) {
+        fail("a.dat", "inget svar");
+    }
+    journal_.EndTransferFailures();
+    fail("a.dat", "inget svar");
+    EXPECT_EQ(stream_.Take(),
+              "<4>\xC3\x96verf\xC3\xB6ringen misslyckades: a.dat: inget svar\n"
+              "<4>\xC3\x96verf\xC3\xB6ringen misslyckades: b.dat: nekad: X.DAT holds delivery 3\n"
+              "<4>\xC3\x96verf\xC3\xB6ringen misslyckades: a.dat: inget svar "
+              "(5 g\xC3\xA5nger p\xC3\xA5 50 s)\n"
+              "<4>\xC3\x96verf\xC3\xB6ringen misslyckades: a.dat: inget svar\n");
 }
 
 TEST_F(JournalTest, FailuresThatAreNotRetriedAreAlwaysWritten) {
