@@ -7,6 +7,9 @@
 #                                                  vorlund@NAME reads
 #                                                  /etc/vorlund/NAME.ini and works
 #                                                  in /var/lib/vorlund/NAME
+#   /lib/systemd/system/vorlund-net@.service       a network cradle's line (socat)
+#   /usr/share/vorlund/reserved-names/             the names no instance may take
+#   /usr/share/doc/vorlund/README.md.gz            the README
 #   /etc/vorlund/Vorlund.ini                       the settings, a conffile
 #   /var/lib/vorlund/                              APPDIR: Spool and Out
 #   /var/lib/vorlund/Vorlund.ini -> /etc/vorlund/Vorlund.ini
@@ -57,7 +60,11 @@ set(UNIT_DESCRIPTION "Vorlund terminal download service, line %i")
 set(UNIT_APPDIR ${VORLUND_STATE_DIR}/%i)
 set(UNIT_SETTINGS ${VORLUND_SETTINGS_DIR}/%i.ini)
 set(UNIT_STATE_DIRECTORY vorlund/%i)
-set(UNIT_CONDITIONS "AssertPathExists=${UNIT_SETTINGS}\n")
+# Spool and Out are the plain unit's own directories: an instance of either
+# name would work inside them (and its StateDirectory= would change Out's
+# mode), so the names are refused before anything is made.
+set(VORLUND_RESERVED_NAMES /usr/share/vorlund/reserved-names)
+set(UNIT_CONDITIONS "AssertPathExists=${UNIT_SETTINGS}\nAssertPathExists=!${VORLUND_RESERVED_NAMES}/%i\n")
 set(UNIT_PREPARE "ExecStartPre=/bin/ln -sfn ${UNIT_SETTINGS} ${UNIT_APPDIR}/Vorlund.ini\n${UNIT_PREPARE}")
 string(REPLACE "${VORLUND_STATE_DIR}/Out" "${UNIT_APPDIR}/Out" UNIT_PREPARE "${UNIT_PREPARE}")
 configure_file(${dist}/vorlund.service.in ${staging}/vorlund@.service @ONLY)
@@ -89,12 +96,14 @@ endif()
 # gzip -n, so the same sources give the same package.
 find_program(VORLUND_GZIP gzip REQUIRED)
 set(compressed)
-foreach(file vorlund.8 vorlund-convert.1 changelog)
-    add_custom_command(OUTPUT ${staging}/${file}.gz
-                       COMMAND ${VORLUND_GZIP} -9n -c ${staging}/${file} > ${staging}/${file}.gz
-                       DEPENDS ${staging}/${file}
+foreach(file vorlund.8 vorlund-convert.1 changelog ${PROJECT_SOURCE_DIR}/README.md)
+    get_filename_component(name ${file} NAME)
+    get_filename_component(source ${file} ABSOLUTE BASE_DIR ${staging})
+    add_custom_command(OUTPUT ${staging}/${name}.gz
+                       COMMAND ${VORLUND_GZIP} -9n -c ${source} > ${staging}/${name}.gz
+                       DEPENDS ${source}
                        VERBATIM)
-    list(APPEND compressed ${staging}/${file}.gz)
+    list(APPEND compressed ${staging}/${name}.gz)
 endforeach()
 add_custom_target(package_files ALL DEPENDS ${compressed})
 
@@ -115,8 +124,15 @@ install(CODE "
     endif()")
 install(FILES ${staging}/vorlund.8.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man8)
 install(FILES ${staging}/vorlund-convert.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
-install(FILES ${staging}/changelog.gz ${dist}/copyright DESTINATION share/doc/vorlund)
-install(FILES ${staging}/vorlund.service ${staging}/vorlund@.service DESTINATION ${VORLUND_UNIT_DIR})
+install(FILES ${staging}/changelog.gz ${staging}/README.md.gz ${dist}/copyright
+        DESTINATION share/doc/vorlund)
+install(FILES ${staging}/vorlund.service ${staging}/vorlund@.service ${dist}/vorlund-net@.service
+        DESTINATION ${VORLUND_UNIT_DIR})
+foreach(name Spool Out)
+    file(WRITE ${staging}/reserved-${name}
+         "${name} is a directory of the plain vorlund.service: no vorlund@ instance may have this name.\n")
+    install(FILES ${staging}/reserved-${name} DESTINATION ${VORLUND_RESERVED_NAMES} RENAME ${name})
+endforeach()
 install(FILES ${dist}/Vorlund.ini DESTINATION ${VORLUND_SETTINGS_DIR})
 install(FILES ${staging}/Vorlund.ini DESTINATION ${VORLUND_STATE_DIR})
 
@@ -135,12 +151,15 @@ set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "download service for hand-held data-collection terminals")
 set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
     "Vorlund waits on a serial line for hand-held terminals that deliver their
-data with YMODEM, and converts each delivery (lines of article code and
-quantity) into an export text file for other software to pick up.
+data with ZMODEM, YMODEM or XMODEM, and converts each delivery (lines of
+article code and quantity) into an export text file for other software to
+pick up. Every delivery is on disk before the terminal is told it arrived,
+and one that cannot be exported is kept until an operator settles it.
 
 The package runs it as a systemd service under the system user vorlund,
-one instance per serial line; vorlund-convert converts a delivery once, on
-demand.")
+one instance per serial line, also for network cradles through socat;
+vorlund-convert converts a delivery once, lists what waits and settles it.")
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS socat)
 # dpkg-shlibdeps answers for the build machine's architecture unless told
 # the target's; it then reads the target's libraries' dependency
 # information from their multiarch packages (libc6:arm64, ...).

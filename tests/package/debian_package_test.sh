@@ -46,14 +46,18 @@ grep -v 'running with root privileges' "$work/lintian.log"
 
 # The installed files, exactly.
 expected_files='./etc/vorlund/Vorlund.ini
+./lib/systemd/system/vorlund-net@.service
 ./lib/systemd/system/vorlund.service
 ./lib/systemd/system/vorlund@.service
 ./usr/bin/vorlund
 ./usr/bin/vorlund-convert
+./usr/share/doc/vorlund/README.md.gz
 ./usr/share/doc/vorlund/changelog.gz
 ./usr/share/doc/vorlund/copyright
 ./usr/share/man/man1/vorlund-convert.1.gz
 ./usr/share/man/man8/vorlund.8.gz
+./usr/share/vorlund/reserved-names/Out
+./usr/share/vorlund/reserved-names/Spool
 ./var/lib/vorlund/Vorlund.ini -> /etc/vorlund/Vorlund.ini'
 files=$(dpkg-deb -c "$deb" | grep -v '^d' | awk '{ $1 = $2 = $3 = $4 = $5 = ""; sub(/^ +/, ""); print }' | sort)
 [ "$files" = "$expected_files" ] || fail "installed files differ:
@@ -74,6 +78,8 @@ changelog_head=$(dpkg-deb --fsys-tarfile "$deb" | tar -xO ./usr/share/doc/vorlun
 # The dependencies are the target's libraries, found by dpkg-shlibdeps.
 depends=$(dpkg-deb -f "$deb" Depends)
 [[ $depends == *adduser* && $depends == *libc6* && $depends == *libstdc++6* ]] || fail "Depends: $depends"
+# The network cradles' lines come from socat, which the package recommends.
+[ "$(dpkg-deb -f "$deb" Recommends)" = socat ] || fail "Recommends: $(dpkg-deb -f "$deb" Recommends)"
 # A build without libsystemd has no service-manager notifications to check,
 # and its unit must not wait for them.
 notifies=0
@@ -125,15 +131,16 @@ if command -v systemd-analyze >/dev/null; then
     for name in vorlund.service vorlund@.service; do
         sed "s|^ExecStart=/|ExecStart=$root/|" "$root/lib/systemd/system/$name" >"$work/units/$name"
     done
+    cp "$root/lib/systemd/system/vorlund-net@.service" "$work/units/"  # socat is this machine's
     drop_ins=0
     while read -r heading; do
         readme_block "$source_dir/README.md" "$heading" >"$work/units/vorlund.service.d/$((++drop_ins)).conf"
     done < <(grep -o '^    # systemctl edit vorlund: .*' "$source_dir/README.md" | sed 's/^    //')
     [ "$drop_ins" -ge 2 ] || fail "the README's drop-ins were not found"
-    readme_block "$source_dir/README.md" '# /etc/systemd/system/vorlund-net.service' >"$work/units/vorlund-net.service"
     if ! MANPATH=$root/usr/share/man SYSTEMD_UNIT_PATH=$work/units: systemd-analyze verify \
         "$work/units/vorlund.service" "$work/units/vorlund@cradle2.service" \
-        "$work/units/vorlund-net.service" >"$work/verify.log" 2>&1 || [ -s "$work/verify.log" ]; then
+        "$work/units/vorlund-net@cradle3.service" >"$work/verify.log" 2>&1 ||
+        [ -s "$work/verify.log" ]; then
         fail "systemd-analyze verify: $(cat "$work/verify.log")"
     fi
     # The sandbox stays as tight as systemd rates it: 0.5, "SAFE".
@@ -145,8 +152,9 @@ if command -v systemd-analyze >/dev/null; then
 fi
 for name in "$unit" "$template"; do
     grep -qx "Type=$([ "$notifies" = 1 ] && echo notify || echo exec)" "$name" &&
-        grep -qx 'Restart=on-failure' "$name" && grep -qx 'DeviceAllow=char-ttyAMA rw' "$name" ||
-        fail "$(basename "$name"): not Type=notify with libsystemd (exec without), Restart=on-failure, ttyAMA"
+        grep -qx 'Restart=on-failure' "$name" && grep -qx 'DeviceAllow=char-ttyAMA rw' "$name" &&
+        grep -qxF "ExecReload=/bin/sh -c 'kill -HUP \$\$MAINPID'" "$name" ||
+        fail "$(basename "$name"): not Type=notify with libsystemd (exec without), Restart=on-failure, ttyAMA, ExecReload"
 done
 
 # The installed programs.

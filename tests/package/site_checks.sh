@@ -20,7 +20,8 @@ start_on_held_line() {
     "$root/usr/bin/vorlund" "$work/third" 2>"$stderr" &
     third_pid=$!
     background_pids+=("$third_pid")
-    wait_for 5 grep -qF "$held: $line: held by another program ($holder)" "$stderr"
+    # A holder started by a service manager is named with its unit.
+    wait_for 5 grep -qE "^$held: $line: held by another program \($holder(, [^)]*\.service)?\)\$" "$stderr"
 }
 
 # Two instances, as "systemctl enable --now vorlund@cradle1 vorlund@cradle2"
@@ -54,11 +55,24 @@ cmp -s "$work/second.dat" "$root/var/lib/vorlund/cradle2/Spool/X.DAT" || fail "c
 timeout 5 "$root/usr/bin/vorlund" "$root/var/lib/vorlund/cradle1" 2>"$work/second-copy.stderr"
 status=$?
 [ "$status" = 4 ] || fail "a second copy on one directory: exit status $status"
-[ "$(cat "$work/second-copy.stderr")" = "<3>Vorlund körs redan.: $root/var/lib/vorlund/cradle1 (vorlund, pid $cradle1_pid)" ] ||
+grep -qxE "<3>Vorlund körs redan\.: $root/var/lib/vorlund/cradle1 \(vorlund, pid $cradle1_pid(, [^)]*\.service)?\)" "$work/second-copy.stderr" ||
     fail "a second copy on one directory: $(cat "$work/second-copy.stderr")"
 timeout 5 "$root/usr/bin/vorlund-convert" "$root/var/lib/vorlund/cradle1" 2>/dev/null
 status=$?
 [ "$status" = 104 ] || fail "vorlund-convert beside the service: exit status $status"
+# What waits, and the settings as a start uses them, beside the service.
+[ -z "$("$root/usr/bin/vorlund-convert" --pending "$root/var/lib/vorlund/cradle1")" ] ||
+    fail "something waits in cradle1"
+"$root/usr/bin/vorlund" --check "$root/var/lib/vorlund/cradle1" >"$work/check.out" ||
+    fail "vorlund --check of a usable directory: $(cat "$work/check.out")"
+grep -qx "Line:     $work/cradle1.line, 115200 bit/s (BaudRate=5), protocol auto" "$work/check.out" ||
+    fail "vorlund --check does not name the line: $(cat "$work/check.out")"
+mkdir -p "$work/nowhere"
+printf 'SerialDevice=%s\n' "$work/no-such-line" >"$work/nowhere/Vorlund.ini"
+! "$root/usr/bin/vorlund" --check "$work/nowhere" >"$work/check.out" &&
+    grep -qx "error: the line cannot be used: $work/no-such-line: No such file or directory" "$work/check.out" &&
+    [ ! -e "$work/nowhere/Spool" ] ||
+    fail "vorlund --check of a line that is not there: $(cat "$work/check.out")"
 
 # A third service given cradle2's line by mistake reports the other vorlund,
 # and keeps trying.
@@ -99,19 +113,17 @@ start_on_held_line "$minicom_line" "sleep, pid $holder_pid" "$work/minicom.stder
     fail "a line held by a lock file"
 stop_now "$third_pid" "$holder_pid"
 
-# The README's network serial line: its socat command, with the loopback
-# interface for the server's address, a port of this test's and this
-# machine's user. The serial server stand-in hands the connection to the
-# terminal's end of another pseudo-terminal.
+# The network cradle's line of the package's template, its instance the
+# loopback interface and a port of this test's. The serial server stand-in
+# hands the connection to the terminal's end of another pseudo-terminal.
 port=$(python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
 socat "tcp-listen:$port,bind=127.0.0.1,reuseaddr" "pty,raw,echo=0,link=$work/net.terminal" &
 background_pids+=($!)
-recipe=$(sed -n 's/^ExecStart=//p' "$work/units/vorlund-net.service")
-[[ $recipe == *' tcp:192.0.2.10:4001,'* && $recipe == *'link=/run/vorlund-net/ttyNET0,'* ]] ||
-    fail "the README's network line is not the one tested: $recipe"
-recipe=${recipe//192.0.2.10:4001/127.0.0.1:$port}
-recipe=${recipe//\/run\/vorlund-net\/ttyNET0/$work/ttyNET0}
-recipe=${recipe//user-late=vorlund/user-late=$(id -un)}
+recipe=$(sed -n 's/^ExecStart=//p' "$root/lib/systemd/system/vorlund-net@.service")
+[[ $recipe == *' tcp:%i,'* && $recipe == *'link=/run/vorlund-net/%i/tty,'* ]] ||
+    fail "the network line's template is not the one tested: $recipe"
+recipe=${recipe//\/run\/vorlund-net\/%i\/tty/$work/ttyNET0}
+recipe=${recipe//%i/127.0.0.1:$port}
 listening() { grep -qi ":$(printf '%04X' "$port") 00000000:0000 0A" /proc/net/tcp; }
 wait_for 5 listening || fail "the serial server stand-in does not listen"
 # shellcheck disable=SC2086

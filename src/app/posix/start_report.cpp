@@ -167,7 +167,7 @@ int PrintCheck(std::FILE* stream, const StartFacts& facts, const Status& line, c
         text += "error: Out cannot be written: " + out.reason() + "\n";
     }
     if (line && out) {
-        text += "The line and Out can be used.\n";
+        text += "The line and the output directory can be used.\n";
     }
     std::fwrite(text.data(), 1, text.size(), stream);
     std::fflush(stream);
