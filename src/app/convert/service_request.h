@@ -15,4 +15,9 @@ namespace vorlund {
 // sockets; or this user may not ask it).
 Result<SettleReply> AskServiceToSettle(const std::string& spoolDir, const std::string& only);
 
+// Whether the converter may settle on this system: only where it can tell
+// that no service works in the directory meanwhile, and keep one from
+// starting (Linux: its claim on the directory).
+bool CanSettleHere();
+
 }  // namespace vorlund

@@ -191,6 +191,13 @@ int main(int argc, char** argv) {
         // Read as it is, beside a running service too: nothing is claimed.
         return ListPending(executable, platform);
     }
+    if (command.mode == kSettle && !CanSettleHere()) {
+        PrintLine(stderr, std::string(kProgram) +
+                              ": --settle is not available on this system: close Vorlund, "
+                              "convert each kept file with vorlund-convert . FILE and delete it "
+                              "once its export is there");
+        return kUsageExitCode;
+    }
     // The service's own refusal, and before anything in APPDIR is made.
     const auto claim = ClaimApplicationDirectory(executable, platform.PathSeparator());
     if (const auto* refusal = std::get_if<StartRefusal>(&claim)) {
