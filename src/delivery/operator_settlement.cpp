@@ -169,6 +169,12 @@ DeliveryHandOff::OperatorSettlement DeliveryHandOff::SettleKeptFile(const std::s
                                                            : kWriteFailedInArrivalOrder),
                       Detail(record.file, published.reason()));
     }
+    if (!platform_.FileExists(record.file)) {
+        // Said to be in place, yet not there: the kept file stays until a
+        // later try finds the ledger's word for it.
+        return Failed(path, std::to_string(kExportNotCreated),
+                      record.file + ": not on disk after it was moved into place");
+    }
     std::string failure;
     if (!FinishKeptExport(record, failure)) {
         // In place, but not recorded as such, or the kept file is still
