@@ -79,6 +79,11 @@ ProtocolRecogniser::ProtocolRecogniser(Time now, TransferSink& sink,
       lastEnding_(lastEnding),
       lastByte_(now) {
     if (lastEnding_ && lastEnding_->protocol == LineProtocol::kZmodem &&
+        std::exchange(lastEnding_->overAwaited, false)) {
+        // Its end of session was answered, but it may not have heard.
+        output_ += EncodeHexHeader(ZmodemHeader::At(zmodem::FrameType::kFin, 0));
+    }
+    if (lastEnding_ && lastEnding_->protocol == LineProtocol::kZmodem &&
         lastEnding_->senderWaits && Takes(LineProtocol::kZmodem)) {
         if (lastEnding_->delivered) {
             // Its file is in, and it waits for an answer to what it sent next.

@@ -1,5 +1,6 @@
 #include "download/zmodem/zmodem_receiver.h"
 
+#include <algorithm>
 #include <utility>
 
 namespace vorlund {
@@ -57,6 +58,10 @@ void ZmodemReceiver::Receive(std::string_view bytes, Time now) {
     }
     lastByte_ = now;
     silentRetries_ = 0;
+    if (overDue_ && bytes.find('O') != std::string_view::npos) {
+        overDue_.reset();  // over and out: it heard our answer
+        if (lastEnding_) lastEnding_->overAwaited = false;
+    }
     scanner_.Append(bytes);
     while (std::optional<Event> event = scanner_.Next()) {
         Handle(std::move(*event), now);
@@ -117,6 +122,7 @@ void ZmodemReceiver::HandleHeader(const ZmodemHeader& header, Time now) {
             if (TransferInProgress()) {
                 Abandon(Kind::kSenderReplaced, now);
             }
+            overDue_.reset();
             // A sender that starts over begins a batch of its own.
             afterDelivery_ = false;
             state_ = State::kSession;
@@ -291,8 +297,10 @@ void ZmodemReceiver::HandleEndOfSession(Time now) {
     if (TransferInProgress()) {
         Abandon(Kind::kAbortedBySender, now);
     }
-    // Not repeated: the sender answers with "OO" and is gone.
+    // Said once more only if the sender's "OO" does not come.
     output_ += EncodeHexHeader(ZmodemHeader::At(FrameType::kFin, 0));
+    overDue_ = now + kByteTimeout;
+    overRepeated_ = false;
     if (std::exchange(afterDelivery_, false)) {
         // It ends its session after a file delivered: it heard the end of
         // each file of its batch.
@@ -305,6 +313,7 @@ void ZmodemReceiver::HandleEndOfSession(Time now) {
     sessionEnded_ = true;
     if (lastEnding_) {
         lastEnding_->senderWaits = false;
+        lastEnding_->overAwaited = true;
     }
     // A session whose file is in takes no other sender's: the next session,
     // after the delivery's conversion, does.
@@ -314,8 +323,16 @@ void ZmodemReceiver::HandleEndOfSession(Time now) {
 }
 
 void ZmodemReceiver::Tick(Time now) {
-    const std::optional<Time> due = NextDeadline();
-    if (!due || now < *due) {
+    if (overDue_ && now >= *overDue_) {
+        if (std::exchange(overRepeated_, true)) {
+            overDue_.reset();
+            if (lastEnding_) lastEnding_->overAwaited = false;
+        } else {
+            output_ += EncodeHexHeader(ZmodemHeader::At(FrameType::kFin, 0));
+            overDue_ = now + kByteTimeout;
+        }
+    }
+    if (state_ == State::kIdle || state_ == State::kComplete || now < deadline_) {
         return;
     }
     switch (state_) {
@@ -348,10 +365,11 @@ void ZmodemReceiver::Tick(Time now) {
 }
 
 std::optional<ZmodemReceiver::Time> ZmodemReceiver::NextDeadline() const {
-    if (state_ == State::kIdle || state_ == State::kComplete) {
-        return std::nullopt;
+    std::optional<Time> due = overDue_;
+    if (state_ != State::kIdle && state_ != State::kComplete) {
+        due = due ? std::min(*due, deadline_) : deadline_;
     }
-    return deadline_;
+    return due;
 }
 
 std::string ZmodemReceiver::TakeOutput() {

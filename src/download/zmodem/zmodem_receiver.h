@@ -78,7 +78,7 @@ class ZmodemReceiver final : public ProtocolReceiver {
     std::optional<TransferOutcome> TakeOutcome() override;
 
     bool TransferInProgress() const override;
-    bool Idle() const override { return state_ == State::kIdle; }
+    bool Idle() const override { return state_ == State::kIdle && !overDue_; }
     void Cancel(Time now) override;
     void TakeNextFile(Time now) override;
 
@@ -158,6 +158,11 @@ class ZmodemReceiver final : public ProtocolReceiver {
     // The header whose data subpackets come next, with its flags.
     std::optional<ZmodemHeader> dataFor_;
     bool sessionEnded_ = false;
+    // Our answer to the end of session went out: the sender's "OO" is
+    // awaited until then, and the answer said once more if it does not come
+    // (a sender that missed it waits, and takes any invitation for noise).
+    std::optional<Time> overDue_;
+    bool overRepeated_ = false;
     bool offered_ = false;  // a file has been offered in this session
     // Our answer to a delivered file's end went out, and nothing since: a
     // file offered now continues the sender's batch, and its end of session
