@@ -78,6 +78,7 @@ ProtocolRecogniser::ProtocolRecogniser(Time now, TransferSink& sink,
       choice_(choice),
       lastEnding_(lastEnding),
       lastByte_(now) {
+    quietSpellDue_ = ZmodemSenderMayWait(lastEnding_) && choice_ != ProtocolChoice::kZmodem;
     if (lastEnding_ && lastEnding_->protocol == LineProtocol::kZmodem &&
         std::exchange(lastEnding_->overAwaited, false)) {
         // Its end of session was answered, but it may not have heard.
@@ -328,6 +329,7 @@ void ProtocolRecogniser::Handover(std::unique_ptr<ProtocolReceiver> receiver,
                                                 : nullptr;
     active_ = std::move(receiver);
     protocol_ = protocol;
+    quietSpellDue_ = false;  // a sender speaks: whoever waited has started over or gone
     held_.clear();
     scanner_.Clear();
     loneEnd_ = false;
@@ -352,6 +354,7 @@ void ProtocolRecogniser::AfterReceiver(Time now) {
     }
     if (const std::optional<TransferEnding> ending = active_->LastEnding()) {
         lastEnding_ = ending;
+        quietSpellDue_ = ZmodemSenderMayWait(lastEnding_) && choice_ != ProtocolChoice::kZmodem;
     }
     active_.reset();
     zmodem_ = nullptr;
@@ -408,7 +411,8 @@ void ProtocolRecogniser::Invite(Time now) {
             return;
         case ProtocolChoice::kYmodem:
             output_.push_back(kCrcRequest);
-            nextInvitation_ = now + kInvitationInterval;
+            nextInvitation_ = now + (std::exchange(quietSpellDue_, false) ? kQuietSpell
+                                                                        : kInvitationInterval);
             return;
         case ProtocolChoice::kAuto:
         case ProtocolChoice::kXmodem:
@@ -417,6 +421,9 @@ void ProtocolRecogniser::Invite(Time now) {
     if (checksumInvitationNext_) {
         output_.push_back(kNak);
         nextInvitation_ = std::max(now, roundStarted_ + kInvitationInterval);
+        if (std::exchange(quietSpellDue_, false)) {
+            nextInvitation_ = now + kQuietSpell;
+        }
     } else {
         output_.push_back(kCrcRequest);
         roundStarted_ = now;
@@ -549,6 +556,11 @@ void ProtocolRecogniser::RememberEnding(TransferEnding ending) {
     if (active_) {
         active_->RememberEnding(ending);
     }
+}
+
+bool ProtocolRecogniser::ZmodemSenderMayWait(const std::optional<TransferEnding>& ending) {
+    return ending && ending->protocol == LineProtocol::kZmodem &&
+           (ending->senderWaits || ending->overAwaited);
 }
 
 bool ProtocolRecogniser::Takes(LineProtocol protocol) const {

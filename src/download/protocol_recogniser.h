@@ -20,7 +20,10 @@
 // session answers it first, in ZMODEM, from what the last one knew of it
 // (its next offer, our answer to its end again, or a cancel for a transfer
 // cut off), since a ZMODEM sender takes invitations for noise that keeps it
-// waiting.
+// waiting. Should that answer be lost too, one spell of quiet after the
+// first round of invitations, longer than a ZMODEM sender waits, lets it
+// give up and speak again; only such a line has it, so every other sender
+// is invited without pause.
 //
 // The first frames decide: a ZMODEM header (its CRC checked) is ZMODEM, a
 // block numbered 0 YMODEM, a block numbered 1 XMODEM. A lone end of
@@ -59,6 +62,9 @@ class ProtocolRecogniser final : public ProtocolReceiver {
     static constexpr Time kChecksumInvitationAfter{200};
     // A line fixed to ZMODEM is offered ZRINIT this often.
     static constexpr Time kZmodemInvitationInterval{2000};
+    // Longer than a ZMODEM sender waits for an answer before it gives up or
+    // repeats itself.
+    static constexpr Time kQuietSpell{11000};
     // The line is quiet after this long without a byte.
     static constexpr Time kByteTimeout{1000};
     // How long after a file was delivered its sender may still repeat its
@@ -128,6 +134,8 @@ class ProtocolRecogniser final : public ProtocolReceiver {
     void AfterReceiver(Time now);
     // Whether the line is received with `protocol`.
     bool Takes(LineProtocol protocol) const;
+    // Whether `ending` leaves a ZMODEM sender that may wait for an answer.
+    static bool ZmodemSenderMayWait(const std::optional<TransferEnding>& ending);
 
     TransferSink& sink_;
     std::uint64_t largestFile_;
@@ -146,6 +154,9 @@ class ProtocolRecogniser final : public ProtocolReceiver {
     Time lastByte_{};
     Time nextInvitation_{};
     bool checksumInvitationNext_ = false;
+    // A ZMODEM sender may be waiting for an answer that was lost: the next
+    // round of invitations is followed by a quiet spell.
+    bool quietSpellDue_ = false;
     Time roundStarted_{};  // the 'C' the NAK follows
     bool loneEnd_ = false;        // an end of transmission, if nothing follows it
     bool inviteAtQuiet_ = false;  // a damaged block: its sender waits for an answer

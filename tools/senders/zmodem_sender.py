@@ -196,7 +196,9 @@ class Sender:
                     break
             self.line.write(eof)
             if self.args.stop_after_eof:
-                sys.exit(0)  # lifted out before it hears the answer
+                # Lifted out once its end has gone, before it hears the answer.
+                time.sleep(1)
+                sys.exit(0)
             kind, four = self.await_header({ZRINIT, ZRPOS, ZSKIP}, eof)
             if kind == ZRPOS:
                 position = int.from_bytes(four, "little")

@@ -33,8 +33,8 @@ void ZmodemReceiver::Invited(Time now) {
 }
 
 void ZmodemReceiver::GoOn(const TransferEnding& previous, Time now) {
+    // It waits until it is heard from (HandleHeader).
     lastEnding_ = previous;
-    lastEnding_->senderWaits = false;
     // Its file was delivered: what it sends next continues its batch.
     afterDelivery_ = true;
     state_ = State::kSession;
@@ -55,6 +55,12 @@ void ZmodemReceiver::Receive(std::string_view bytes, Time now) {
         if (std::optional<Event> given = scanner_.GiveUpFrame()) {
             Handle(std::move(*given), now);
         }
+    }
+    if (now - lastByte_ >= kSenderSilentAfter) {
+        // A sender that goes on with its batch does so at once; after a
+        // silence this long, it may be one that was lifted out and docked
+        // again, which begins a batch of its own.
+        afterDelivery_ = false;
     }
     lastByte_ = now;
     silentRetries_ = 0;
@@ -111,6 +117,9 @@ void ZmodemReceiver::HandleDamage(Event::Kind kind, Time now) {
 
 void ZmodemReceiver::HandleHeader(const ZmodemHeader& header, Time now) {
     dataFor_.reset();
+    if (lastEnding_) {
+        lastEnding_->senderWaits = false;  // it speaks: it waits for nothing lost
+    }
     switch (header.type) {
         case FrameType::kRqInit:
             if (state_ == State::kComplete) {
@@ -271,6 +280,7 @@ void ZmodemReceiver::HandleEndOfFile(std::uint32_t position, Time now) {
         case State::kComplete:
             if (endsDelivered) {
                 output_ += EncodeHexHeader(ReadyHeader());  // our answer was lost
+                lastEnding_->senderWaits = true;
             }
             return;
         case State::kIdle:
@@ -325,8 +335,8 @@ void ZmodemReceiver::HandleEndOfSession(Time now) {
 void ZmodemReceiver::Tick(Time now) {
     if (overDue_ && now >= *overDue_) {
         if (std::exchange(overRepeated_, true)) {
+            // Still no "OO": the line owes it a quiet spell (overAwaited).
             overDue_.reset();
-            if (lastEnding_) lastEnding_->overAwaited = false;
         } else {
             output_ += EncodeHexHeader(ZmodemHeader::At(FrameType::kFin, 0));
             overDue_ = now + kByteTimeout;
@@ -440,7 +450,7 @@ void ZmodemReceiver::Say(const ZmodemHeader& header, Time now) {
     output_ += EncodeHexHeader(header);
     lastSaid_ = header;
     saidAt_ = now;
-    deadline_ = now + kFrameTimeout;
+    deadline_ = now + (header.type == FrameType::kCrc ? kCrcAnswerTimeout : kFrameTimeout);
 }
 
 void ZmodemReceiver::SayAgain(Time now) {

@@ -50,8 +50,10 @@ class ZmodemReceiver final : public ProtocolReceiver {
     // Errors in a row (timeouts, damaged or misplaced data) before the
     // transfer is given up: each was answered, and nothing came of it.
     static constexpr int kMaxRetries = 10;
-    // Requests for the file's CRC-32 before the sender counts as giving none.
+    // Requests for the file's CRC-32, each waited for this long, before the
+    // sender counts as giving none (one that can, answers at once).
     static constexpr int kCrcRequests = 2;
+    static constexpr Time kCrcAnswerTimeout{5000};
     // Our last word repeated to a silent sender before it counts as gone: a
     // sender that is there answers it at once.
     static constexpr int kSilentRetries = 2;
