@@ -3,6 +3,7 @@
 // writes it to its journal and its service manager; tests listen in.
 #pragma once
 
+#include <cstddef>
 #include <string_view>
 
 #include "download/transfer_outcome.h"
@@ -19,6 +20,9 @@ class DownloadObserver {
     virtual void ReceptionStarted() {}
     // The line that had failed has stayed open long enough to count as back.
     virtual void LineBack(std::string_view /*device*/) {}
+    // Bytes arrived that no protocol took (a wrong speed, noise on the line,
+    // a sender of a protocol the line is not received with).
+    virtual void UnrecognisedBytes(std::size_t /*count*/) {}
 };
 
 }  // namespace vorlund

@@ -133,6 +133,9 @@ bool DownloadSession::TakeArrival() {
 }
 
 void DownloadSession::TakeOutcomes(Time now) {
+    if (const std::size_t unrecognised = receiver_->TakeUnrecognised()) {
+        observer_.UnrecognisedBytes(unrecognised);
+    }
     while (std::optional<TransferOutcome> outcome = receiver_->TakeOutcome()) {
         observer_.TransferEnded(*outcome);
         if (outcome->kind != TransferOutcome::Kind::kFileReceived) {

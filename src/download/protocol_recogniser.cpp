@@ -292,6 +292,7 @@ void ProtocolRecogniser::ScanBlocks(Time now, bool quiet) {
             case Event::Kind::kNoise:
                 loneEnd_ = false;
                 inviteAtQuiet_ = inviteAtQuiet_ || event->damagedBlock;
+                unrecognised_ += event->length;
                 break;
         }
     }
@@ -315,6 +316,7 @@ void ProtocolRecogniser::ScanBlock(Event block, Time now) {
         // A block of a transfer this session does not hold (one that
         // failed, or began before a restart), or of a protocol the line is
         // not received with: it is over.
+        unrecognised_ += BlockScanner::Frame(block).size();
         output_.append(kCancelSequence);
         RestartInvitations(now);
     }
@@ -578,7 +580,7 @@ bool ProtocolRecogniser::Takes(LineProtocol protocol) const {
 }
 
 std::size_t ProtocolRecogniser::HeldBytes() const {
-    return active_ ? active_->HeldBytes() : held_.capacity() + probe_.capacity();
+    return (active_ ? active_->HeldBytes() : held_.capacity()) + probe_.capacity();
 }
 
 }  // namespace vorlund

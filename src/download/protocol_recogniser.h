@@ -45,6 +45,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "download/blocks/block_scanner.h"
 #include "download/protocol_receiver.h"
@@ -99,6 +100,9 @@ class ProtocolRecogniser final : public ProtocolReceiver {
 
     // The protocol of the receiver that has the line; none while it waits.
     std::optional<LineProtocol> Protocol() const { return protocol_; }
+    // The bytes that no protocol took (a wrong speed, noise, a sender of a
+    // protocol the line is not received with) since the last call.
+    std::size_t TakeUnrecognised() { return std::exchange(unrecognised_, 0); }
 
   private:
     // What the first frame after a silent sender's silence turned out to be.
@@ -166,6 +170,7 @@ class ProtocolRecogniser final : public ProtocolReceiver {
     std::string probe_;
     Time probeByte_{};
     bool invitingAlongside_ = false;
+    std::size_t unrecognised_ = 0;
 };
 
 }  // namespace vorlund
