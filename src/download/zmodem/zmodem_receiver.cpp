@@ -14,36 +14,10 @@ using Kind = TransferOutcome::Kind;
 constexpr std::string_view kCancelSequence =
     "\x18\x18\x18\x18\x18\x18\x18\x18\x18\x18\b\b\b\b\b\b\b\b\b\b";
 
-// Full duplex, data taken while the disk is written, CRC-32; a buffer size
-// of 0: the sender may stream the whole file without waiting.
-ZmodemHeader ReadyHeader() {
-    return ZmodemHeader::WithFlags(FrameType::kRInit, kCanFullDuplex | kCanOverlapIo | kCanCrc32);
-}
-
 }  // namespace
 
 ZmodemReceiver::ZmodemReceiver(Time now, TransferSink& sink, std::uint64_t largestFile)
     : sink_(sink), largestFile_(largestFile), lastByte_(now) {}
-
-void ZmodemReceiver::Invited(Time now) {
-    state_ = State::kSession;
-    lastSaid_ = ReadyHeader();
-    saidAt_ = now;
-    deadline_ = now + kFrameTimeout;
-}
-
-void ZmodemReceiver::GoOn(const TransferEnding& previous, Time now) {
-    // It waits until it is heard from (HandleHeader).
-    lastEnding_ = previous;
-    // Its file was delivered: what it sends next continues its batch.
-    afterDelivery_ = true;
-    state_ = State::kSession;
-    if (!previous.next.empty()) {
-        OfferFile(previous.next, previous.nextOption, now);
-    } else {
-        Say(ReadyHeader(), now);
-    }
-}
 
 void ZmodemReceiver::Receive(std::string_view bytes, Time now) {
     if (bytes.empty()) {
@@ -136,7 +110,7 @@ void ZmodemReceiver::HandleHeader(const ZmodemHeader& header, Time now) {
             afterDelivery_ = false;
             state_ = State::kSession;
             retries_ = 0;
-            Say(ReadyHeader(), now);
+            Say(ZmodemReadyHeader(), now);
             return;
         case FrameType::kSInit:
             dataFor_ = header;
@@ -150,7 +124,7 @@ void ZmodemReceiver::HandleHeader(const ZmodemHeader& header, Time now) {
             } else if (state_ == State::kIdle) {
                 // It offers a file without having heard what we can take.
                 state_ = State::kSession;
-                Say(ReadyHeader(), now);
+                Say(ZmodemReadyHeader(), now);
                 scanner_.SkipData();
             } else {
                 dataFor_ = header;
@@ -279,7 +253,7 @@ void ZmodemReceiver::HandleEndOfFile(std::uint32_t position, Time now) {
             return;
         case State::kComplete:
             if (endsDelivered) {
-                output_ += EncodeHexHeader(ReadyHeader());  // our answer was lost
+                output_ += EncodeHexHeader(ZmodemReadyHeader());  // our answer was lost
                 lastEnding_->senderWaits = true;
             }
             return;
@@ -290,7 +264,7 @@ void ZmodemReceiver::HandleEndOfFile(std::uint32_t position, Time now) {
                 // session may take its next file.
                 afterDelivery_ = true;
                 state_ = State::kSession;
-                Say(ReadyHeader(), now);
+                Say(ZmodemReadyHeader(), now);
             } else {
                 // The end of a transfer that was not stored, or that nothing
                 // here knows of: the sender fails and sends the file again.
@@ -300,35 +274,6 @@ void ZmodemReceiver::HandleEndOfFile(std::uint32_t position, Time now) {
             return;
         case State::kCheckingPart:
             return;
-    }
-}
-
-void ZmodemReceiver::HandleEndOfSession(Time now) {
-    if (TransferInProgress()) {
-        Abandon(Kind::kAbortedBySender, now);
-    }
-    // Said once more only if the sender's "OO" does not come.
-    output_ += EncodeHexHeader(ZmodemHeader::At(FrameType::kFin, 0));
-    overDue_ = now + kByteTimeout;
-    overRepeated_ = false;
-    if (std::exchange(afterDelivery_, false)) {
-        // It ends its session after a file delivered: it heard the end of
-        // each file of its batch.
-        sink_.BatchEnded(true);
-    } else if (!lastEnding_ && !offered_) {
-        // Nothing of it was heard here: it may end a batch delivered before
-        // the service started again.
-        sink_.BatchEnded(false);
-    }
-    sessionEnded_ = true;
-    if (lastEnding_) {
-        lastEnding_->senderWaits = false;
-        lastEnding_->overAwaited = true;
-    }
-    // A session whose file is in takes no other sender's: the next session,
-    // after the delivery's conversion, does.
-    if (state_ != State::kComplete) {
-        state_ = State::kIdle;
     }
 }
 
@@ -365,7 +310,7 @@ void ZmodemReceiver::Tick(Time now) {
             if (!SilentRetry() || !Retry(now)) {
                 state_ = State::kIdle;  // the sender has gone
             } else {
-                Say(lastSaid_ ? *lastSaid_ : ReadyHeader(), now);
+                Say(lastSaid_ ? *lastSaid_ : ZmodemReadyHeader(), now);
             }
             return;
         case State::kIdle:
@@ -406,46 +351,6 @@ void ZmodemReceiver::Cancel(Time now) {
     }
 }
 
-void ZmodemReceiver::TakeNextFile(Time now) {
-    if (state_ != State::kComplete) {
-        return;
-    }
-    state_ = State::kSession;
-    deadline_ = now + kFrameTimeout;
-    if (lastEnding_) {
-        lastEnding_->senderWaits = false;
-        if (!lastEnding_->next.empty()) {
-            const std::string offer = std::exchange(lastEnding_->next, {});
-            OfferFile(offer, lastEnding_->nextOption, now);
-        }
-    }
-}
-
-std::optional<ZmodemReceiver::Time> ZmodemReceiver::SilentFrom() const {
-    switch (state_) {
-        case State::kSession:
-        case State::kCheckingPart:
-        case State::kReceiving:
-            return lastByte_ + kSenderSilentAfter;
-        case State::kIdle:
-        case State::kComplete:
-            break;
-    }
-    return std::nullopt;
-}
-
-void ZmodemReceiver::GiveWay(Time now) {
-    scanner_.Clear();
-    if (TransferInProgress()) {
-        Abandon(Kind::kSenderReplaced, now);
-    }
-    state_ = State::kIdle;
-}
-
-bool ZmodemReceiver::TakeSessionEnded() {
-    return std::exchange(sessionEnded_, false);
-}
-
 void ZmodemReceiver::Say(const ZmodemHeader& header, Time now) {
     output_ += EncodeHexHeader(header);
     lastSaid_ = header;
@@ -455,7 +360,7 @@ void ZmodemReceiver::Say(const ZmodemHeader& header, Time now) {
 
 void ZmodemReceiver::SayAgain(Time now) {
     if (now - saidAt_ >= kByteTimeout || !lastSaid_) {
-        Say(lastSaid_ ? *lastSaid_ : ReadyHeader(), now);
+        Say(lastSaid_ ? *lastSaid_ : ZmodemReadyHeader(), now);
     }
 }
 
