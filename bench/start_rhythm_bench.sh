@@ -115,7 +115,7 @@ for sender in zmodem ymodem xmodem python-crc python-checksum waiting-zmodem; do
         n=$((n + 1))
         make_delivery "d$n"
         sleep "$(awk -v ready="$ready" -v now="$(now_ms)" -v d="$delay" \
-            'BEGIN { s = (ready + d * 1000 - now) / 1000; print s > 0 ? s : 0 }')"
+            'BEGIN { s = (ready + d * 1000 - now) / 1000; print (s > 0 ? s : 0) }')"
         before=$(exports)
         times+=("$(timed "$sender" "d$n")")
         for _ in $(seq 1 50); do [ "$(exports)" -gt "$before" ] && break; sleep 0.1; done

@@ -40,8 +40,10 @@ ProtocolRecogniser::ProtocolRecogniser(Time now, TransferSink& sink,
         if (lastEnding_->delivered) {
             // Its file is in, and it waits for an answer to what it sent next.
             auto zmodem = std::make_unique<ZmodemReceiver>(now, sink_, largestFile_);
-            zmodem->GoOn(*lastEnding_, now);
+            ZmodemReceiver& receiver = *zmodem;
             Handover(std::move(zmodem), LineProtocol::kZmodem, {}, now);
+            receiver.GoOn(*lastEnding_, now);
+            AfterReceiver(now);
             return;
         }
         // Its transfer was cut off (the line went): told that it failed, it
