@@ -133,10 +133,23 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::chrono::milliseconds now(1000);
     CheckingSink sink;
     std::optional<TransferEnding> ending;
-    if (size > 0 && data[0] % 3 == 1) {
-        ending = TransferEnding{true, now, static_cast<LineProtocol>(data[0] % 3), 300, true};
+    const std::uint8_t first = size > 0 ? data[0] : 0;
+    if (first % 3 == 1) {
+        // What the session before left: a delivery, or a transfer cut off,
+        // whose sender may wait; perhaps its next offer, perhaps our
+        // unheard answer to its end of session.
+        ending = TransferEnding{(first & 0x08) == 0, now, static_cast<LineProtocol>(first % 3), 300,
+                                (first & 0x10) != 0};
+        ending->overAwaited = (first & 0x20) != 0;
+        if ((first & 0x40) != 0) {
+            ending->next = std::string("NEXT.DAT\0" "300 14000000000", 25);
+            ending->nextOption = (first & 0x80) != 0 ? zmodem::kResume : 0;
+        }
     }
-    ProtocolRecogniser receiver(now, sink, ending, kLargest);
+    const auto choice = static_cast<ProtocolChoice>((first >> 2) % 4);
+    ProtocolRecogniser receiver(now, sink, ending, kLargest, choice);
+    // Not every sender takes a ZNAK: none is ever said.
+    const std::string znak = EncodeHexHeader(ZmodemHeader::At(FrameType::kNak, 0)).substr(0, 6);
     const std::string_view input(reinterpret_cast<const char*>(data), size);
     for (std::size_t at = 0; at < input.size();) {
         const auto step = static_cast<std::uint8_t>(input[at++]);
@@ -156,7 +169,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             at += length;
         }
         Expect(receiver.HeldBytes() <= 2 * 8192);
-        receiver.TakeOutput();
+        Expect(receiver.TakeOutput().find(znak) == std::string::npos);
         while (const auto outcome = receiver.TakeOutcome()) {
             if (outcome->kind == TransferOutcome::Kind::kFileReceived) {
                 Expect(outcome->bytes == sink.Size());

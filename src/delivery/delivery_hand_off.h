@@ -111,6 +111,9 @@ class DeliveryHandOff final : public DeliverySettler {
     // service went down, while no transfer has begun since: its sender may
     // still wait for an answer. Empty otherwise.
     std::string ProtocolOpenAtStart() const;
+    // The service went down in the middle of a transfer (its staged file was
+    // left): its sender may still wait for an answer, or send on.
+    bool TransferCutAtStart() const { return transferCutAtStart_; }
 
     const DeliveryLedger& Ledger() const { return ledger_; }
 
@@ -195,6 +198,7 @@ class DeliveryHandOff final : public DeliverySettler {
     // batch_ is the batch that was open when the service went down: no
     // transfer has begun since.
     bool batchOpenAtStart_ = false;
+    bool transferCutAtStart_ = false;
 };
 
 }  // namespace vorlund

@@ -170,6 +170,7 @@ void DeliveryHandOff::RemoveStaleStagedFiles() {
         const bool staged =
             IsStagedName(name, "X.DAT") || IsStagedName(name, DeliveryLedger::kFileName);
         if (staged && !(latest && !latest->Settled() && latest->staged == path)) {
+            transferCutAtStart_ = transferCutAtStart_ || IsStagedName(name, "X.DAT");
             static_cast<void>(platform_.RemoveFile(path));
         }
     }

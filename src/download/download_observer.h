@@ -20,8 +20,8 @@ class DownloadObserver {
     virtual void ReceptionStarted() {}
     // The line that had failed has stayed open long enough to count as back.
     virtual void LineBack(std::string_view /*device*/) {}
-    // `count` bytes came that no protocol takes (a wrong speed, noise, a
-    // terminal program's keystrokes): passed over while no transfer ran.
+    // Bytes arrived that no protocol took (a wrong speed, noise on the line,
+    // a sender of a protocol the line is not received with).
     virtual void UnrecognisedBytes(std::size_t /*count*/) {}
 };
 

@@ -37,7 +37,13 @@ void DownloadSession::Start(Time now) {
     Stop(now);
     now_ = now;
     sessionStart_ = now;
-    if (!lastEnding_ && handOff_.ProtocolOpenAtStart() == ProtocolName(LineProtocol::kZmodem)) {
+    if (!lastEnding_ && handOff_.TransferCutAtStart()) {
+        // The service went down in the middle of a transfer: its sender is
+        // told at once that it failed, and a ZMODEM sender that waits for an
+        // answer gets its quiet spell too.
+        lastEnding_ = TransferEnding{false, now, LineProtocol::kZmodem, 0, true};
+    } else if (!lastEnding_ &&
+               handOff_.ProtocolOpenAtStart() == ProtocolName(LineProtocol::kZmodem)) {
         // The service went down in a ZMODEM sender's open session, its last
         // file delivered: the sender may still wait for our answer.
         lastEnding_ = TransferEnding{true, now - ProtocolRecogniser::kEndRepeatWindow,
@@ -127,6 +133,9 @@ bool DownloadSession::TakeArrival() {
 }
 
 void DownloadSession::TakeOutcomes(Time now) {
+    if (const std::size_t unrecognised = receiver_->TakeUnrecognised()) {
+        observer_.UnrecognisedBytes(unrecognised);
+    }
     while (std::optional<TransferOutcome> outcome = receiver_->TakeOutcome()) {
         observer_.TransferEnded(*outcome);
         if (outcome->kind != TransferOutcome::Kind::kFileReceived) {

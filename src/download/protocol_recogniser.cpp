@@ -5,7 +5,7 @@
 
 #include "download/blocks/block_bytes.h"
 #include "download/xmodem/xmodem_receiver.h"
-#include "download/ymodem/ymodem_receiver.h"
+#include "download/ymodem/ymodem_session.h"
 #include "download/zmodem/zmodem_frame_scanner.h"
 
 namespace vorlund {
@@ -13,60 +13,9 @@ namespace {
 
 using Event = BlockScanner::Event;
 
-constexpr std::string_view kCancelSequence = "\x18\x18\x18\x18\x18\x18\x18\x18";
 // ZMODEM's: ten CAN and as many backspaces.
 constexpr std::string_view kZmodemCancel =
     "\x18\x18\x18\x18\x18\x18\x18\x18\x18\x18\b\b\b\b\b\b\b\b\b\b";
-// Longer than any ZMODEM header, escapes included.
-constexpr std::size_t kLongestHeader = 32;
-
-const std::string& ZmodemInvitation() {
-    static const std::string invitation = EncodeHexHeader(ZmodemHeader::WithFlags(
-        zmodem::FrameType::kRInit, zmodem::kCanFullDuplex | zmodem::kCanOverlapIo |
-                                       zmodem::kCanCrc32));
-    return invitation;
-}
-
-// The YMODEM receiver as one receiver among others. It holds the sender
-// from its header to the end of its batch, or until its transfer fails.
-class YmodemSession final : public ProtocolReceiver {
-  public:
-    YmodemSession(Time now, TransferSink& sink, std::uint64_t largestFile)
-        : receiver_(now, sink, largestFile) {
-        receiver_.TakeOutput();  // the line has been invited already
-    }
-
-    void Receive(std::string_view bytes, Time now) override { receiver_.Receive(bytes, now); }
-    void Tick(Time now) override { receiver_.Tick(now); }
-    std::optional<Time> NextDeadline() const override { return receiver_.NextDeadline(); }
-    std::string TakeOutput() override { return receiver_.TakeOutput(); }
-    std::optional<TransferOutcome> TakeOutcome() override {
-        std::optional<TransferOutcome> outcome = receiver_.TakeOutcome();
-        if (outcome && outcome->kind == TransferOutcome::Kind::kFileReceived) {
-            complete_ = true;  // its batch's end is still to be answered
-        }
-        return outcome;
-    }
-    bool TransferInProgress() const override { return receiver_.TransferInProgress(); }
-    bool Idle() const override { return !complete_ && !receiver_.TransferInProgress(); }
-    void Cancel(Time now) override { receiver_.Cancel(now); }
-    void TakeNextFile(Time now) override {
-        receiver_.TakeNextFile(now);
-        complete_ = false;
-    }
-    std::optional<TransferEnding> LastEnding() const override { return receiver_.LastEnding(); }
-    void RememberEnding(TransferEnding ending) override { receiver_.RememberEnding(ending); }
-    std::size_t HeldBytes() const override { return receiver_.HeldBytes(); }
-    std::optional<Time> SilentFrom() const override { return receiver_.SilentFrom(); }
-    bool ClaimsBlock(std::uint8_t number, std::string_view payload) const override {
-        return receiver_.ClaimsBlock(number, payload);
-    }
-    void GiveWay(Time now) override { receiver_.GiveWay(now); }
-
-  private:
-    YmodemReceiver receiver_;
-    bool complete_ = false;
-};
 
 }  // namespace
 
@@ -77,14 +26,24 @@ ProtocolRecogniser::ProtocolRecogniser(Time now, TransferSink& sink,
       largestFile_(largestFile),
       choice_(choice),
       lastEnding_(lastEnding),
-      lastByte_(now) {
+      lastByte_(now),
+      rhythm_(choice) {
+    rhythm_.SetQuietSpellDue(ZmodemSenderMayWait(lastEnding_) &&
+                             choice_ != ProtocolChoice::kZmodem);
+    if (lastEnding_ && lastEnding_->protocol == LineProtocol::kZmodem &&
+        std::exchange(lastEnding_->overAwaited, false)) {
+        // Its end of session was answered, but it may not have heard.
+        output_ += EncodeHexHeader(ZmodemHeader::At(zmodem::FrameType::kFin, 0));
+    }
     if (lastEnding_ && lastEnding_->protocol == LineProtocol::kZmodem &&
         lastEnding_->senderWaits && Takes(LineProtocol::kZmodem)) {
         if (lastEnding_->delivered) {
             // Its file is in, and it waits for an answer to what it sent next.
             auto zmodem = std::make_unique<ZmodemReceiver>(now, sink_, largestFile_);
-            zmodem->GoOn(*lastEnding_, now);
+            ZmodemReceiver& receiver = *zmodem;
             Handover(std::move(zmodem), LineProtocol::kZmodem, {}, now);
+            receiver.GoOn(*lastEnding_, now);
+            AfterReceiver(now);
             return;
         }
         // Its transfer was cut off (the line went): told that it failed, it
@@ -92,7 +51,7 @@ ProtocolRecogniser::ProtocolRecogniser(Time now, TransferSink& sink,
         output_.append(kZmodemCancel);
         lastEnding_->senderWaits = false;
     }
-    Invite(now);
+    output_ += rhythm_.Invite(now);
 }
 
 ProtocolRecogniser::~ProtocolRecogniser() = default;
@@ -101,7 +60,7 @@ void ProtocolRecogniser::Receive(std::string_view bytes, Time now) {
     if (bytes.empty()) {
         return;
     }
-    if (active_ && (!probe_.empty() || SenderSilent(now))) {
+    if (active_ && (!probe_.Empty() || SenderSilent(now))) {
         ReceiveAfterSilence(bytes, now, false);
         return;
     }
@@ -142,23 +101,18 @@ void ProtocolRecogniser::Receive(std::string_view bytes, Time now) {
 }
 
 void ProtocolRecogniser::ReceiveAfterSilence(std::string_view bytes, Time now, bool quiet) {
-    probe_.append(bytes);
-    if (!bytes.empty()) {
-        probeByte_ = now;
-    }
-    std::size_t frameAt = 0;
-    switch (Probe(quiet, frameAt)) {
-        case Newcomer::kUndecided:
+    probe_.Append(bytes, now);
+    const auto takes = [this](LineProtocol protocol) { return Takes(protocol); };
+    switch (probe_.Decide(quiet, *active_, *protocol_, takes)) {
+        case NewSenderProbe::Verdict::kUndecided:
             return;
-        case Newcomer::kOldSender: {
-            const std::string held = std::exchange(probe_, {});
+        case NewSenderProbe::Verdict::kOldSender:
             invitingAlongside_ = false;
-            active_->Receive(held, now);
+            active_->Receive(probe_.TakeAll(), now);
             AfterReceiver(now);
             return;
-        }
-        case Newcomer::kNewSender: {
-            const std::string held = std::exchange(probe_, {}).substr(frameAt);
+        case NewSenderProbe::Verdict::kNewSender: {
+            std::string held = probe_.TakeNewSender();
             invitingAlongside_ = false;
             active_->GiveWay(now);
             AfterReceiver(now);
@@ -167,7 +121,7 @@ void ProtocolRecogniser::ReceiveAfterSilence(std::string_view bytes, Time now, b
             zmodem_ = nullptr;
             protocol_.reset();
             scanner_.Clear();
-            held_ = held;
+            held_ = std::move(held);
             lastByte_ = now;
             Recognise(now, quiet);
             return;
@@ -175,143 +129,9 @@ void ProtocolRecogniser::ReceiveAfterSilence(std::string_view bytes, Time now, b
     }
 }
 
-ProtocolRecogniser::Newcomer ProtocolRecogniser::Probe(bool quiet, std::size_t& frameAt) const {
-    // Only the first frame counts; what comes before it is the old sender's
-    // (an end of transmission, noise) unless a new sender's frame follows.
-    const std::size_t start = probe_.find_first_of(std::string_view("\x01\x02*", 3));
-    if (start == std::string::npos) {
-        return quiet || probe_.size() > kLongestHeader ? Newcomer::kOldSender
-                                                       : Newcomer::kUndecided;
-    }
-    frameAt = start;
-    const std::string_view frame = std::string_view(probe_).substr(start);
-    if (frame[0] == zmodem::kPad) {
-        if (protocol_ == LineProtocol::kZmodem || !Takes(LineProtocol::kZmodem)) {
-            return Newcomer::kOldSender;  // its own receiver tells a new ZMODEM sender
-        }
-        ZmodemFrameScanner scanner;
-        scanner.Append(frame.substr(0, kLongestHeader));
-        if (const std::optional<ZmodemFrameScanner::Event> event = scanner.Next()) {
-            const bool opens = event->kind == ZmodemFrameScanner::Event::Kind::kHeader &&
-                               (event->header.type == zmodem::FrameType::kRqInit ||
-                                event->header.type == zmodem::FrameType::kFile);
-            return opens ? Newcomer::kNewSender : Newcomer::kOldSender;
-        }
-        return scanner.InFrame() && !quiet && frame.size() < kLongestHeader ? Newcomer::kUndecided
-                                                                            : Newcomer::kOldSender;
-    }
-    BlockScanner scanner;
-    scanner.Append(frame);
-    scanner.Expect(1);
-    const std::optional<Event> event = quiet ? scanner.NextAtQuiet() : scanner.Next();
-    if (!event) {
-        return Newcomer::kUndecided;
-    }
-    if (event->kind != Event::Kind::kBlock || event->number > 1 ||
-        !Takes(event->number == 0 ? LineProtocol::kYmodem : LineProtocol::kXmodem) ||
-        (protocol_ != LineProtocol::kZmodem && active_->ClaimsBlock(event->number, event->payload))) {
-        return Newcomer::kOldSender;
-    }
-    return Newcomer::kNewSender;
-}
-
 bool ProtocolRecogniser::SenderSilent(Time now) const {
     const std::optional<Time> silent = active_ ? active_->SilentFrom() : std::nullopt;
     return silent && now >= *silent;
-}
-
-void ProtocolRecogniser::Recognise(Time now, bool quiet) {
-    while (!active_ && !held_.empty()) {
-        const std::size_t pad = held_.find(zmodem::kPad);
-        if (pad != 0) {
-            const std::size_t released = std::min(pad, held_.size());
-            scanner_.Append(std::string_view(held_).substr(0, released));
-            held_.erase(0, released);
-            ScanBlocks(now, quiet);
-            continue;
-        }
-        const std::optional<bool> zmodem = ZmodemHeaderAhead(quiet);
-        if (!zmodem) {
-            return;  // it may still become a header
-        }
-        if (*zmodem && Takes(LineProtocol::kZmodem)) {
-            const std::string bytes = std::exchange(held_, {});
-            auto receiver = std::make_unique<ZmodemReceiver>(now, sink_, largestFile_);
-            if (choice_ == ProtocolChoice::kZmodem) {
-                receiver->Invited(now);  // it may answer our ZRINIT with its offer
-            }
-            Handover(std::move(receiver), LineProtocol::kZmodem, {}, now);
-            Receive(bytes, now);
-            return;
-        }
-        scanner_.Append(std::string_view(held_).substr(0, 1));
-        held_.erase(0, 1);
-        ScanBlocks(now, quiet);
-    }
-    if (!active_) {
-        ScanBlocks(now, quiet);
-    }
-}
-
-std::optional<bool> ProtocolRecogniser::ZmodemHeaderAhead(bool quiet) const {
-    ZmodemFrameScanner probe;
-    probe.Append(std::string_view(held_).substr(0, kLongestHeader));
-    if (const std::optional<ZmodemFrameScanner::Event> event = probe.Next()) {
-        return event->kind == ZmodemFrameScanner::Event::Kind::kHeader;
-    }
-    if (!probe.InFrame() || quiet || held_.size() >= kLongestHeader) {
-        return false;
-    }
-    return std::nullopt;
-}
-
-void ProtocolRecogniser::ScanBlocks(Time now, bool quiet) {
-    while (!active_) {
-        // A damaged block 1, or 0, is a sender waiting for an answer.
-        scanner_.Expect(1);
-        std::optional<Event> event = quiet ? scanner_.NextAtQuiet() : scanner_.Next();
-        if (!event) {
-            return;
-        }
-        const bool more = scanner_.HasPending() || !held_.empty();
-        switch (event->kind) {
-            case Event::Kind::kBlock:
-                ScanBlock(std::move(*event), now);
-                break;
-            case Event::Kind::kEot:
-                loneEnd_ = !more;
-                break;
-            case Event::Kind::kAbort:
-                break;
-            case Event::Kind::kNoise:
-                loneEnd_ = false;
-                inviteAtQuiet_ = inviteAtQuiet_ || event->damagedBlock;
-                break;
-        }
-    }
-}
-
-void ProtocolRecogniser::ScanBlock(Event block, Time now) {
-    loneEnd_ = false;
-    if (block.number == 0 && Takes(LineProtocol::kYmodem)) {
-        // A header: taken as a header with its CRC, whichever check it
-        // came with.
-        block.checksum = false;
-        Handover(std::make_unique<YmodemSession>(now, sink_, largestFile_), LineProtocol::kYmodem,
-                 BlockScanner::Frame(block) + scanner_.TakePending() + std::exchange(held_, {}),
-                 now);
-    } else if (block.number == 1 && Takes(LineProtocol::kXmodem)) {
-        Handover(std::make_unique<XmodemReceiver>(now, sink_, largestFile_, block.checksum),
-                 LineProtocol::kXmodem,
-                 BlockScanner::Frame(block) + scanner_.TakePending() + std::exchange(held_, {}),
-                 now);
-    } else {
-        // A block of a transfer this session does not hold (one that
-        // failed, or began before a restart), or of a protocol the line is
-        // not received with: it is over.
-        output_.append(kCancelSequence);
-        RestartInvitations(now);
-    }
 }
 
 void ProtocolRecogniser::Handover(std::unique_ptr<ProtocolReceiver> receiver,
@@ -323,6 +143,7 @@ void ProtocolRecogniser::Handover(std::unique_ptr<ProtocolReceiver> receiver,
                                                 : nullptr;
     active_ = std::move(receiver);
     protocol_ = protocol;
+    rhythm_.SetQuietSpellDue(false);  // a sender speaks: whoever waited started over, or went
     held_.clear();
     scanner_.Clear();
     loneEnd_ = false;
@@ -347,82 +168,42 @@ void ProtocolRecogniser::AfterReceiver(Time now) {
     }
     if (const std::optional<TransferEnding> ending = active_->LastEnding()) {
         lastEnding_ = ending;
+        rhythm_.SetQuietSpellDue(ZmodemSenderMayWait(lastEnding_) &&
+                                 choice_ != ProtocolChoice::kZmodem);
     }
     active_.reset();
     zmodem_ = nullptr;
     protocol_.reset();
-    probe_.clear();
+    probe_.Clear();
     invitingAlongside_ = false;
     // A sender still busy with a cancelled transfer has a moment to give up
     // before the next invitation.
-    RestartInvitations(now);
+    rhythm_.Restart(now);
     lastByte_ = now;
-}
-
-void ProtocolRecogniser::AnswerLoneEnd(Time now) {
-    if (lastEnding_ && lastEnding_->delivered && lastEnding_->protocol != LineProtocol::kZmodem &&
-        now - lastEnding_->at <= kEndRepeatWindow) {
-        // The sender of the stored transfer still repeats its end.
-        output_.push_back(kAck);
-        lastEnding_->at = now;
-        if (lastEnding_->protocol == LineProtocol::kYmodem) {
-            output_.push_back(kCrcRequest);
-        }
-    } else {
-        // The end of a transfer that was not stored, or that nothing here
-        // knows of: the sender is told at once that it failed, and sends
-        // the file again.
-        output_.append(kCancelSequence);
-    }
 }
 
 bool ProtocolRecogniser::FrameArriving(Time now) const {
     // Or a sender waits for our answer to what came: its end, its damaged
     // block, which the line's quiet settles.
     const bool pending =
-        !held_.empty() || scanner_.HasPending() || !probe_.empty() || loneEnd_ || inviteAtQuiet_;
-    return pending && now - std::max(lastByte_, probeByte_) < kByteTimeout;
+        !held_.empty() || scanner_.HasPending() || !probe_.Empty() || loneEnd_ || inviteAtQuiet_;
+    return pending && now - std::max(lastByte_, probe_.LastByte()) < kByteTimeout;
 }
 
 void ProtocolRecogniser::InviteWhenDue(Time now) {
-    if (now < nextInvitation_) {
+    if (!rhythm_.Due(now)) {
         return;
     }
     if (FrameArriving(now)) {
-        nextInvitation_ = std::max(lastByte_, probeByte_) + kByteTimeout;
+        rhythm_.PostponeTo(std::max(lastByte_, probe_.LastByte()) + kByteTimeout);
         return;
     }
-    Invite(now);
-}
-
-void ProtocolRecogniser::Invite(Time now) {
-    switch (choice_) {
-        case ProtocolChoice::kZmodem:
-            output_ += ZmodemInvitation();
-            nextInvitation_ = now + kZmodemInvitationInterval;
-            return;
-        case ProtocolChoice::kYmodem:
-            output_.push_back(kCrcRequest);
-            nextInvitation_ = now + kInvitationInterval;
-            return;
-        case ProtocolChoice::kAuto:
-        case ProtocolChoice::kXmodem:
-            break;
-    }
-    if (checksumInvitationNext_) {
-        output_.push_back(kNak);
-        nextInvitation_ = std::max(now, roundStarted_ + kInvitationInterval);
-    } else {
-        output_.push_back(kCrcRequest);
-        roundStarted_ = now;
-        nextInvitation_ = now + kChecksumInvitationAfter;
-    }
-    checksumInvitationNext_ = !checksumInvitationNext_;
+    output_ += rhythm_.Invite(now);
 }
 
 void ProtocolRecogniser::Tick(Time now) {
     if (active_) {
-        if (!probe_.empty() && now - probeByte_ >= kByteTimeout) {
+        if (!probe_.Empty() && now - probe_.LastByte() >= kByteTimeout) {
             ReceiveAfterSilence({}, now, true);
             if (!active_) {
                 return;
@@ -435,8 +216,7 @@ void ProtocolRecogniser::Tick(Time now) {
         if (active_ && SenderSilent(now) && choice_ != ProtocolChoice::kZmodem) {
             if (!invitingAlongside_) {
                 invitingAlongside_ = true;
-                nextInvitation_ = now;
-                checksumInvitationNext_ = false;
+                rhythm_.StartRound(now);
             }
             InviteWhenDue(now);
         }
@@ -460,37 +240,31 @@ void ProtocolRecogniser::SettleQuiet(Time now) {
     }
     if (std::exchange(loneEnd_, false)) {
         AnswerLoneEnd(now);
-        RestartInvitations(now);
+        // An invitation hard behind the answer would be read as a second.
+        rhythm_.Restart(now);
     }
     if (std::exchange(inviteAtQuiet_, false)) {
-        Invite(now);
+        output_ += rhythm_.Invite(now);
     }
-}
-
-void ProtocolRecogniser::RestartInvitations(Time now) {
-    // What we just said answers the sender; an invitation hard behind it
-    // would be read as a second answer.
-    nextInvitation_ = now + kInvitationInterval;
-    checksumInvitationNext_ = false;
 }
 
 std::optional<ProtocolRecogniser::Time> ProtocolRecogniser::NextDeadline() const {
     if (active_) {
         std::optional<Time> due = active_->NextDeadline();
         const auto earliest = [&due](Time at) { due = due ? std::min(*due, at) : at; };
-        if (!probe_.empty()) {
-            earliest(probeByte_ + kByteTimeout);
+        if (!probe_.Empty()) {
+            earliest(probe_.LastByte() + kByteTimeout);
         }
         if (choice_ != ProtocolChoice::kZmodem) {
             if (invitingAlongside_) {
-                earliest(nextInvitation_);
+                earliest(rhythm_.NextAt());
             } else if (const std::optional<Time> silent = active_->SilentFrom()) {
                 earliest(*silent);
             }
         }
         return due;
     }
-    Time due = nextInvitation_;
+    Time due = rhythm_.NextAt();
     if (!held_.empty() || scanner_.HasPending() || loneEnd_ || inviteAtQuiet_) {
         due = std::min(due, lastByte_ + kByteTimeout);
     }
@@ -520,7 +294,7 @@ bool ProtocolRecogniser::TransferInProgress() const {
 void ProtocolRecogniser::Cancel(Time now) {
     held_.clear();
     scanner_.Clear();
-    probe_.clear();
+    probe_.Clear();
     loneEnd_ = false;
     if (active_) {
         active_->Cancel(now);
@@ -546,6 +320,11 @@ void ProtocolRecogniser::RememberEnding(TransferEnding ending) {
     }
 }
 
+bool ProtocolRecogniser::ZmodemSenderMayWait(const std::optional<TransferEnding>& ending) {
+    return ending && ending->protocol == LineProtocol::kZmodem &&
+           (ending->senderWaits || ending->overAwaited);
+}
+
 bool ProtocolRecogniser::Takes(LineProtocol protocol) const {
     switch (choice_) {
         case ProtocolChoice::kAuto:
@@ -561,7 +340,7 @@ bool ProtocolRecogniser::Takes(LineProtocol protocol) const {
 }
 
 std::size_t ProtocolRecogniser::HeldBytes() const {
-    return active_ ? active_->HeldBytes() : held_.capacity() + probe_.capacity();
+    return (active_ ? active_->HeldBytes() : held_.capacity()) + probe_.Capacity();
 }
 
 }  // namespace vorlund

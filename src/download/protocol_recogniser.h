@@ -2,13 +2,9 @@
 // sender and, from its first frames, hands the line to the receiver of the
 // protocol it speaks.
 //
-// A waiting line is invited every second with YMODEM's 'C', which XMODEM
-// senders with a CRC and YMODEM senders answer, and a moment after each 'C'
-// with NAK, the original protocol's invitation, for the senders that know
-// only the checksum: either kind of sender starts within a second of being
-// ready, whenever it is docked, and one that knows both takes the 'C' unless
-// it became ready in the moment between the two. Nothing is said over a
-// frame that is arriving. It never sends ZMODEM's ZRINIT unasked: a ZMODEM
+// A waiting line is invited (InvitationRhythm) so that every kind of sender
+// starts within a second of being ready, whenever it is docked; nothing is
+// said over a frame that is arriving. It never sends ZMODEM's ZRINIT unasked: a ZMODEM
 // sender announces itself (ZRQINIT) and is answered at once, while a ZRINIT
 // (two of which hold two CAN) read by an XMODEM or YMODEM sender that waits
 // for 'C' makes it give up. A ZMODEM sender that waits to be asked needs the
@@ -20,7 +16,10 @@
 // session answers it first, in ZMODEM, from what the last one knew of it
 // (its next offer, our answer to its end again, or a cancel for a transfer
 // cut off), since a ZMODEM sender takes invitations for noise that keeps it
-// waiting.
+// waiting. Should that answer be lost too, one spell of quiet after the
+// first round of invitations, longer than a ZMODEM sender waits, lets it
+// give up and speak again; only such a line has it, so every other sender
+// is invited without pause.
 //
 // The first frames decide: a ZMODEM header (its CRC checked) is ZMODEM, a
 // block numbered 0 YMODEM, a block numbered 1 XMODEM. A lone end of
@@ -42,8 +41,11 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "download/blocks/block_scanner.h"
+#include "download/invitation_rhythm.h"
+#include "download/new_sender_probe.h"
 #include "download/protocol_receiver.h"
 #include "download/transfer_sink.h"
 #include "download/zmodem/zmodem_receiver.h"
@@ -53,12 +55,6 @@ namespace vorlund {
 
 class ProtocolRecogniser final : public ProtocolReceiver {
   public:
-    // A waiting line is invited this often with 'C', and with NAK this long
-    // after each 'C'.
-    static constexpr Time kInvitationInterval{1000};
-    static constexpr Time kChecksumInvitationAfter{200};
-    // A line fixed to ZMODEM is offered ZRINIT this often.
-    static constexpr Time kZmodemInvitationInterval{2000};
     // The line is quiet after this long without a byte.
     static constexpr Time kByteTimeout{1000};
     // How long after a file was delivered its sender may still repeat its
@@ -93,11 +89,11 @@ class ProtocolRecogniser final : public ProtocolReceiver {
 
     // The protocol of the receiver that has the line; none while it waits.
     std::optional<LineProtocol> Protocol() const { return protocol_; }
+    // The bytes that no protocol took (a wrong speed, noise, a sender of a
+    // protocol the line is not received with) since the last call.
+    std::size_t TakeUnrecognised() { return std::exchange(unrecognised_, 0); }
 
   private:
-    // What the first frame after a silent sender's silence turned out to be.
-    enum class Newcomer { kUndecided, kOldSender, kNewSender };
-
     // Bytes while no receiver has the line.
     void Recognise(Time now, bool quiet);
     // Whether held_ begins with a ZMODEM header whose CRC holds; none while
@@ -111,15 +107,12 @@ class ProtocolRecogniser final : public ProtocolReceiver {
     // Bytes while the active receiver's sender is silent: held until the
     // first frame among them shows whose it is.
     void ReceiveAfterSilence(std::string_view bytes, Time now, bool quiet);
-    Newcomer Probe(bool quiet, std::size_t& frameAt) const;
     bool SenderSilent(Time now) const;
     // The line has gone quiet: what it left is resolved, a lone end
     // answered.
     void SettleQuiet(Time now);
-    void RestartInvitations(Time now);
     // Invites when it is due.
     void InviteWhenDue(Time now);
-    void Invite(Time now);
     // A frame may be arriving, or a sender waits for the line's quiet to be
     // answered: no invitation is said over it.
     bool FrameArriving(Time now) const;
@@ -128,6 +121,8 @@ class ProtocolRecogniser final : public ProtocolReceiver {
     void AfterReceiver(Time now);
     // Whether the line is received with `protocol`.
     bool Takes(LineProtocol protocol) const;
+    // Whether `ending` leaves a ZMODEM sender that may wait for an answer.
+    static bool ZmodemSenderMayWait(const std::optional<TransferEnding>& ending);
 
     TransferSink& sink_;
     std::uint64_t largestFile_;
@@ -144,17 +139,15 @@ class ProtocolRecogniser final : public ProtocolReceiver {
     BlockScanner scanner_;
     std::string held_;  // bytes not yet scanned: they may begin a ZMODEM header
     Time lastByte_{};
-    Time nextInvitation_{};
-    bool checksumInvitationNext_ = false;
-    Time roundStarted_{};  // the 'C' the NAK follows
+    InvitationRhythm rhythm_;
     bool loneEnd_ = false;        // an end of transmission, if nothing follows it
     bool inviteAtQuiet_ = false;  // a damaged block: its sender waits for an answer
 
     // While the active receiver's sender is silent: the bytes that broke the
     // silence, and whether the line is being invited alongside.
-    std::string probe_;
-    Time probeByte_{};
+    NewSenderProbe probe_;
     bool invitingAlongside_ = false;
+    std::size_t unrecognised_ = 0;
 };
 
 }  // namespace vorlund

@@ -63,6 +63,9 @@ struct TransferEnding {
     // after a delivery, or to what it sent last before its transfer was cut
     // off.
     bool senderWaits = false;
+    // ZMODEM: our answer to its end of session went out, and its "over and
+    // out" has not come: a sender that missed the answer waits for it.
+    bool overAwaited = false;
     // The offer the sender went on with after a delivered file, when it came
     // in answer to our acknowledgement of the end (YMODEM: before we asked
     // for one again): YMODEM's block 0, or ZMODEM's file information with

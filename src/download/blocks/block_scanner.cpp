@@ -187,7 +187,7 @@ bool BlockScanner::LooksExpected() const {
 
 BlockScanner::Event BlockScanner::Noise(std::size_t count, bool damagedBlock) {
     Consume(count);
-    return Event{Event::Kind::kNoise, 0, {}, false, damagedBlock};
+    return Event{Event::Kind::kNoise, 0, {}, false, damagedBlock, count};
 }
 
 void BlockScanner::Consume(std::size_t count) {

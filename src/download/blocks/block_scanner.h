@@ -36,6 +36,8 @@ class BlockScanner {
         // kNoise: the noise began like a block (start byte, number and its
         // complement), so a sender may be waiting for an answer to it.
         bool damagedBlock = false;
+        // kNoise: how many bytes it was.
+        std::size_t length = 0;
     };
 
     // The bytes of a block as its sender framed them, with the check it

@@ -73,6 +73,11 @@ ZmodemHeader ZmodemHeader::WithFlags(FrameType type, std::uint8_t zf0, std::uint
     return header;
 }
 
+ZmodemHeader ZmodemReadyHeader() {
+    using namespace zmodem;
+    return ZmodemHeader::WithFlags(FrameType::kRInit, kCanFullDuplex | kCanOverlapIo | kCanCrc32);
+}
+
 std::string EncodeHexHeader(const ZmodemHeader& header) {
     std::string raw = RawHeader(header);
     raw += Check(raw, false);

@@ -30,6 +30,11 @@ struct ZmodemHeader {
     static ZmodemHeader WithFlags(zmodem::FrameType type, std::uint8_t zf0, std::uint8_t zf1 = 0);
 };
 
+// The receiver's ZRINIT: full duplex, data taken while the disk is written,
+// CRC-32; a buffer size of 0, so the sender may stream the whole file
+// without waiting.
+ZmodemHeader ZmodemReadyHeader();
+
 // A header in hex digits, as a receiver sends them: readable, and safe on
 // any line; with CR LF and, but after ZACK and ZFIN, XON.
 std::string EncodeHexHeader(const ZmodemHeader& header);

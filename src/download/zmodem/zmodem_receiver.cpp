@@ -1,5 +1,6 @@
 #include "download/zmodem/zmodem_receiver.h"
 
+#include <algorithm>
 #include <utility>
 
 namespace vorlund {
@@ -13,36 +14,10 @@ using Kind = TransferOutcome::Kind;
 constexpr std::string_view kCancelSequence =
     "\x18\x18\x18\x18\x18\x18\x18\x18\x18\x18\b\b\b\b\b\b\b\b\b\b";
 
-// Full duplex, data taken while the disk is written, CRC-32; a buffer size
-// of 0: the sender may stream the whole file without waiting.
-ZmodemHeader ReadyHeader() {
-    return ZmodemHeader::WithFlags(FrameType::kRInit, kCanFullDuplex | kCanOverlapIo | kCanCrc32);
-}
-
 }  // namespace
 
 ZmodemReceiver::ZmodemReceiver(Time now, TransferSink& sink, std::uint64_t largestFile)
     : sink_(sink), largestFile_(largestFile), lastByte_(now) {}
-
-void ZmodemReceiver::Invited(Time now) {
-    state_ = State::kSession;
-    lastSaid_ = ReadyHeader();
-    saidAt_ = now;
-    deadline_ = now + kFrameTimeout;
-}
-
-void ZmodemReceiver::GoOn(const TransferEnding& previous, Time now) {
-    lastEnding_ = previous;
-    lastEnding_->senderWaits = false;
-    // Its file was delivered: what it sends next continues its batch.
-    afterDelivery_ = true;
-    state_ = State::kSession;
-    if (!previous.next.empty()) {
-        OfferFile(previous.next, previous.nextOption, now);
-    } else {
-        Say(ReadyHeader(), now);
-    }
-}
 
 void ZmodemReceiver::Receive(std::string_view bytes, Time now) {
     if (bytes.empty()) {
@@ -55,8 +30,18 @@ void ZmodemReceiver::Receive(std::string_view bytes, Time now) {
             Handle(std::move(*given), now);
         }
     }
+    if (now - lastByte_ >= kSenderSilentAfter) {
+        // A sender that goes on with its batch does so at once; after a
+        // silence this long, it may be one that was lifted out and docked
+        // again, which begins a batch of its own.
+        afterDelivery_ = false;
+    }
     lastByte_ = now;
     silentRetries_ = 0;
+    if (overDue_ && bytes.find('O') != std::string_view::npos) {
+        overDue_.reset();  // over and out: it heard our answer
+        if (lastEnding_) lastEnding_->overAwaited = false;
+    }
     scanner_.Append(bytes);
     while (std::optional<Event> event = scanner_.Next()) {
         Handle(std::move(*event), now);
@@ -106,6 +91,9 @@ void ZmodemReceiver::HandleDamage(Event::Kind kind, Time now) {
 
 void ZmodemReceiver::HandleHeader(const ZmodemHeader& header, Time now) {
     dataFor_.reset();
+    if (lastEnding_) {
+        lastEnding_->senderWaits = false;  // it speaks: it waits for nothing lost
+    }
     switch (header.type) {
         case FrameType::kRqInit:
             if (state_ == State::kComplete) {
@@ -117,11 +105,12 @@ void ZmodemReceiver::HandleHeader(const ZmodemHeader& header, Time now) {
             if (TransferInProgress()) {
                 Abandon(Kind::kSenderReplaced, now);
             }
+            overDue_.reset();
             // A sender that starts over begins a batch of its own.
             afterDelivery_ = false;
             state_ = State::kSession;
             retries_ = 0;
-            Say(ReadyHeader(), now);
+            Say(ZmodemReadyHeader(), now);
             return;
         case FrameType::kSInit:
             dataFor_ = header;
@@ -135,7 +124,7 @@ void ZmodemReceiver::HandleHeader(const ZmodemHeader& header, Time now) {
             } else if (state_ == State::kIdle) {
                 // It offers a file without having heard what we can take.
                 state_ = State::kSession;
-                Say(ReadyHeader(), now);
+                Say(ZmodemReadyHeader(), now);
                 scanner_.SkipData();
             } else {
                 dataFor_ = header;
@@ -264,7 +253,8 @@ void ZmodemReceiver::HandleEndOfFile(std::uint32_t position, Time now) {
             return;
         case State::kComplete:
             if (endsDelivered) {
-                output_ += EncodeHexHeader(ReadyHeader());  // our answer was lost
+                output_ += EncodeHexHeader(ZmodemReadyHeader());  // our answer was lost
+                lastEnding_->senderWaits = true;
             }
             return;
         case State::kIdle:
@@ -274,7 +264,7 @@ void ZmodemReceiver::HandleEndOfFile(std::uint32_t position, Time now) {
                 // session may take its next file.
                 afterDelivery_ = true;
                 state_ = State::kSession;
-                Say(ReadyHeader(), now);
+                Say(ZmodemReadyHeader(), now);
             } else {
                 // The end of a transfer that was not stored, or that nothing
                 // here knows of: the sender fails and sends the file again.
@@ -287,35 +277,17 @@ void ZmodemReceiver::HandleEndOfFile(std::uint32_t position, Time now) {
     }
 }
 
-void ZmodemReceiver::HandleEndOfSession(Time now) {
-    if (TransferInProgress()) {
-        Abandon(Kind::kAbortedBySender, now);
-    }
-    // Not repeated: the sender answers with "OO" and is gone.
-    output_ += EncodeHexHeader(ZmodemHeader::At(FrameType::kFin, 0));
-    if (std::exchange(afterDelivery_, false)) {
-        // It ends its session after a file delivered: it heard the end of
-        // each file of its batch.
-        sink_.BatchEnded(true);
-    } else if (!lastEnding_ && !offered_) {
-        // Nothing of it was heard here: it may end a batch delivered before
-        // the service started again.
-        sink_.BatchEnded(false);
-    }
-    sessionEnded_ = true;
-    if (lastEnding_) {
-        lastEnding_->senderWaits = false;
-    }
-    // A session whose file is in takes no other sender's: the next session,
-    // after the delivery's conversion, does.
-    if (state_ != State::kComplete) {
-        state_ = State::kIdle;
-    }
-}
-
 void ZmodemReceiver::Tick(Time now) {
-    const std::optional<Time> due = NextDeadline();
-    if (!due || now < *due) {
+    if (overDue_ && now >= *overDue_) {
+        if (std::exchange(overRepeated_, true)) {
+            // Still no "OO": the line owes it a quiet spell (overAwaited).
+            overDue_.reset();
+        } else {
+            output_ += EncodeHexHeader(ZmodemHeader::At(FrameType::kFin, 0));
+            overDue_ = now + kByteTimeout;
+        }
+    }
+    if (state_ == State::kIdle || state_ == State::kComplete || now < deadline_) {
         return;
     }
     switch (state_) {
@@ -338,7 +310,7 @@ void ZmodemReceiver::Tick(Time now) {
             if (!SilentRetry() || !Retry(now)) {
                 state_ = State::kIdle;  // the sender has gone
             } else {
-                Say(lastSaid_ ? *lastSaid_ : ReadyHeader(), now);
+                Say(lastSaid_ ? *lastSaid_ : ZmodemReadyHeader(), now);
             }
             return;
         case State::kIdle:
@@ -348,10 +320,11 @@ void ZmodemReceiver::Tick(Time now) {
 }
 
 std::optional<ZmodemReceiver::Time> ZmodemReceiver::NextDeadline() const {
-    if (state_ == State::kIdle || state_ == State::kComplete) {
-        return std::nullopt;
+    std::optional<Time> due = overDue_;
+    if (state_ != State::kIdle && state_ != State::kComplete) {
+        due = due ? std::min(*due, deadline_) : deadline_;
     }
-    return deadline_;
+    return due;
 }
 
 std::string ZmodemReceiver::TakeOutput() {
@@ -378,56 +351,16 @@ void ZmodemReceiver::Cancel(Time now) {
     }
 }
 
-void ZmodemReceiver::TakeNextFile(Time now) {
-    if (state_ != State::kComplete) {
-        return;
-    }
-    state_ = State::kSession;
-    deadline_ = now + kFrameTimeout;
-    if (lastEnding_) {
-        lastEnding_->senderWaits = false;
-        if (!lastEnding_->next.empty()) {
-            const std::string offer = std::exchange(lastEnding_->next, {});
-            OfferFile(offer, lastEnding_->nextOption, now);
-        }
-    }
-}
-
-std::optional<ZmodemReceiver::Time> ZmodemReceiver::SilentFrom() const {
-    switch (state_) {
-        case State::kSession:
-        case State::kCheckingPart:
-        case State::kReceiving:
-            return lastByte_ + kSenderSilentAfter;
-        case State::kIdle:
-        case State::kComplete:
-            break;
-    }
-    return std::nullopt;
-}
-
-void ZmodemReceiver::GiveWay(Time now) {
-    scanner_.Clear();
-    if (TransferInProgress()) {
-        Abandon(Kind::kSenderReplaced, now);
-    }
-    state_ = State::kIdle;
-}
-
-bool ZmodemReceiver::TakeSessionEnded() {
-    return std::exchange(sessionEnded_, false);
-}
-
 void ZmodemReceiver::Say(const ZmodemHeader& header, Time now) {
     output_ += EncodeHexHeader(header);
     lastSaid_ = header;
     saidAt_ = now;
-    deadline_ = now + kFrameTimeout;
+    deadline_ = now + (header.type == FrameType::kCrc ? kCrcAnswerTimeout : kFrameTimeout);
 }
 
 void ZmodemReceiver::SayAgain(Time now) {
     if (now - saidAt_ >= kByteTimeout || !lastSaid_) {
-        Say(lastSaid_ ? *lastSaid_ : ReadyHeader(), now);
+        Say(lastSaid_ ? *lastSaid_ : ZmodemReadyHeader(), now);
     }
 }
 

@@ -50,8 +50,10 @@ class ZmodemReceiver final : public ProtocolReceiver {
     // Errors in a row (timeouts, damaged or misplaced data) before the
     // transfer is given up: each was answered, and nothing came of it.
     static constexpr int kMaxRetries = 10;
-    // Requests for the file's CRC-32 before the sender counts as giving none.
+    // Requests for the file's CRC-32, each waited for this long, before the
+    // sender counts as giving none (one that can, answers at once).
     static constexpr int kCrcRequests = 2;
+    static constexpr Time kCrcAnswerTimeout{5000};
     // Our last word repeated to a silent sender before it counts as gone: a
     // sender that is there answers it at once.
     static constexpr int kSilentRetries = 2;
@@ -78,7 +80,7 @@ class ZmodemReceiver final : public ProtocolReceiver {
     std::optional<TransferOutcome> TakeOutcome() override;
 
     bool TransferInProgress() const override;
-    bool Idle() const override { return state_ == State::kIdle; }
+    bool Idle() const override { return state_ == State::kIdle && !overDue_; }
     void Cancel(Time now) override;
     void TakeNextFile(Time now) override;
 
@@ -158,6 +160,11 @@ class ZmodemReceiver final : public ProtocolReceiver {
     // The header whose data subpackets come next, with its flags.
     std::optional<ZmodemHeader> dataFor_;
     bool sessionEnded_ = false;
+    // Our answer to the end of session went out: the sender's "OO" is
+    // awaited until then, and the answer said once more if it does not come
+    // (a sender that missed it waits, and takes any invitation for noise).
+    std::optional<Time> overDue_;
+    bool overRepeated_ = false;
     bool offered_ = false;  // a file has been offered in this session
     // Our answer to a delivered file's end went out, and nothing since: a
     // file offered now continues the sender's batch, and its end of session

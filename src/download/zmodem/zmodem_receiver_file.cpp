@@ -128,7 +128,7 @@ void ZmodemReceiver::Deliver(Time now) {
     TransferOutcome outcome = Outcome(Kind::kFileReceived);
     outcome.repeated = *kept == TransferSink::Kept::kRepeated;
     outcomes_.push_back(std::move(outcome));
-    Say(ZmodemHeader::WithFlags(FrameType::kRInit, kCanFullDuplex | kCanOverlapIo | kCanCrc32), now);
+    Say(ZmodemReadyHeader(), now);
     lastEnding_ = TransferEnding{true, now, LineProtocol::kZmodem, received_, true};
     afterDelivery_ = true;
     state_ = State::kComplete;
