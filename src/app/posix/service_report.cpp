@@ -164,9 +164,9 @@ void ServiceReport::UnrecognisedBytes(std::size_t count) {
     if (line->events > 1) {
         detail += " in " + std::to_string(std::chrono::duration_cast<std::chrono::seconds>(line->over).count()) + " s";
     }
-    detail += "; is the terminal's speed the line's (" + std::to_string(service_.baudRate) +
+    detail += ": does the terminal send at the line's speed (" + std::to_string(service_.baudRate) +
               " bit/s, BaudRate=" + std::to_string(service_.baudRateIndex) +
-              "), and the cable a null-modem cable that holds?";
+              "), and is its cable whole?";
     journal_.Write(Priority::kWarning, kUnrecognisedBytes, detail);
 }
 
