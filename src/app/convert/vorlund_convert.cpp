@@ -67,7 +67,8 @@ constexpr char kHelp[] =
     "Exit status: 0 the export was written (--settle: every one tried); 1 no X.DAT\n"
     "(or FILE; --pending: the ledger cannot be read); 2 it cannot be opened; 50 the\n"
     "export cannot be created; 51, 52 a write to it failed; 101, 102 the spool or\n"
-    "output directory can neither be found nor made; 103 APPDIR cannot be taken\n"
+    "output directory can neither be found nor made (--pending: APPDIR has no\n"
+    "Spool); 103 APPDIR cannot be taken\n"
     "over from root; 104 the service works in APPDIR (--settle: and cannot be\n"
     "asked); 64 bad command line.\n";
 
@@ -105,6 +106,12 @@ std::string Upper(std::string text) {
 int ListPending(const std::string& executable, const vorlund::Platform& platform) {
     using namespace vorlund;
     const ServiceSettings settings = ReadServiceSettings(executable, platform);
+    if (!platform.IsDirectory(settings.SpoolDir)) {
+        // A mistyped directory must not read as one where nothing waits.
+        PrintLine(stderr, std::string(kProgram) + ": " + settings.SpoolDir +
+                              ": no spool directory: not an application directory");
+        return kStartupFailureBase + kSpoolDirectoryFailure;
+    }
     const Result<DeliveryLedger> ledger =
         DeliveryLedger::Read(platform, LedgerPath(settings, platform), settings.AppDir);
     if (!ledger) {
