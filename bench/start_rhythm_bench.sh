@@ -16,7 +16,8 @@ set -euo pipefail
 build=$1
 baud=${2:-115200}
 kbytes=${3:-13}
-delays=${4:-"1 4 8 13 17"}
+# Docked at every phase of the service's invitations, not in step with them.
+delays=${4:-"1.1 4.3 8.5 13.7 17.9"}
 here=$(cd "$(dirname "$0")/.." && pwd)
 senders=$here/tools/senders
 work=$(mktemp -d "${TMPDIR:-/tmp}/vorlund-rhythm.XXXXXX")
@@ -81,7 +82,7 @@ run_sender() {
 timed() {
     local start
     start=$(now_ms)
-    timeout 120 bash -c 'run_sender "$@"' _ "$1" "$2" || true
+    timeout 60 bash -c 'run_sender "$@"' _ "$1" "$2" || true
     echo $(($(now_ms) - start))
 }
 # The reference: lrzsz's receiver of the protocol, already waiting.
@@ -89,7 +90,8 @@ reference_receiver() {
     case $1 in
         zmodem | waiting-zmodem) echo "rz" ;;
         ymodem) echo "rz --ymodem" ;;
-        *) echo "rz --xmodem -c $work/rx.out" ;;
+        python-checksum) echo "rz --xmodem rx.out" ;;
+        *) echo "rz --xmodem -c rx.out" ;;
     esac
 }
 export work senders
@@ -130,7 +132,7 @@ for sender in zmodem ymodem xmodem python-crc python-checksum waiting-zmodem; do
     for delay in $delays; do
         n=$((n + 1))
         make_delivery "d$n"
-        rm -f "$work/rz/"* "$work/rx.out"
+        rm -f "$work/rz/"*
         # shellcheck disable=SC2046
         (cd "$work/rz" && exec $(reference_receiver "$sender") <"$work/line" >"$work/line" 2>/dev/null) &
         receiver=$!
