@@ -134,12 +134,21 @@ for sender in zmodem ymodem xmodem python-crc python-checksum waiting-zmodem; do
         make_delivery "d$n"
         rm -f "$work/rz/"*
         # shellcheck disable=SC2046
-        (cd "$work/rz" && exec $(reference_receiver "$sender") <"$work/line" >"$work/line" 2>/dev/null) &
+        (cd "$work/rz" && exec timeout 60 $(reference_receiver "$sender") <"$work/line" \
+            >"$work/line" 2>/dev/null) &
         receiver=$!
         sleep 0.3
-        references+=("$(timed "$sender" "d$n")")
-        kill "$receiver" 2>/dev/null || true
+        # Until the receiver has the file and ends (lrzsz's YMODEM receiver
+        # ends before it answers the end of the batch, which its sender then
+        # waits for in vain).
+        start=$(now_ms)
+        bash -c 'run_sender "$@"' _ "$sender" "d$n" &
+        sender_pid=$!
         wait "$receiver" 2>/dev/null || true
+        references+=("$(($(now_ms) - start))")
+        kill "$sender_pid" 2>/dev/null || true
+        pkill -P "$sender_pid" 2>/dev/null || true
+        wait "$sender_pid" 2>/dev/null || true
     done
     stop_line
     if printf '%s\n' "${times[@]}" | grep -q failed; then
