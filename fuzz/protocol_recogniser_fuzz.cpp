@@ -149,7 +149,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const auto choice = static_cast<ProtocolChoice>((first >> 2) % 4);
     ProtocolRecogniser receiver(now, sink, ending, kLargest, choice);
     // Not every sender takes a ZNAK: none is ever said.
-    const std::string znak = EncodeHexHeader(ZmodemHeader::At(FrameType::kNak, 0)).substr(0, 6);
+    const std::string znak = EncodeHexHeader(ZmodemHeader::At(zmodem::FrameType::kNak, 0)).substr(0, 6);
     const std::string_view input(reinterpret_cast<const char*>(data), size);
     for (std::size_t at = 0; at < input.size();) {
         const auto step = static_cast<std::uint8_t>(input[at++]);

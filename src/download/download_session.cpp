@@ -37,10 +37,10 @@ void DownloadSession::Start(Time now) {
     Stop(now);
     now_ = now;
     sessionStart_ = now;
-    if (!lastEnding_ && handOff_.TransferCutAtStart()) {
-        // The service went down in the middle of a transfer: its sender is
-        // told at once that it failed, and a ZMODEM sender that waits for an
-        // answer gets its quiet spell too.
+    if (!lastEnding_ && (handOff_.TransferCutAtStart() || std::exchange(runCutShort_, false))) {
+        // The service went down in the middle of a transfer, or perhaps of a
+        // sender's session: its sender is told at once that it failed, and a
+        // ZMODEM sender that waits for an answer gets its quiet spell too.
         lastEnding_ = TransferEnding{false, now, LineProtocol::kZmodem, 0, true};
     } else if (!lastEnding_ &&
                handOff_.ProtocolOpenAtStart() == ProtocolName(LineProtocol::kZmodem)) {

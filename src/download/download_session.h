@@ -58,6 +58,11 @@ class DownloadSession final : private TransferSink {
     DownloadSession(const DownloadSession&) = delete;
     DownloadSession& operator=(const DownloadSession&) = delete;
 
+    // The service's run before this one was cut short (a kill, a power cut):
+    // a sender it was talking to may still wait for an answer, and is told
+    // at the first reception that its transfer failed.
+    void AfterRunCutShort() { runCutShort_ = true; }
+
     // A reception begins on a line just opened: the session asks for a file.
     void Start(Time now);
     // The reception ends (StopRunning, or the line failed). A transfer under
@@ -118,6 +123,7 @@ class DownloadSession final : private TransferSink {
     std::optional<TransferEnding> lastEnding_;
     Time sessionStart_{};
     std::vector<UnheardEnd> unheard_;
+    bool runCutShort_ = false;
 };
 
 }  // namespace vorlund

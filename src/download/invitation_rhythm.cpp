@@ -1,6 +1,5 @@
 #include "download/invitation_rhythm.h"
 
-#include <algorithm>
 #include <utility>
 
 #include "download/blocks/block_bytes.h"
@@ -27,8 +26,14 @@ std::string InvitationRhythm::Invite(Time now) {
         return std::string(1, kCrcRequest);
     }
     nakNext_ = false;
-    next_ = std::exchange(quietSpellDue_, false) ? now + kQuietSpell
-                                                 : std::max(now, roundStarted_ + kInterval);
+    // The round's second comes at its time, or, when this NAK came late,
+    // as long after it as a NAK precedes it.
+    next_ = roundStarted_ + kInterval;
+    if (std::exchange(quietSpellDue_, false)) {
+        next_ = now + kQuietSpell;
+    } else if (next_ <= now) {
+        next_ = now + (kInterval - kChecksumAfter);
+    }
     return std::string(1, kNak);
 }
 

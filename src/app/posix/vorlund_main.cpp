@@ -30,6 +30,7 @@
 #include "app/posix/operator_channel.h"
 #include "app/posix/posix_shell.h"
 #include "app/posix/serial_neto_ctl.h"
+#include "app/run_marker.h"
 #include "app/posix/service_report.h"
 #include "app/posix/service_signals.h"
 #include "app/posix/start_report.h"
@@ -171,7 +172,12 @@ Ending RunService(const std::optional<std::string>& appDir, ServiceSignals& sign
     PartialDeliveries partials(platform, settings.SpoolDir,
                                std::chrono::duration_cast<DownloadSession::Time>(
                                    EventLoop::Clock::now().time_since_epoch()));
+    // This run's mark, and whether the run before ended without its close.
+    const RunMarker running(platform, settings.SpoolDir);
     DownloadSession download(**handOff, report, largestFile, &partials, line.protocol);
+    if (running.PreviousRunCutShort()) {
+        download.AfterRunCutShort();
+    }
     SerialNetoCtl netoCtl(loop, download, report, line.device);
     journal.SetStatus(kWaitingForDelivery, netoCtl.DevicePath());
     // The cycle says the port cannot be opened; a line that hung up was open.
