@@ -7,14 +7,19 @@
 namespace vorlund {
 namespace {
 
-// The port's news: a read or a write has ended.
-constexpr UINT kPortMessage = WM_APP + 2;
+// The look at the port, beside the control's own timers.
+constexpr UINT_PTR kLookId = 100;
+// While a sender is heard it is answered at once, as far as the system's
+// timers go; a line that has been quiet for a while is looked at seldom, so
+// that a waiting service costs next to nothing. What a sender sends in the
+// meantime waits in the port's read and queue (kept well beyond what the
+// line carries in that time), and no sender wants an answer to its first
+// frame sooner.
+constexpr UINT kBusyLook = USER_TIMER_MINIMUM;
+constexpr UINT kQuietLook = 100;
+constexpr std::chrono::milliseconds kHeardFor{2000};
 
 }  // namespace
-
-UINT_PTR ComPortNetoCtl::TimerId(Timer timer) {
-    return static_cast<UINT_PTR>(timer) + 1;
-}
 
 ComPortNetoCtl::Time ComPortNetoCtl::MonotonicNow() {
     return Time(static_cast<Time::rep>(GetTickCount64()));
@@ -32,9 +37,44 @@ ComPortNetoCtl::~ComPortNetoCtl() {
     StopRunning();
 }
 
+UINT_PTR ComPortNetoCtl::TimerId(Timer timer) {
+    return static_cast<UINT_PTR>(timer) + 1;
+}
+
 bool ComPortNetoCtl::OpenLine(const LineSettings& settings) {
-    port_ = SerialPort::Open(DevicePath(), settings, Handle(), kPortMessage);
-    return port_.IsOpen();
+    port_ = SerialPort::Open(DevicePath(), settings);
+    if (!port_.IsOpen()) {
+        return false;
+    }
+    // A sender may be waiting already.
+    lastHeard_ = Now();
+    LookAgain();
+    return true;
+}
+
+void ComPortNetoCtl::ReleaseLine() {
+    KillTimer(Handle(), kLookId);
+    lookEvery_ = 0;
+    port_.Close();
+}
+
+std::int64_t ComPortNetoCtl::ReadLine(char* buffer, std::size_t size) {
+    const std::int64_t count = port_.Read(buffer, size);
+    if (count > 0) {
+        lastHeard_ = Now();
+    }
+    return count;
+}
+
+void ComPortNetoCtl::LookAgain() {
+    const UINT every = Now() - lastHeard_ < kHeardFor ? kBusyLook : kQuietLook;
+    if (every == lookEvery_) {
+        return;
+    }
+    if (SetTimer(Handle(), kLookId, every, nullptr) == 0) {
+        ThrowLastError();
+    }
+    lookEvery_ = every;
 }
 
 void ComPortNetoCtl::Schedule(Timer timer, std::optional<Time> due) {
@@ -51,26 +91,30 @@ void ComPortNetoCtl::Schedule(Timer timer, std::optional<Time> due) {
 }
 
 LRESULT ComPortNetoCtl::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
-    if (message == kPortMessage) {
-        // A message that a closed port sent before it went finds nothing.
+    if (message != WM_TIMER) {
+        return NativeWindow::HandleMessage(message, wParam, lParam);
+    }
+    if (wParam == kLookId) {
         boundary_.Deliver([this] {
+            // A look that a port closed since was armed for finds nothing.
             if (port_.IsOpen()) {
                 LineReady(true, true);
+            }
+            if (port_.IsOpen()) {
+                LookAgain();
             }
         });
         return 0;
     }
-    if (message == WM_TIMER) {
-        for (const Timer timer : {Timer::kDeadline, Timer::kLineFailure, Timer::kLineSettled}) {
-            if (wParam == TimerId(timer)) {
-                // Each is one tick of its own, armed again when it is wanted.
-                KillTimer(Handle(), wParam);
-                boundary_.Deliver([this, timer] { TimerDue(timer); });
-                return 0;
-            }
+    for (const Timer timer : {Timer::kDeadline, Timer::kLineFailure, Timer::kLineSettled}) {
+        if (wParam == TimerId(timer)) {
+            // Each is one tick of its own, armed again when it is wanted.
+            KillTimer(Handle(), wParam);
+            boundary_.Deliver([this, timer] { TimerDue(timer); });
+            return 0;
         }
     }
-    return NativeWindow::HandleMessage(message, wParam, lParam);
+    return 0;
 }
 
 }  // namespace vorlund

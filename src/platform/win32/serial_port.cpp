@@ -50,31 +50,6 @@ std::string SystemText() {
     return LastSystemFailure().reason;
 }
 
-// A wait of the system's thread pool, undone when it goes: once Reset has
-// returned, its callback neither runs nor will run.
-class PoolWait {
-  public:
-    PoolWait() = default;
-    PoolWait(const PoolWait&) = delete;
-    PoolWait& operator=(const PoolWait&) = delete;
-    ~PoolWait() { Reset(); }
-
-    bool Register(HANDLE object, WAITORTIMERCALLBACK callback, void* context) {
-        // The callback only posts a message, so it may run on the wait's
-        // own thread.
-        return ::RegisterWaitForSingleObject(&wait_, object, callback, context, INFINITE,
-                                             WT_EXECUTEINWAITTHREAD) != 0;
-    }
-    void Reset() {
-        if (wait_) {
-            ::UnregisterWaitEx(std::exchange(wait_, nullptr), INVALID_HANDLE_VALUE);
-        }
-    }
-
-  private:
-    HANDLE wait_ = nullptr;
-};
-
 }  // namespace
 
 // What the system reads into and writes from while an I/O is under way: it
@@ -82,14 +57,11 @@ class PoolWait {
 struct SerialPort::Io {
     struct Operation {
         OVERLAPPED overlapped{};
-        UniqueHandle event;  // auto-reset: the pool's wait takes each signal once
-        PoolWait announcer;  // declared after the event, so it goes first
+        UniqueHandle event;  // set by the system when the I/O ends
         bool underWay = false;
     };
 
     UniqueHandle port;
-    HWND window = nullptr;
-    UINT message = 0;
     DWORD baudrate = 0;
     Operation read;
     Operation write;
@@ -97,11 +69,6 @@ struct SerialPort::Io {
     DWORD receivedCount = 0;
     DWORD taken = 0;
     std::string sending;
-
-    static void CALLBACK Announce(void* context, BOOLEAN) {
-        const auto* io = static_cast<const Io*>(context);
-        ::PostMessageA(io->window, io->message, 0, 0);
-    }
 
     bool StartRead(std::string& failure) {
         receivedCount = taken = 0;
@@ -114,8 +81,7 @@ struct SerialPort::Io {
         return true;
     }
 
-    // Waits for the write under way, no longer than its bytes take. Only
-    // once its announcer is gone is the signal sure to come here.
+    // Waits for the write under way, no longer than its bytes take.
     void AwaitWrite() {
         if (write.underWay && !HasOverlappedIoCompleted(&write.overlapped)) {
             ::WaitForSingleObject(write.event.get(), LineTime(sending.size(), baudrate) + kWriteMargin);
@@ -123,8 +89,7 @@ struct SerialPort::Io {
     }
 };
 
-SerialPort SerialPort::Open(const std::string& name, const LineSettings& settings, HWND window,
-                            UINT message) {
+SerialPort SerialPort::Open(const std::string& name, const LineSettings& settings) {
     auto io = std::make_unique<Io>();
     io->port.reset(::CreateFileA(("\\\\.\\" + name).c_str(), GENERIC_READ | GENERIC_WRITE, 0,
                                  nullptr, OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr));
@@ -174,18 +139,13 @@ SerialPort SerialPort::Open(const std::string& name, const LineSettings& setting
     // Whatever arrived before we were listening belongs to no transfer of ours.
     ::PurgeComm(io->port.get(), PURGE_RXCLEAR);
 
-    io->window = window;
-    io->message = message;
     io->baudrate = line.BaudRate;
     for (Io::Operation* operation : {&io->read, &io->write}) {
-        operation->event.reset(::CreateEventA(nullptr, FALSE, FALSE, nullptr));
+        operation->event.reset(::CreateEventA(nullptr, TRUE, FALSE, nullptr));
         if (!operation->event) {
             return Failed(SystemText());
         }
         operation->overlapped.hEvent = operation->event.get();
-        if (!operation->announcer.Register(operation->event.get(), &Io::Announce, io.get())) {
-            return Failed(SystemText());
-        }
     }
     SerialPort port;
     port.io_ = std::move(io);
@@ -280,7 +240,6 @@ void SerialPort::WriteAndWait(std::string_view bytes) {
         return;
     }
     Io& io = *io_;
-    io.write.announcer.Reset();
     io.AwaitWrite();
     if (Write(bytes) > 0) {
         io.AwaitWrite();
@@ -292,9 +251,6 @@ void SerialPort::Close() {
         return;
     }
     Io& io = *io_;
-    // From here no message comes, and every signal is ours to wait for.
-    io.read.announcer.Reset();
-    io.write.announcer.Reset();
     io.AwaitWrite();
     ::CancelIoEx(io.port.get(), nullptr);
     bool ended = true;

@@ -2,15 +2,14 @@
 // data bits, parity and stop bits, no flow control, the modem lines ignored
 // (DTR and RTS raised, as opening a line raises them on Linux).
 //
-// Its reads and writes go on in the background: a read is always under way,
-// and a write of what it was last given. Each one that ends posts a message
-// to the window its owner names, from the system's thread pool, which waits
-// for them; so the line is served by whichever loop dispatches the thread's
-// messages, the program's own or that of a message box or a menu, and no
-// thread of the program's own ever waits on the port. The owner answers each
-// message as the POSIX port's owner answers poll: it reads until Read gives
-// 0 and writes what it has waiting; a message that finds nothing done is
-// harmless.
+// Its reads and writes go on in the background, overlapped: a read is
+// always under way, and a write of what it was last given. Nothing announces
+// their end: the owner looks, as the POSIX port's owner answers poll, by
+// reading until Read gives 0 and writing what it has waiting, whenever it
+// likes; a look that finds nothing done costs nothing. No thread waits on
+// the port, the program's own or the system's: a thread that waits on the
+// I/O of another hangs the 32-bit program under the emulated Wine of the
+// tests, and one thread keeps the program's model (one thread, no locks).
 #pragma once
 
 #include <windows.h>
@@ -34,8 +33,7 @@ class SerialPort {
     // COM10 and above work too. A closed port, with its Failure, when the
     // port cannot be opened (missing, held by another program), is not a
     // serial port or refuses the settings.
-    static SerialPort Open(const std::string& name, const LineSettings& settings, HWND window,
-                           UINT message);
+    static SerialPort Open(const std::string& name, const LineSettings& settings);
 
     SerialPort();
     SerialPort(SerialPort&& other) noexcept;
@@ -52,8 +50,7 @@ class SerialPort {
     // way); -1 when the line has failed.
     std::int64_t Write(std::string_view bytes);
     // The last words before Close: `bytes` after whatever is on its way,
-    // waiting for them no longer than the line needs to carry them. No
-    // message announces a write after it.
+    // waiting for them no longer than the line needs to carry them.
     void WriteAndWait(std::string_view bytes);
 
     // Gives the port up, once a write under way has had its time to leave,
