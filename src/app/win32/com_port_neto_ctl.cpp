@@ -16,7 +16,7 @@ constexpr UINT_PTR kLookId = 100;
 // line carries in that time), and no sender wants an answer to its first
 // frame sooner.
 constexpr UINT kBusyLook = USER_TIMER_MINIMUM;
-constexpr UINT kQuietLook = 100;
+constexpr UINT kQuietLook = 250;
 constexpr std::chrono::milliseconds kHeardFor{2000};
 
 }  // namespace

@@ -3,7 +3,7 @@
 //
 // It is served by window timers on a hidden message-only window of its own:
 // one looks at the port, every 10 ms while a sender is heard and every
-// 100 ms once the line has been quiet for two seconds; the others are the
+// 250 ms once the line has been quiet for two seconds; the others are the
 // control's deadlines. Any loop that dispatches the thread's messages runs
 // them, so the line is served while a message box or the tray menu runs its
 // modal loop just as between them, on the program's one thread. Nothing of
