@@ -234,7 +234,7 @@ class BuiltInReceiversTest(unittest.TestCase):
         self.line.stop()
         self.line = Line(baud=None)
         ledger = run.path("Spool", "Leveranser.log")
-        name = terminal_file(2, 100000)
+        name = terminal_file(2, 150000)
         run.restart()
         self.line.await_invitation()
         sender = self.line.sender([], name)
