@@ -48,8 +48,7 @@ void BuiltInNetoCtl::SetStopBits(std::int16_t value) {
 }
 
 std::int16_t BuiltInNetoCtl::Download(const std::u16string& /*id*/,
-                                      const std::u16string& /*RcvDir*/,
-                                      std::int32_t /*downType*/) {
+                                      const std::u16string& /*RcvDir*/, std::int32_t /*downType*/) {
     // A Download while the protocol runs starts it afresh.
     StopRunning();
     if (!OpenLine(line_)) {

@@ -36,9 +36,7 @@ class SerialNetoCtl final : public BuiltInNetoCtl {
     std::int64_t WriteLine(std::string_view bytes) override { return port_.Write(bytes); }
     void WriteLastWords(std::string_view bytes) override { port_.Write(bytes); }
     std::string LineFailure() const override { return port_.Failure(); }
-    void WatchWritable(bool watch) override {
-        watch_.SetEvents(watch ? POLLIN | POLLOUT : POLLIN);
-    }
+    void WatchWritable(bool watch) override { watch_.SetEvents(watch ? POLLIN | POLLOUT : POLLIN); }
     Time Now() const override;
     void Schedule(Timer timer, std::optional<Time> due) override;
 

@@ -82,8 +82,8 @@ void ComPortNetoCtl::Schedule(Timer timer, std::optional<Time> due) {
         KillTimer(Handle(), TimerId(timer));
         return;
     }
-    const auto wait = std::clamp<Time::rep>((*due - Now()).count(), USER_TIMER_MINIMUM,
-                                            USER_TIMER_MAXIMUM);
+    const auto wait =
+        std::clamp<Time::rep>((*due - Now()).count(), USER_TIMER_MINIMUM, USER_TIMER_MAXIMUM);
     // Setting the same identifier again replaces its countdown.
     if (SetTimer(Handle(), TimerId(timer), static_cast<UINT>(wait), nullptr) == 0) {
         ThrowLastError();

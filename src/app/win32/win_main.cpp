@@ -33,8 +33,9 @@ constexpr char kAlreadyRunning[] = "Vorlund k\xF6rs redan.";
 std::optional<ProtocolChoice> BuiltInProtocol(const Platform& platform,
                                               const std::string& executablePath) {
     SettingsFile file;
-    file.Load(platform, executablePath.substr(0, executablePath.rfind(platform.PathSeparator()) + 1) +
-                            "Vorlund.ini");
+    file.Load(platform,
+              executablePath.substr(0, executablePath.rfind(platform.PathSeparator()) + 1) +
+                  "Vorlund.ini");
     return ProtocolSetting(file);
 }
 

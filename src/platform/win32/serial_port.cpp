@@ -84,7 +84,8 @@ struct SerialPort::Io {
     // Waits for the write under way, no longer than its bytes take.
     void AwaitWrite() {
         if (write.underWay && !HasOverlappedIoCompleted(&write.overlapped)) {
-            ::WaitForSingleObject(write.event.get(), LineTime(sending.size(), baudrate) + kWriteMargin);
+            ::WaitForSingleObject(write.event.get(),
+                                  LineTime(sending.size(), baudrate) + kWriteMargin);
         }
     }
 };
