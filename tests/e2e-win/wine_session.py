@@ -39,17 +39,19 @@ def is_32_bit(program):
 
 
 class WineSession:
-    def __init__(self, vorlund, standin, driver):
+    def __init__(self, vorlund, standin, driver, ports=None):
+        """`ports` maps COM port names to the Unix devices that stand for them,
+        as paths in the session's folder."""
         self.root = tempfile.mkdtemp(prefix="vorlund-e2e-")
         self.tray_keeper = None
         self.server = None
         try:
-            self._start(vorlund, standin, driver)
+            self._start(vorlund, standin, driver, ports or {})
         except BaseException:
             self.close()
             raise
 
-    def _start(self, vorlund, standin, driver):
+    def _start(self, vorlund, standin, driver, ports):
         self.vorlund = vorlund
         self.standin = os.path.join(self.root, "neto-standin.dll")
         self.driver = os.path.join(self.root, "win-driver.exe")
@@ -65,6 +67,8 @@ class WineSession:
         subprocess.run(["wineserver", "-p5"], env=self.env, check=True, timeout=30)
         subprocess.run([WINE_RUN, "wineboot", "-i"], env=self.env, check=True,
                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=120)
+        if ports:
+            self.map_ports(ports)
         self.register()
         self.runs = 0
         self.tray_keeper = subprocess.Popen([WINE_RUN, self.driver, "keep-tray", str(SESSION_LIMIT)], env=self.env,
@@ -90,6 +94,18 @@ class WineSession:
         if os.path.isdir(os.path.join(self.root, "prefix")):
             subprocess.run(["wineserver", "-k"], env=self.env, timeout=30)
         shutil.rmtree(self.root, ignore_errors=True)
+
+    def map_ports(self, ports):
+        """Wine's mount manager makes a COM port of any device the registry
+        names, as it starts: the server is started afresh to read the map."""
+        for name, device in ports.items():
+            device = os.path.join(self.root, device)
+            code, _ = self.wine("reg", "add", "HKLM\\Software\\Wine\\Ports", "/v", name, "/t",
+                                "REG_SZ", "/d", device, "/f")
+            assert code == 0, "%s could not be mapped to %s" % (name, device)
+        subprocess.run(["wineserver", "-k"], env=self.env, timeout=30)
+        subprocess.run(["wineserver", "-w"], env=self.env, timeout=30)
+        subprocess.run(["wineserver", "-p5"], env=self.env, check=True, timeout=30)
 
     def wine(self, *args, timeout=30):
         return run_wine(self.env, *args, timeout=timeout)

@@ -5,6 +5,7 @@
 
 #include <windows.h>
 
+#include <optional>
 #include <string>
 #include <variant>
 
@@ -17,11 +18,26 @@
 #include "app/win32/win32_shell.h"
 #include "platform/platform.h"
 #include "settings/load_service_settings.h"
+#include "settings/protocol_setting.h"
+#include "settings/settings_file.h"
 
 namespace vorlund {
 namespace {
 
 constexpr char kAlreadyRunning[] = "Vorlund k\xF6rs redan.";
+
+// Where Vorlund.ini names a Protocol, Vorlund's own control takes the
+// terminal control's place; without one (or with a value that names none)
+// the terminal control is used, as it always has been. Read before the
+// control is made, which is before the settings are.
+std::optional<ProtocolChoice> BuiltInProtocol(const Platform& platform,
+                                              const std::string& executablePath) {
+    SettingsFile file;
+    file.Load(platform,
+              executablePath.substr(0, executablePath.rfind(platform.PathSeparator()) + 1) +
+                  "Vorlund.ini");
+    return ProtocolSetting(file);
+}
 
 int RunEventLoop() {
     MSG message;
@@ -49,7 +65,8 @@ int RunService(HINSTANCE instance) {
         return 0;
     }
 
-    MainForm frmMain(shell, LoadIconA(instance, "MAINICON"));
+    MainForm frmMain(shell, LoadIconA(instance, "MAINICON"),
+                     BuiltInProtocol(platform, executablePath));
     auto settings = LoadServiceSettings(executablePath, platform, shell);
     if (const auto* failure = std::get_if<StartupFailure>(&settings)) {
         return failure->exitCode;

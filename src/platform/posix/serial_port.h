@@ -7,19 +7,11 @@
 #include <string>
 #include <string_view>
 
+#include "platform/line_settings.h"
 #include "platform/posix/device_lock_file.h"
 #include "platform/posix/unique_fd.h"
 
 namespace vorlund {
-
-enum class Parity { kNone, kOdd, kEven };
-
-struct LineSettings {
-    std::int32_t baudrate = 115200;
-    int dataBits = 8;  // 5 to 8
-    Parity parity = Parity::kNone;
-    bool twoStopBits = false;
-};
 
 class SerialPort {
   public:
