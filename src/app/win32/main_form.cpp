@@ -10,7 +10,7 @@ namespace {
 
 // The largest file a transfer may bring: the receivers' own bound, which
 // also bounds the disk a delivery takes and its conversion's memory.
-constexpr std::uint64_t kLargestDelivery = YmodemReceiver::kLargestFile;
+constexpr std::uint64_t kLargestDelivery = kLargestTransfer;
 
 }  // namespace
 
@@ -48,8 +48,13 @@ void MainForm::StartBuiltIn(const ServiceSettings& settings, const Platform& pla
     // on the control's monotonic clock.
     partials_ = std::make_unique<PartialDeliveries>(platform, settings.SpoolDir,
                                                     ComPortNetoCtl::MonotonicNow());
+    // This run's mark, and whether the run before ended without its close.
+    running_ = std::make_unique<RunMarker>(platform, settings.SpoolDir);
     download_ = std::make_unique<DownloadSession>(*deliveries_, quiet_, kLargestDelivery,
                                                   partials_.get(), *builtIn_);
+    if (running_->PreviousRunCutShort()) {
+        download_->AfterRunCutShort();
+    }
     controlEvents_ =
         std::make_unique<EventBoundary>(shell_, ApplicationTitle(platform.ExecutablePath()));
     comPort_ = std::make_unique<ComPortNetoCtl>(*controlEvents_, *download_, quiet_);
@@ -71,6 +76,7 @@ MainForm::~MainForm() {
     // port go (cancelling a transfer under way) once nothing can call it.
     comPort_.reset();
     download_.reset();
+    running_.reset();
     partials_.reset();
     deliveries_.reset();
     if (netoHost_) {

@@ -17,6 +17,7 @@
 
 #include "app/event_boundary.h"
 #include "app/frm_main.h"
+#include "app/run_marker.h"
 #include "app/win32/com_port_neto_ctl.h"
 #include "app/win32/main_window.h"
 #include "app/win32/neto_control_host.h"
@@ -64,6 +65,7 @@ class MainForm {
     // Vorlund's own control and what it receives with.
     DownloadObserver quiet_;
     std::unique_ptr<PartialDeliveries> partials_;
+    std::unique_ptr<RunMarker> running_;
     std::unique_ptr<DownloadSession> download_;
     std::unique_ptr<EventBoundary> controlEvents_;
     std::unique_ptr<ComPortNetoCtl> comPort_;
