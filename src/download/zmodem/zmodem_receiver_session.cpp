@@ -68,8 +68,9 @@ void ZmodemReceiver::TakeNextFile(Time now) {
     }
     state_ = State::kSession;
     deadline_ = now + kFrameTimeout;
+    // It still owes its next word to our answer, which may have been lost:
+    // senderWaits holds until it speaks.
     if (lastEnding_) {
-        lastEnding_->senderWaits = false;
         if (!lastEnding_->next.empty()) {
             const std::string offer = std::exchange(lastEnding_->next, {});
             OfferFile(offer, lastEnding_->nextOption, now);
