@@ -219,6 +219,8 @@ void ProtocolRecogniser::Tick(Time now) {
                 rhythm_.StartRound(now);
             }
             InviteWhenDue(now);
+        } else {
+            invitingAlongside_ = false;  // the receiver wants the line quiet
         }
         return;
     }
@@ -255,12 +257,9 @@ std::optional<ProtocolRecogniser::Time> ProtocolRecogniser::NextDeadline() const
         if (!probe_.Empty()) {
             earliest(probe_.LastByte() + kByteTimeout);
         }
-        if (choice_ != ProtocolChoice::kZmodem) {
-            if (invitingAlongside_) {
-                earliest(rhythm_.NextAt());
-            } else if (const std::optional<Time> silent = active_->SilentFrom()) {
-                earliest(*silent);
-            }
+        if (const std::optional<Time> silent = active_->SilentFrom();
+            silent && choice_ != ProtocolChoice::kZmodem) {
+            earliest(invitingAlongside_ ? std::max(rhythm_.NextAt(), *silent) : *silent);
         }
         return due;
     }

@@ -361,6 +361,10 @@ void ZmodemReceiver::Say(const ZmodemHeader& header, Time now) {
 void ZmodemReceiver::SayAgain(Time now) {
     if (now - saidAt_ >= kByteTimeout || !lastSaid_) {
         Say(lastSaid_ ? *lastSaid_ : ZmodemReadyHeader(), now);
+    } else {
+        // Said just now, in answer to what came before the damage: said
+        // again once the line has had a moment.
+        deadline_ = std::min(deadline_, saidAt_ + kByteTimeout);
     }
 }
 

@@ -57,6 +57,9 @@ class ZmodemReceiver final : public ProtocolReceiver {
     // Our last word repeated to a silent sender before it counts as gone: a
     // sender that is there answers it at once.
     static constexpr int kSilentRetries = 2;
+    // How long the line stays free of invitations after our ready header,
+    // for a sender that waits for quiet before it offers its file again.
+    static constexpr Time kQuietAfterReady{6000};
     // How long after a file was delivered its sender may still repeat the
     // end of file and be answered as that file's sender.
     static constexpr Time kEndRepeatWindow{60000};

@@ -1,6 +1,7 @@
 // The ZMODEM session around its files: how it begins (asked, invited, or
 // going on from the session before), how it ends, and how it gives the line
 // up to a new sender.
+#include <algorithm>
 #include <utility>
 
 #include "download/zmodem/zmodem_receiver.h"
@@ -81,8 +82,15 @@ void ZmodemReceiver::TakeNextFile(Time now) {
 std::optional<ZmodemReceiver::Time> ZmodemReceiver::SilentFrom() const {
     switch (state_) {
         case State::kSession:
+            // A sender that reads our ready header after its offer (the
+            // offer came damaged, or we said it again) sends the offer again
+            // only once the line has been quiet for five seconds (lrzsz's
+            // does): no invitation goes out that soon after one.
+            return std::max(lastByte_ + kSenderSilentAfter, saidAt_ + kQuietAfterReady);
         case State::kCheckingPart:
         case State::kReceiving:
+            // ZCRC and ZRPOS are answered at once, whatever else the line
+            // carries.
             return lastByte_ + kSenderSilentAfter;
         case State::kIdle:
         case State::kComplete:
