@@ -15,6 +15,9 @@ struct FileOffer {
     std::string name;
     std::optional<std::uint64_t> size;
     std::string modified;  // the octal digits as sent; empty when none
+    // The files of the batch still to come, this one included (the field
+    // after the mode and serial number); none when not sent. 1: the last.
+    std::optional<std::uint64_t> filesLeft;
 };
 
 // None when the bytes hold no name or an unreadable size.

@@ -73,6 +73,10 @@ struct TransferEnding {
     // batch; ZMODEM's next session answers it at once.
     std::string next{};
     std::uint8_t nextOption = 0;
+    // The delivered file's offer said it was the last of its batch: whatever
+    // the sender offers next begins a batch of its own (a terminal that
+    // heard a stale answer after it was docked again, not one going on).
+    bool lastOfBatch = false;
 };
 
 }  // namespace vorlund

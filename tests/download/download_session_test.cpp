@@ -226,6 +226,19 @@ TEST_F(DownloadSessionTest, AZmodemSessionIsABatchOfDeliveries) {
     EXPECT_EQ(send(offer), Hex(FrameType::kRPos, 0));
     EXPECT_EQ(send(File("A;1\n")), kReady);
     EXPECT_TRUE(converted());
+
+    // The last file of its batch (so its offer says), its end unheard: the
+    // same file offered again, even on our answer to that end, is its
+    // sender docked again, not a batch going on: a repeat.
+    const std::string last = Offer(std::string("L.DAT\0" "4 14000000000 100644 0 1 4", 31));
+    EXPECT_EQ(send("rz\r" + Hex(FrameType::kRqInit)), kReady);
+    EXPECT_EQ(send(last), Hex(FrameType::kRPos, 0));
+    EXPECT_EQ(send(File("L;1\n")), kReady);
+    send(last);
+    EXPECT_TRUE(converted());
+    EXPECT_EQ(restartSaid, Hex(FrameType::kRPos, 0));
+    EXPECT_EQ(send(File("L;1\n")), kReady);
+    EXPECT_FALSE(download->TakeArrival());
     EXPECT_EQ(said.find(Hex(FrameType::kNak)), std::string::npos);
 }
 

@@ -194,8 +194,8 @@ class Run:
             self.new_delivery(rng, group, smallest, index)
         options = protocol + ["-t", str(self.args.sz_timeout)]
         began = time.monotonic()
-        attempts = self.send(rng, group, options, kind)
         later = self.later
+        attempts = self.send(rng, group, options, kind)
         for _ in range(2):
             if kind != "later" or self.later > later or not group[-1].acknowledged:
                 break

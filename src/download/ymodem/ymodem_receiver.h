@@ -154,6 +154,7 @@ class YmodemReceiver {
     std::string header_;
     std::string name_;
     std::optional<std::uint64_t> announcedSize_;
+    std::optional<std::uint64_t> filesLeft_;
     std::string modified_;
     // The latest block's bytes, held back from the sink: without an announced
     // size, its padding is known for padding only once the file has ended.

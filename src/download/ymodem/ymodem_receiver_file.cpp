@@ -94,6 +94,7 @@ void YmodemReceiver::StartTransfer(std::string_view payload, Time now) {
     awaitingContinuation_ = false;
     name_ = header->name;
     announcedSize_ = header->size;
+    filesLeft_ = header->filesLeft;
     modified_ = header->modified;
     if (header->size && *header->size > largestFile_) {
         Abandon(Kind::kTooLarge, now);
@@ -255,7 +256,10 @@ bool YmodemReceiver::Deliver(Time now, bool answer) {
     ReleaseFile();
     state_ = State::kComplete;
     lastEnding_ = Ending{true, now};
-    awaitingContinuation_ = true;
+    // After its batch's last file, the sender's next header begins a batch
+    // of its own (it was docked again and heard a stale answer).
+    lastEnding_->lastOfBatch = filesLeft_ == 1U;
+    awaitingContinuation_ = !lastEnding_->lastOfBatch;
     return true;
 }
 

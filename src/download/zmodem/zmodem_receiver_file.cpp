@@ -21,8 +21,9 @@ void ZmodemReceiver::OfferFile(std::string_view info, std::uint8_t conversion, T
     const std::optional<FileOffer> header = ParseFileOffer(info);
     if (!TransferInProgress()) {
         // It offers this file only once it heard our answer to the end of
-        // the one before.
-        continuesBatch_ = std::exchange(afterDelivery_, false);
+        // the one before, unless that was its batch's last.
+        continuesBatch_ = std::exchange(afterDelivery_, false) &&
+                          !(lastEnding_ && lastEnding_->lastOfBatch);
     }
     if (TransferInProgress() && header && SameFile(*header, *file_)) {
         // Our answer to the offer was lost: it is given again.
@@ -130,6 +131,7 @@ void ZmodemReceiver::Deliver(Time now) {
     outcomes_.push_back(std::move(outcome));
     Say(ZmodemReadyHeader(), now);
     lastEnding_ = TransferEnding{true, now, LineProtocol::kZmodem, received_, true};
+    lastEnding_->lastOfBatch = file_->filesLeft == 1U;
     afterDelivery_ = true;
     state_ = State::kComplete;
     ResetFile();
