@@ -1,8 +1,9 @@
 // A mark in the spool directory that the service runs, removed when it ends
 // in order. Found at start, it tells that the run before was cut short (a
 // kill, a crash, a power cut), perhaps in the middle of a sender's session:
-// such a sender may wait for an answer that will never come, and is told
-// first thing that its transfer failed (DownloadSession::AfterRunCutShort).
+// such a sender may wait for an answer that will never come, and the first
+// reception leaves it a quiet spell to give up in
+// (DownloadSession::AfterRunCutShort).
 #pragma once
 
 #include <string>

@@ -37,13 +37,16 @@ void DownloadSession::Start(Time now) {
     Stop(now);
     now_ = now;
     sessionStart_ = now;
-    if (!lastEnding_ && (handOff_.TransferCutAtStart() || std::exchange(runCutShort_, false))) {
-        // The service went down in the middle of a transfer, or perhaps of a
-        // sender's session: its sender is told at once that it failed, and a
-        // ZMODEM sender that waits for an answer gets its quiet spell too.
-        lastEnding_ = TransferEnding{false, now, LineProtocol::kZmodem, 0, true};
-    } else if (!lastEnding_ &&
-               handOff_.ProtocolOpenAtStart() == ProtocolName(LineProtocol::kZmodem)) {
+    // The service went down in the middle of a transfer, or perhaps of a
+    // sender's session, whose sender nothing here knows: should it be a
+    // ZMODEM sender waiting for an answer, the first round of invitations is
+    // followed by a quiet spell in which it gives up or speaks again. (A
+    // cancel would be quicker for it, but would end the attempt of a sender
+    // of another protocol docked at that moment.)
+    const bool cutShort = std::exchange(runCutShort_, false) || handOff_.TransferCutAtStart();
+    const bool quietSpell = !lastEnding_ && cutShort;
+    if (!lastEnding_ && !cutShort &&
+        handOff_.ProtocolOpenAtStart() == ProtocolName(LineProtocol::kZmodem)) {
         // The service went down in a ZMODEM sender's open session, its last
         // file delivered: the sender may still wait for our answer.
         lastEnding_ = TransferEnding{true, now - ProtocolRecogniser::kEndRepeatWindow,
@@ -53,7 +56,8 @@ void DownloadSession::Start(Time now) {
     // cancel among them would end the next sender before it began.
     output_.clear();
     receiver_ = std::make_unique<ProtocolRecogniser>(now, static_cast<TransferSink&>(*this),
-                                                     lastEnding_, largestFile_, protocol_);
+                                                     lastEnding_, largestFile_, protocol_,
+                                                     quietSpell);
 }
 
 void DownloadSession::Stop(Time now) {

@@ -59,8 +59,8 @@ class DownloadSession final : private TransferSink {
     DownloadSession& operator=(const DownloadSession&) = delete;
 
     // The service's run before this one was cut short (a kill, a power cut):
-    // a sender it was talking to may still wait for an answer, and is told
-    // at the first reception that its transfer failed.
+    // a sender it was talking to may still wait for an answer, and the first
+    // reception leaves it a quiet spell to give up in.
     void AfterRunCutShort() { runCutShort_ = true; }
 
     // A reception begins on a line just opened: the session asks for a file.

@@ -21,14 +21,15 @@ constexpr std::string_view kZmodemCancel =
 
 ProtocolRecogniser::ProtocolRecogniser(Time now, TransferSink& sink,
                                        std::optional<TransferEnding> lastEnding,
-                                       std::uint64_t largestFile, ProtocolChoice choice)
+                                       std::uint64_t largestFile, ProtocolChoice choice,
+                                       bool quietSpell)
     : sink_(sink),
       largestFile_(largestFile),
       choice_(choice),
       lastEnding_(lastEnding),
       lastByte_(now),
       rhythm_(choice) {
-    rhythm_.SetQuietSpellDue(ZmodemSenderMayWait(lastEnding_) &&
+    rhythm_.SetQuietSpellDue((quietSpell || ZmodemSenderMayWait(lastEnding_)) &&
                              choice_ != ProtocolChoice::kZmodem);
     if (lastEnding_ && lastEnding_->protocol == LineProtocol::kZmodem &&
         std::exchange(lastEnding_->overAwaited, false)) {

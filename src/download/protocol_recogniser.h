@@ -65,8 +65,11 @@ class ProtocolRecogniser final : public ProtocolReceiver {
     // middle of its session is answered first; then the line is invited.
     // `choice`: the protocols it takes; auto, every one. The sink must
     // outlive it.
+    // `quietSpell`: a sender nothing is known of may wait for an answer (the
+    // service's run before was cut short).
     ProtocolRecogniser(Time now, TransferSink& sink, std::optional<TransferEnding> lastEnding,
-                       std::uint64_t largestFile, ProtocolChoice choice = ProtocolChoice::kAuto);
+                       std::uint64_t largestFile, ProtocolChoice choice = ProtocolChoice::kAuto,
+                       bool quietSpell = false);
     ~ProtocolRecogniser() override;
 
     void Receive(std::string_view bytes, Time now) override;
