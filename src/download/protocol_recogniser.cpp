@@ -79,15 +79,9 @@ void ProtocolRecogniser::Receive(std::string_view bytes, Time now) {
     if (zmodem_ && zmodem_->AwaitingOffer()) {
         // Looked at as blocks too: a header or first block takes the line.
         scanner_.Append(bytes);
-        scanner_.Expect(1);
-        while (std::optional<Event> event = scanner_.Next()) {
-            if (event->kind == Event::Kind::kBlock && event->number <= 1) {
-                active_.reset();
-                zmodem_ = nullptr;
-                held_.clear();
-                ScanBlock(std::move(*event), now);
-                return;
-            }
+        lastByte_ = now;
+        if (TakeFallenBackSender(now, false)) {
+            return;
         }
     }
     if (active_) {
@@ -99,6 +93,20 @@ void ProtocolRecogniser::Receive(std::string_view bytes, Time now) {
     loneEnd_ = false;  // something followed it
     held_.append(bytes);
     Recognise(now, false);
+}
+
+bool ProtocolRecogniser::TakeFallenBackSender(Time now, bool quiet) {
+    scanner_.Expect(1);
+    while (std::optional<Event> event = quiet ? scanner_.NextAtQuiet() : scanner_.Next()) {
+        if (event->kind == Event::Kind::kBlock && event->number <= 1) {
+            active_.reset();
+            zmodem_ = nullptr;
+            held_.clear();
+            ScanBlock(std::move(*event), now);
+            return true;
+        }
+    }
+    return false;
 }
 
 void ProtocolRecogniser::ReceiveAfterSilence(std::string_view bytes, Time now, bool quiet) {
@@ -210,6 +218,12 @@ void ProtocolRecogniser::Tick(Time now) {
                 return;
             }
         }
+        if (zmodem_ && zmodem_->AwaitingOffer() && scanner_.HasPending() &&
+            now - lastByte_ >= kByteTimeout && TakeFallenBackSender(now, true)) {
+            // A header with the checksum shows itself only once the line is
+            // quiet (it is a byte shorter than one with the CRC).
+            return;
+        }
         active_->Tick(now);
         AfterReceiver(now);
         // A line fixed to ZMODEM is not invited over a ZMODEM transfer: its
@@ -257,6 +271,9 @@ std::optional<ProtocolRecogniser::Time> ProtocolRecogniser::NextDeadline() const
         const auto earliest = [&due](Time at) { due = due ? std::min(*due, at) : at; };
         if (!probe_.Empty()) {
             earliest(probe_.LastByte() + kByteTimeout);
+        }
+        if (zmodem_ && zmodem_->AwaitingOffer() && scanner_.HasPending()) {
+            earliest(lastByte_ + kByteTimeout);
         }
         if (const std::optional<Time> silent = active_->SilentFrom();
             silent && choice_ != ProtocolChoice::kZmodem) {

@@ -111,6 +111,10 @@ class ProtocolRecogniser final : public ProtocolReceiver {
     // first frame among them shows whose it is.
     void ReceiveAfterSilence(std::string_view bytes, Time now, bool quiet);
     bool SenderSilent(Time now) const;
+    // While a ZMODEM session waits for its first file: a header or first
+    // block among the bytes (its sender fell back to YMODEM or XMODEM on
+    // reading an invitation before our answer) takes the line.
+    bool TakeFallenBackSender(Time now, bool quiet);
     // The line has gone quiet: what it left is resolved, a lone end
     // answered.
     void SettleQuiet(Time now);
