@@ -38,7 +38,10 @@ def wait_for(predicate, timeout, what):
 
 class Line:
     """The line between the terminal and COM11, paced at `baud` bit/s
-    (None: as fast as the pseudo-terminals go)."""
+    (None: as fast as the pseudo-terminals go). With VORLUND_LINE_TRACE set,
+    each line writes its trace to that path and its number."""
+
+    made = 0
 
     def __init__(self, baud=115200):
         self.service_side = os.path.join(SESSION.root, "line")
@@ -47,7 +50,10 @@ class Line:
         with open(self.log, "wb") as log:
             self.process = subprocess.Popen(
                 [FAULTY_LINE, self.service_side, self.terminal, "1"] +
-                (["baud=%d" % baud] if baud else []), stderr=log)
+                (["baud=%d" % baud] if baud else []) +
+                (["trace=%s.%d" % (os.environ["VORLUND_LINE_TRACE"], Line.made)]
+                 if os.environ.get("VORLUND_LINE_TRACE") else []), stderr=log)
+        Line.made += 1
         wait_for(lambda: os.path.exists(self.service_side) and os.path.exists(self.terminal), 5,
                  "the line")
 
@@ -88,11 +94,20 @@ class Line:
     def send(self, options, name, timeout=60):
         sender = self.sender(options, name)
         try:
-            return sender.wait(timeout=timeout)
+            status = sender.wait(timeout=timeout)
         except subprocess.TimeoutExpired:
             sender.kill()
             sender.wait()
-            raise AssertionError("sz %s %s did not end" % (" ".join(options), name))
+            raise AssertionError("sz %s %s did not end: %s" % (" ".join(options), name, sz_log()))
+        if status != 0:
+            print("sz %s %s: exit %d: %s" % (" ".join(options), name, status, sz_log()))
+        return status
+
+
+def sz_log():
+    """The end of what the senders wrote, for a failure's message."""
+    with open(os.path.join(SESSION.root, "sz.log"), "rb") as log:
+        return log.read()[-600:].decode("latin-1").replace("\r", "\n")
 
 
 def terminal_file(number, lines):

@@ -106,6 +106,7 @@ void ZmodemReceiver::HandleHeader(const ZmodemHeader& header, Time now) {
                 Abandon(Kind::kSenderReplaced, now);
             }
             overDue_.reset();
+            cancelDue_.reset();  // a new sender: whatever came before was not its
             // A sender that starts over begins a batch of its own.
             afterDelivery_ = false;
             state_ = State::kSession;
@@ -122,6 +123,7 @@ void ZmodemReceiver::HandleHeader(const ZmodemHeader& header, Time now) {
                 if (lastEnding_) lastEnding_->senderWaits = true;
                 dataFor_ = header;
             } else if (state_ == State::kIdle) {
+                cancelDue_.reset();  // a new sender's offer
                 // It offers a file without having heard what we can take.
                 state_ = State::kSession;
                 Say(ZmodemReadyHeader(), now);
@@ -144,8 +146,7 @@ void ZmodemReceiver::HandleHeader(const ZmodemHeader& header, Time now) {
                 if (state_ == State::kIdle || state_ == State::kSession) {
                     // Data of a transfer that this session does not hold:
                     // the sender is told it is over.
-                    SendCancel();
-                    state_ = State::kIdle;
+                    CancelAtQuiet(now);
                 }
             }
             return;
@@ -268,8 +269,7 @@ void ZmodemReceiver::HandleEndOfFile(std::uint32_t position, Time now) {
             } else {
                 // The end of a transfer that was not stored, or that nothing
                 // here knows of: the sender fails and sends the file again.
-                SendCancel();
-                state_ = State::kIdle;
+                CancelAtQuiet(now);
             }
             return;
         case State::kCheckingPart:
@@ -278,6 +278,10 @@ void ZmodemReceiver::HandleEndOfFile(std::uint32_t position, Time now) {
 }
 
 void ZmodemReceiver::Tick(Time now) {
+    if (cancelDue_ && now >= std::max(*cancelDue_, lastByte_ + kByteTimeout)) {
+        cancelDue_.reset();
+        SendCancel();
+    }
     if (overDue_ && now >= *overDue_) {
         if (std::exchange(overRepeated_, true)) {
             // Still no "OO": the line owes it a quiet spell (overAwaited).
@@ -321,6 +325,10 @@ void ZmodemReceiver::Tick(Time now) {
 
 std::optional<ZmodemReceiver::Time> ZmodemReceiver::NextDeadline() const {
     std::optional<Time> due = overDue_;
+    if (cancelDue_) {
+        const Time at = std::max(*cancelDue_, lastByte_ + kByteTimeout);
+        due = due ? std::min(*due, at) : at;
+    }
     if (state_ != State::kIdle && state_ != State::kComplete) {
         due = due ? std::min(*due, deadline_) : deadline_;
     }
@@ -387,6 +395,14 @@ void ZmodemReceiver::RequestPosition(Time now) {
 
 bool ZmodemReceiver::Retry(Time /*now*/) {
     return ++retries_ <= kMaxRetries;
+}
+
+void ZmodemReceiver::CancelAtQuiet(Time now) {
+    // What a sender that went on sending into a dead line had on its way may
+    // arrive just before a new sender's request: the cancel waits for the
+    // line to be quiet, and goes only if no new session began meanwhile.
+    state_ = State::kIdle;
+    cancelDue_ = now + kByteTimeout;
 }
 
 void ZmodemReceiver::SendCancel() {

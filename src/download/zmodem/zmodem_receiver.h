@@ -83,7 +83,7 @@ class ZmodemReceiver final : public ProtocolReceiver {
     std::optional<TransferOutcome> TakeOutcome() override;
 
     bool TransferInProgress() const override;
-    bool Idle() const override { return state_ == State::kIdle && !overDue_; }
+    bool Idle() const override { return state_ == State::kIdle && !overDue_ && !cancelDue_; }
     void Cancel(Time now) override;
     void TakeNextFile(Time now) override;
 
@@ -145,6 +145,9 @@ class ZmodemReceiver final : public ProtocolReceiver {
     // Counts an error; false once there have been too many in a row.
     bool Retry(Time now);
     void SendCancel();
+    // Cancels a sender whose frames belong to no transfer here, once the
+    // line is quiet, unless a new session begins first.
+    void CancelAtQuiet(Time now);
     void ResetFile();
     TransferOutcome Outcome(TransferOutcome::Kind kind, std::string reason = {}) const;
 
@@ -167,6 +170,7 @@ class ZmodemReceiver final : public ProtocolReceiver {
     // awaited until then, and the answer said once more if it does not come
     // (a sender that missed it waits, and takes any invitation for noise).
     std::optional<Time> overDue_;
+    std::optional<Time> cancelDue_;
     bool overRepeated_ = false;
     bool offered_ = false;  // a file has been offered in this session
     // Our answer to a delivered file's end went out, and nothing since: a
