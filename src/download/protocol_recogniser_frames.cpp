@@ -17,11 +17,42 @@ using Event = BlockScanner::Event;
 constexpr std::string_view kCancelSequence = "\x18\x18\x18\x18\x18\x18\x18\x18";
 // Longer than any ZMODEM header, escapes included.
 constexpr std::size_t kLongestHeader = 32;
+// What a ZMODEM sender may say first, to start a receiving program at a
+// shell's prompt (lrzsz's sz does): a start, not noise on the line.
+constexpr std::string_view kRemoteStart = "rz\r";
+
+// The end of a ZMODEM hex header (CR, LF with or without its high bit, XON)
+// after the receiver it was for let go, and a line's own flow control: no
+// protocol's, and no sign of a wrong speed either.
+bool LineControl(char byte) {
+    switch (static_cast<unsigned char>(byte)) {
+        case 0x0a:
+        case 0x0d:
+        case 0x8a:
+        case 0x8d:
+        case 0x11:
+        case 0x13:
+            return true;
+        default:
+            return false;
+    }
+}
 
 }  // namespace
 
 void ProtocolRecogniser::Recognise(Time now, bool quiet) {
     while (!active_ && !held_.empty()) {
+        if (LineControl(held_.front()) && !scanner_.HasPending()) {
+            held_.erase(0, 1);  // between frames, never inside one
+            continue;
+        }
+        if (held_.starts_with(kRemoteStart)) {
+            held_.erase(0, kRemoteStart.size());
+            continue;
+        }
+        if (!quiet && kRemoteStart.starts_with(held_)) {
+            return;  // it may still become one
+        }
         const std::size_t pad = held_.find(zmodem::kPad);
         if (pad != 0) {
             const std::size_t released = std::min(pad, held_.size());
