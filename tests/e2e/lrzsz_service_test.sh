@@ -35,7 +35,7 @@ fail() {
     2>"$work/line.log" &
 background_pids+=($!)
 wait_for 5 test -e "$work/line" -a -e "$work/terminal" || fail "no line"
-printf 'SerialDevice=%s\nBaudRate=115200\n' "$work/line" >"$app/Vorlund.ini"
+printf 'SerialDevice=%s\nBaudRate=5\n' "$work/line" >"$app/Vorlund.ini"
 start_service() {
     (cd "$work" && exec "$app/vorlund" 2>>"$work/stderr") &
     service_pid=$!
