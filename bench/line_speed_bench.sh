@@ -23,55 +23,10 @@ cleanup() {
 }
 trap cleanup EXIT
 
-# A terminal's delivery: lines of article code and quantity.
-i=0
-while [ "$(stat -c %s "$work/delivery.dat" 2>/dev/null || echo 0)" -lt $((kbytes * 1000)) ]; do
-    for j in $(seq 1 200); do i=$((i + 1)); printf 'A%07d;%d\r\n' "$i" $((i % 97 + 1)); done >>"$work/delivery.dat"
-done
-bytes=$(stat -c %s "$work/delivery.dat")
-
-start_line() {
-    rm -f "$work/line" "$work/terminal"
-    "$build/tools/faulty-line/faulty_line" "$work/line" "$work/terminal" 1 "baud=$baud" 2>"$work/line.log" &
-    line_pid=$!
-    until [ -e "$work/line" ] && [ -e "$work/terminal" ]; do sleep 0.02; done
-}
-stop_line() {
-    kill -TERM "$line_pid"
-    wait "$line_pid" 2>/dev/null || true
-    line_pid=
-}
-# Seconds from the sender's start to its end.
-timed_send() {
-    local start end
-    start=$(date +%s%N)
-    timeout 120 sz "$@" "$work/delivery.dat" <"$work/terminal" >"$work/terminal" 2>/dev/null
-    end=$(date +%s%N)
-    echo $(((end - start) / 1000000))
-}
-median() { sort -n | awk '{ a[NR] = $1 } END { print a[int((NR + 1) / 2)] }'; }
-report() {
-    local name=$1 ms=$2
-    awk -v name="$name" -v ms="$ms" -v bytes="$bytes" -v baud="$baud" -v ref="$3" 'BEGIN {
-        share = bytes / (baud / 10) / (ms / 1000) * 100
-        printf "%-34s %6.2f s  %5.1f %% of the line", name, ms / 1000, share
-        if (ref > 0) printf "  (%.2f x rz'"'"'s time)", ms / ref
-        printf "\n" }'
-}
+source "$(dirname "$0")/paced_line.sh"
 
 echo "$bytes bytes at $baud baud, median of $runs runs"
-start_line
-mkdir -p "$work/rz"
-reference=$(for run in $(seq 1 "$runs"); do
-    rm -f "$work/rz/delivery.dat"
-    (cd "$work/rz" && exec rz -y <"$work/line" >"$work/line" 2>/dev/null) &
-    rz_pid=$!
-    sleep 0.3
-    timed_send
-    wait "$rz_pid" || true
-done | median)
-stop_line
-report "rz (ZMODEM), the reference" "$reference" 0
+measure_reference
 
 start_line
 mkdir -p "$work/app"
