@@ -29,8 +29,8 @@ ProtocolRecogniser::ProtocolRecogniser(Time now, TransferSink& sink,
       lastEnding_(lastEnding),
       lastByte_(now),
       rhythm_(choice) {
-    rhythm_.SetQuietSpellDue((quietSpell || ZmodemSenderMayWait(lastEnding_)) &&
-                             choice_ != ProtocolChoice::kZmodem);
+    rhythm_.SetQuietSpellDue((quietSpell && choice_ != ProtocolChoice::kZmodem) ||
+                             QuietSpellOwed());
     if (lastEnding_ && lastEnding_->protocol == LineProtocol::kZmodem &&
         std::exchange(lastEnding_->overAwaited, false)) {
         // Its end of session was answered, but it may not have heard.
@@ -177,8 +177,7 @@ void ProtocolRecogniser::AfterReceiver(Time now) {
     }
     if (const std::optional<TransferEnding> ending = active_->LastEnding()) {
         lastEnding_ = ending;
-        rhythm_.SetQuietSpellDue(ZmodemSenderMayWait(lastEnding_) &&
-                                 choice_ != ProtocolChoice::kZmodem);
+        rhythm_.SetQuietSpellDue(QuietSpellOwed());
     }
     active_.reset();
     zmodem_ = nullptr;
@@ -337,9 +336,10 @@ void ProtocolRecogniser::RememberEnding(TransferEnding ending) {
     }
 }
 
-bool ProtocolRecogniser::ZmodemSenderMayWait(const std::optional<TransferEnding>& ending) {
-    return ending && ending->protocol == LineProtocol::kZmodem &&
-           (ending->senderWaits || ending->overAwaited);
+bool ProtocolRecogniser::QuietSpellOwed() const {
+    return lastEnding_ && lastEnding_->protocol == LineProtocol::kZmodem &&
+           (lastEnding_->senderWaits || lastEnding_->overAwaited) &&
+           choice_ != ProtocolChoice::kZmodem;
 }
 
 bool ProtocolRecogniser::Takes(LineProtocol protocol) const {

@@ -128,8 +128,10 @@ class ProtocolRecogniser final : public ProtocolReceiver {
     void AfterReceiver(Time now);
     // Whether the line is received with `protocol`.
     bool Takes(LineProtocol protocol) const;
-    // Whether `ending` leaves a ZMODEM sender that may wait for an answer.
-    static bool ZmodemSenderMayWait(const std::optional<TransferEnding>& ending);
+    // Whether the last ending leaves a ZMODEM sender that may wait for an
+    // answer, which only a quiet spell lets give up (a line fixed to ZMODEM
+    // answers it with its invitations).
+    bool QuietSpellOwed() const;
 
     TransferSink& sink_;
     std::uint64_t largestFile_;
